@@ -1,0 +1,163 @@
+#include "io/fields.hpp"
+
+#include <charconv>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+namespace krel::io {
+
+namespace {
+
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Checks the field syntax and writes the text std::from_chars understands into
+// buf: no '+', 'e' for the exponent letter. Returns the length, 0 if not a number.
+std::size_t normalise_real(std::string_view s, char* buf, std::size_t cap) {
+    std::size_t i = 0;
+    std::size_t n = 0;
+    auto put = [&](char c) {
+        if (n < cap) buf[n] = c;
+        ++n;
+    };
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        if (s[i] == '-') put('-');
+        ++i;
+    }
+    std::size_t mant_digits = 0;
+    while (i < s.size() && is_digit(s[i])) put(s[i++]), ++mant_digits;
+    if (i < s.size() && s[i] == '.') {
+        put(s[i++]);
+        while (i < s.size() && is_digit(s[i])) put(s[i++]), ++mant_digits;
+    }
+    if (mant_digits == 0) return 0;
+    if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
+        put('e');
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+            if (s[i] == '-') put('-');
+            ++i;
+        }
+        std::size_t exp_digits = 0;
+        while (i < s.size() && is_digit(s[i])) put(s[i++]), ++exp_digits;
+        if (exp_digits == 0) return 0;
+    }
+    if (i != s.size()) return 0;
+    return n;
+}
+
+template <class T>
+std::optional<T> parse_real(std::string_view field) {
+    char small[128];
+    std::string large;
+    char* buf = small;
+    std::size_t len = normalise_real(field, small, sizeof small - 1);
+    if (len == 0) return std::nullopt;
+    if (len > sizeof small - 1) {
+        large.resize(len + 1);
+        buf = large.data();
+        len = normalise_real(field, buf, len);
+    }
+    T value{};
+    const auto res = std::from_chars(buf, buf + len, value);
+    if (res.ec == std::errc{} && res.ptr == buf + len) return value;
+    if (res.ec != std::errc::result_out_of_range) return std::nullopt;
+    // from_chars refuses both overflow and underflow to zero; strto* tells
+    // them apart and rounds the underflow correctly.
+    buf[len] = '\0';
+    const T v = [&] {
+        if constexpr (sizeof(T) == sizeof(float)) return std::strtof(buf, nullptr);
+        else return std::strtod(buf, nullptr);
+    }();
+    if (std::isinf(v)) return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+std::optional<double> parse_double(std::string_view field) { return parse_real<double>(field); }
+std::optional<float> parse_float(std::string_view field) { return parse_real<float>(field); }
+
+std::optional<std::int32_t> parse_int(std::string_view field) {
+    std::size_t i = 0;
+    bool neg = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) neg = field[i++] == '-';
+    if (i == field.size()) return std::nullopt;
+    for (std::size_t j = i; j < field.size(); ++j)
+        if (!is_digit(field[j])) return std::nullopt;
+    // Parse the magnitude wide so that -2147483648 is accepted.
+    std::int64_t mag = 0;
+    for (std::size_t j = i; j < field.size(); ++j) {
+        mag = mag * 10 + (field[j] - '0');
+        if (mag > 2147483648LL) return std::nullopt;
+    }
+    const std::int64_t v = neg ? -mag : mag;
+    if (v > 2147483647LL) return std::nullopt;
+    return static_cast<std::int32_t>(v);
+}
+
+RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std::span<FieldValue> out) {
+    std::string_view line;
+    if (!src.next(line)) return RecordStatus::end;
+    const std::size_t need = types.size();
+    std::size_t got = 0;
+    std::size_t pos = 0;
+    bool comma = false;  // a comma was seen since the last value
+    for (;;) {
+        while (pos < line.size() && is_blank(line[pos])) ++pos;
+        if (pos == line.size()) {
+            if (!src.next(line)) return RecordStatus::end;
+            pos = 0;
+            continue;
+        }
+        const char c = line[pos];
+        if (c == ',') {
+            if (comma || got == 0) return RecordStatus::bad;
+            comma = true;
+            ++pos;
+            continue;
+        }
+        if (c == '/') return RecordStatus::bad;
+        const std::size_t start = pos;
+        while (pos < line.size() && !ends_field(line[pos])) ++pos;
+        const std::string_view field = line.substr(start, pos - start);
+        FieldValue& v = out[got];
+        switch (types[got]) {
+        case FieldType::integer: {
+            const auto i = parse_int(field);
+            if (!i) return RecordStatus::bad;
+            v.i = *i;
+            break;
+        }
+        case FieldType::real32: {
+            const auto f = parse_float(field);
+            if (!f) return RecordStatus::bad;
+            v.f = *f;
+            break;
+        }
+        case FieldType::real64: {
+            const auto d = parse_double(field);
+            if (!d) return RecordStatus::bad;
+            v.d = *d;
+            break;
+        }
+        }
+        comma = false;
+        if (++got == need) return RecordStatus::ok;
+    }
+}
+
+OptionField option_field(std::string_view arg, std::string_view& field) {
+    std::size_t pos = 0;
+    while (pos < arg.size() && is_blank(arg[pos])) ++pos;
+    if (pos == arg.size()) return OptionField::empty;
+    if (arg[pos] == ',' || arg[pos] == '/') return OptionField::unchanged;
+    const std::size_t start = pos;
+    while (pos < arg.size() && !ends_field(arg[pos])) ++pos;
+    field = arg.substr(start, pos - start);
+    return OptionField::value;
+}
+
+}  // namespace krel::io

@@ -1,0 +1,27 @@
+#include "io/io_error.hpp"
+
+#include <cstring>
+
+namespace krel::io {
+
+IoError io_error(std::string_view action, std::string_view file, int err) {
+    std::string what = "cannot ";
+    what += action;
+    what += " '";
+    what += file;
+    what += "': ";
+    what += std::strerror(err);
+    return IoError(what);
+}
+
+IoError read_error(std::string_view file, long long line, std::string_view what) {
+    std::string text = "'";
+    text += file;
+    text += "' line ";
+    text += std::to_string(line);
+    text += ": ";
+    text += what;
+    return IoError(text);
+}
+
+}  // namespace krel::io

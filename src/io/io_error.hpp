@@ -1,0 +1,23 @@
+#pragma once
+// The one exception of krel: a file that cannot be opened, read or written, or
+// a value that cannot be converted. The run catches it once, prints
+// "krel: <what>" on stderr and ends with status 2.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace krel::io {
+
+class IoError : public std::runtime_error {
+public:
+    explicit IoError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// "cannot <action> '<file>': <strerror(err)>"
+[[nodiscard]] IoError io_error(std::string_view action, std::string_view file, int err);
+
+// "'<file>' line <line>: <what>"
+[[nodiscard]] IoError read_error(std::string_view file, long long line, std::string_view what);
+
+}  // namespace krel::io

@@ -1,0 +1,76 @@
+#include "io/linefile.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+#include "io/io_error.hpp"
+
+namespace krel::io {
+
+LineFile::LineFile(std::string name, std::size_t buffer_bytes)
+    : name_(std::move(name)), buf_(buffer_bytes < 16 ? 16 : buffer_bytes) {
+    fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw io_error("open", name_, errno);
+}
+
+LineFile::~LineFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool LineFile::fill() {
+    if (eof_) return false;
+    // Keep the unfinished line; grow only when one line outgrows the buffer.
+    if (begin_ > 0) {
+        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
+    for (;;) {
+        const ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw io_error("read", name_, errno);
+        }
+        if (got == 0) {
+            eof_ = true;
+            return false;
+        }
+        end_ += static_cast<std::size_t>(got);
+        bytes_ += got;
+        return true;
+    }
+}
+
+bool LineFile::next(std::string_view& line) {
+    std::size_t scanned = begin_;
+    for (;;) {
+        const void* nl = std::memchr(buf_.data() + scanned, '\n', end_ - scanned);
+        if (nl != nullptr) {
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_.data());
+            std::size_t stop = at;
+            if (stop > begin_ && buf_[stop - 1] == '\r') --stop;
+            line = std::string_view(buf_.data() + begin_, stop - begin_);
+            begin_ = at + 1;
+            ++lines_;
+            return true;
+        }
+        const std::size_t pending = end_ - begin_;
+        if (!fill()) {
+            if (end_ == begin_) return false;
+            // Last line without its LF.
+            std::size_t stop = end_;
+            if (buf_[stop - 1] == '\r') --stop;
+            line = std::string_view(buf_.data() + begin_, stop - begin_);
+            begin_ = end_;
+            ++lines_;
+            return true;
+        }
+        scanned = begin_ + pending;
+    }
+}
+
+}  // namespace krel::io

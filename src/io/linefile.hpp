@@ -1,0 +1,46 @@
+#pragma once
+// A text file read line by line through one large buffer. Lines come without
+// their LF; a CR before the LF (or ending the last line) is dropped. Read
+// failures throw IoError naming the file.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/fields.hpp"
+
+namespace krel::io {
+
+class LineFile final : public LineSource {
+public:
+    static constexpr std::size_t kBufferBytes = std::size_t{4} << 20;
+
+    // Opens the file for reading; throws IoError when it cannot be opened.
+    explicit LineFile(std::string name, std::size_t buffer_bytes = kBufferBytes);
+    ~LineFile() override;
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+
+    bool next(std::string_view& line) override;
+
+    // Lines handed out so far (the physical line number of the last one).
+    [[nodiscard]] long long lines_read() const { return lines_; }
+    [[nodiscard]] const std::string& name() const { return name_; }
+    // Bytes read from the file so far.
+    [[nodiscard]] long long bytes_read() const { return bytes_; }
+
+private:
+    bool fill();  // reads more data; false at end of file
+
+    std::string name_;
+    int fd_ = -1;
+    std::vector<char> buf_;
+    std::size_t begin_ = 0;  // first unread byte in buf_
+    std::size_t end_ = 0;    // end of valid data in buf_
+    bool eof_ = false;
+    long long lines_ = 0;
+    long long bytes_ = 0;
+};
+
+}  // namespace krel::io

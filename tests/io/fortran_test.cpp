@@ -1,0 +1,106 @@
+#include "io/fortran.hpp"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <limits>
+#include <string_view>
+
+namespace {
+
+using krel::io::format_f;
+using krel::io::format_i;
+using krel::io::FreeLine;
+
+TEST(FormatF, EditBoundaries) {
+    struct Case {
+        double v;
+        int w, d;
+        std::string_view want;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {3.14159, 8, 3, "   3.142"},             // right-aligned
+        {0.5, 5, 2, " 0.50"},                    // room for the leading zero
+        {0.5, 4, 2, "0.50"},                     // exactly room for it
+        {0.5, 3, 2, ".50"},                      // no room: the zero goes first
+        {-0.5, 5, 2, "-0.50"},                   // sign and zero fit
+        {-0.5, 4, 2, "-.50"},                    // the sign stays, the zero goes
+        {-0.5, 3, 2, "***"},                     // not even without the zero
+        {9.96, 5, 1, " 10.0"},                   // rounding carries into a new digit
+        {9.96, 3, 1, "***"},                     // does not fit: asterisks
+        {999.9996, 8, 3, "1000.000"},            // carry fills the field exactly
+        {999.9996, 7, 3, "*******"},             // carry overflows the field
+        {0.125, 5, 2, " 0.12"},                  // exact binary tie goes to even
+        {0.375, 5, 2, " 0.38"},                  // exact binary tie goes to even
+        {0.0049999999, 5, 2, " 0.00"},           // below the tie rounds down
+        {-0.001, 12, 2, "       -0.00"},         // sign kept when rounding to zero
+        {-0.0, 6, 2, " -0.00"},                  // negative zero keeps its sign
+        {0.0, 6, 2, "  0.00"},                   // plain zero
+        {0.0, 3, 2, ".00"},                      // zero without its leading zero
+        {-1234.5678, 9, 3, "-1234.568"},         // fills the field exactly
+        {-1234.5678, 8, 3, "********"},          // one column short
+        {612345.125, 10, 3, "612345.125"},       // full-width coordinate
+        {2600000.0, 11, 3, "2600000.000"},       // wide layout field
+        {10000000.0, 11, 3, "***********"},      // overflows the wide field
+        {1e7, 9, 2, "*********"},                // -z echo that does not fit
+        {100.0, 9, 2, "   100.00"},              // -z echo
+        {-1.0, 6, 2, " -1.00"},                  // -r -1 echo
+        {0.1f, 10, 5, "   0.10000"},             // float value widened exactly
+        {0.99601593625498, 10, 5, "   0.99602"},  // checkpoint percentage
+        {3.0, 4, 0, "  3."},                     // no decimals keeps the point
+        {std::nan(""), 5, 2, "  NaN"},           // not a number
+        {std::nan(""), 2, 2, "**"},              // too narrow for NaN
+        {inf, 9, 3, " Infinity"},                // room for the long form
+        {inf, 7, 3, "    Inf"},                  // short form
+        {-inf, 9, 3, "-Infinity"},               // long form with sign
+        {-inf, 8, 3, "    -Inf"},                // short form with sign
+        {-inf, 3, 3, "***"},                     // no room for the sign
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.v << " F" << c.w << '.' << c.d);
+        EXPECT_EQ(format_f(c.v, c.w, c.d), c.want);
+    }
+}
+
+TEST(FormatI, Widths) {
+    struct Case {
+        long long v;
+        int w;
+        std::string_view want;
+    };
+    const Case cases[] = {
+        {5, 4, "   5"},        // right-aligned
+        {1000, 4, "1000"},      // fills the field
+        {1000, 3, "***"},       // tile number 1000 in i3
+        {-5, 2, "-5"},          // sign counts as a column
+        {-10, 2, "**"},         // negative that does not fit
+        {100, 2, "**"},         // summary percentage of 100
+        {0, 11, "          0"},  // free-format integer width
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.v << " I" << c.w);
+        EXPECT_EQ(format_i(c.v, c.w), c.want);
+    }
+}
+
+TEST(FreeLine, ItemSpacing) {
+    struct Case {
+        FreeLine line;
+        std::string_view want;
+    };
+    const Case cases[] = {
+        {FreeLine{}, "\n"},                                            // no items: empty line
+        {FreeLine{}.text(""), " \n"},                                  // one empty text: one blank
+        {FreeLine{}.text("->exploring ").text("a.xyz"), " ->exploring a.xyz\n"},  // texts join
+        {FreeLine{}.text("ctrmesh nodes=").num(2000), " ctrmesh nodes=        2000\n"},
+        {FreeLine{}.text(">found").num(3).text(" coincidental point(s)"),
+         " >found           3  coincidental point(s)\n"},  // blank after the number too
+        {FreeLine{}.num(1).num(-2), "           1          -2\n"},  // numbers apart
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.want);
+        EXPECT_EQ(c.line.str(), c.want);
+    }
+}
+
+}  // namespace
