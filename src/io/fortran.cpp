@@ -68,7 +68,7 @@ FreeLine& FreeLine::text(std::string_view t) {
     return *this;
 }
 
-FreeLine& FreeLine::num(std::int32_t v) {
+FreeLine& FreeLine::num(std::int64_t v) {
     if (last_ != Item::none) body_ += ' ';
     body_ += format_i(v, 11);
     last_ = Item::number;

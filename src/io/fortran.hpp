@@ -31,7 +31,7 @@ std::string_view trim_right(std::string_view text);
 class FreeLine {
 public:
     FreeLine& text(std::string_view t);
-    FreeLine& num(std::int32_t v);
+    FreeLine& num(std::int64_t v);
     // The line with its LF.
     [[nodiscard]] std::string str() const;
 

@@ -1,13 +1,34 @@
 #include "run/run.hpp"
 
 #include <istream>
+#include <new>
 #include <ostream>
+
+#include "io/io_error.hpp"
+#include "run/cmdline.hpp"
+#include "run/console.hpp"
+#include "run/sequence.hpp"
 
 namespace krel {
 
-Exit run(int, const char* const*, std::ostream& out, std::ostream&, std::istream&) {
-    out << "\n Program KREL v3.12\n";
-    return Exit::ok;
+Exit run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, std::istream& in) {
+    Console console(out, err, in);
+    try {
+        RunSettings settings;
+        if (const auto end = parse_command_line(argc, argv, settings, console)) {
+            console.out().flush();
+            return *end;
+        }
+        const Exit status = run_sequence(settings, console);
+        console.out().flush();
+        return status;
+    } catch (const io::IoError& e) {
+        console.diagnostic(e.what());
+        return Exit::io;
+    } catch (const std::bad_alloc&) {
+        console.diagnostic("out of memory");
+        return Exit::io;
+    }
 }
 
 }  // namespace krel

@@ -1,0 +1,193 @@
+#include "io/getpoints.hpp"
+
+#include <array>
+#include <string_view>
+
+#include "io/fields.hpp"
+#include "io/fortran.hpp"
+#include "io/io_error.hpp"
+#include "io/linefile.hpp"
+
+namespace krel::io {
+
+namespace {
+
+enum class Layout { node_list, comma, plain };
+
+Layout choose_layout(std::string_view name, std::string_view first) {
+    if (name.size() >= 5 && name.substr(name.size() - 5) == ".node") return Layout::node_list;
+    if (first.size() >= 2 && first[0] == '1' && first[1] == ',') return Layout::comma;
+    return Layout::plain;
+}
+
+// Hands out the first line once more before the rest of the file: comma and
+// plain files read their first line again as the first record.
+class ReplayFirst final : public LineSource {
+public:
+    ReplayFirst(LineFile& file, std::string_view first, bool replay)
+        : file_(file), first_(first), replay_(replay) {}
+    bool next(std::string_view& line) override {
+        if (replay_) {
+            replay_ = false;
+            line = first_;
+            return true;
+        }
+        return file_.next(line);
+    }
+
+private:
+    LineFile& file_;
+    std::string_view first_;
+    bool replay_;
+};
+
+char spinner(std::int64_t step) {
+    static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
+    return kSpin[static_cast<std::size_t>(step % 4)];
+}
+
+class Pass {
+public:
+    Pass(PassMode mode, const ReadSettings& s, NodeArrays* nodes, TextOut& console)
+        : mode_(mode), s_(s), nodes_(nodes), console_(console),
+          capacity_(mode == PassMode::load ? nodes->capacity : 0) {}
+
+    std::int64_t run() {
+        for (const std::string& name : s_.files) read_file(name);
+        console_.line("");
+        if (mode_ == PassMode::explore) {
+            console_.put(FreeLine{}.text(">Total nodes:").num(n_).str());
+        } else {
+            nodes_->n = static_cast<std::int32_t>(n_);
+        }
+        return n_;
+    }
+
+private:
+    void read_file(const std::string& name) {
+        console_.put(FreeLine{}
+                         .text(mode_ == PassMode::explore ? "->exploring " : "->loading   ")
+                         .text(name)
+                         .str());
+        LineFile file(name);
+        std::string_view first;
+        ++lines_;
+        if (!file.next(first)) throw read_error(name, 1, "end of file: the file is empty");
+        const std::string_view first64 = first.substr(0, 64);
+        Layout layout = choose_layout(name, first64);
+        const bool replay = layout != Layout::node_list;
+        std::int64_t count = 0;  // node-list record limit; 0 or less: none
+        if (layout == Layout::node_list) {
+            constexpr std::array<FieldType, 1> one{FieldType::integer};
+            std::array<FieldValue, 1> v;
+            OneLine line(first64);
+            switch (read_record(line, one, v)) {
+            case RecordStatus::end:
+                throw read_error(name, 1, "end of file reading the node count");
+            case RecordStatus::bad:
+                // Only this file is lost; the later names are still read.
+                if (mode_ == PassMode::explore)
+                    console_.put(FreeLine{}.text("***error reading line ").num(lines_).str());
+                return;
+            case RecordStatus::ok:
+                break;
+            }
+            count = v[0].i;
+            if (count <= 0) layout = Layout::plain;  // read on from the second line
+        }
+        ReplayFirst src(file, first, replay);
+        read_records(src, layout, count);
+    }
+
+    void read_records(LineSource& src, Layout layout, std::int64_t count) {
+        const bool selected = layout == Layout::plain && s_.icolmax > 0;
+        std::vector<FieldType> types;
+        if (layout == Layout::plain) {
+            if (selected) types.assign(static_cast<std::size_t>(s_.icolmax), FieldType::real64);
+            else types = {FieldType::real64, FieldType::real64, FieldType::real32};
+        } else {
+            types = {FieldType::integer, FieldType::real64, FieldType::real64, FieldType::real32};
+        }
+        std::vector<FieldValue> v(types.size());
+        std::int64_t from_file = 0;
+        for (;;) {
+            ++lines_;
+            if (count > 0 && from_file == count) return;
+            const RecordStatus st = read_record(src, types, v);
+            if (st == RecordStatus::end) return;
+            if (st == RecordStatus::bad) {
+                if (mode_ == PassMode::explore)
+                    console_.put(FreeLine{}.text("***error reading line ").num(lines_).str());
+                continue;
+            }
+            ++from_file;
+            double x, y;
+            float z;
+            if (selected) {
+                x = v[static_cast<std::size_t>(s_.ic1 - 1)].d;
+                y = v[static_cast<std::size_t>(s_.ic2 - 1)].d;
+                z = static_cast<float>(v[static_cast<std::size_t>(s_.ic3 - 1)].d);
+            } else if (layout == Layout::plain) {
+                x = v[0].d;
+                y = v[1].d;
+                z = v[2].f;
+            } else {
+                x = v[1].d;
+                y = v[2].d;
+                z = v[3].f;
+            }
+            ++records_;
+            take(x, y, z);
+        }
+    }
+
+    // The filters, in their order, then the store.
+    void take(double x, double y, float z) {
+        if (lines_ % s_.iskip != 0) return;
+        if (records_ % 100001 == 0) progress();
+        if (s_.ztmin > z || z > s_.ztmax) return;
+        if (s_.hull != nullptr && !inside_hull(*s_.hull, x, y)) return;
+        if (mode_ == PassMode::explore) {
+            ++n_;
+            return;
+        }
+        // A capacity of 0 stores nothing; a full array keeps overwriting its
+        // last slot, and slot 1 sets the origin each time it is written.
+        if (capacity_ < 1) return;
+        n_ = n_ + 1 < capacity_ ? n_ + 1 : capacity_;
+        NodeArrays& a = *nodes_;
+        if (n_ == 1) {
+            a.xorig = x;
+            a.yorig = y;
+        }
+        a.x[n_] = static_cast<float>(x - a.xorig);
+        a.y[n_] = static_cast<float>(y - a.yorig);
+        a.z[n_] = z;
+    }
+
+    void progress() {
+        std::string text = mode_ == PassMode::explore ? " >explore" : " >loading";
+        text += format_i(mode_ == PassMode::explore ? records_ / 1000000 : n_ / 1000000, 4);
+        text += " M ";
+        text[0] = spinner(records_ / 100000);
+        console_.iimesg(text);
+    }
+
+    PassMode mode_;
+    const ReadSettings& s_;
+    NodeArrays* nodes_;
+    TextOut& console_;
+    std::int64_t capacity_;
+    std::int64_t n_ = 0;
+    std::int64_t lines_ = 0;    // raised for each first line and before each record read
+    std::int64_t records_ = 0;  // records read without error
+};
+
+}  // namespace
+
+std::int64_t getpoints(PassMode mode, const ReadSettings& settings, NodeArrays* nodes, TextOut& console) {
+    Pass pass(mode, settings, nodes, console);
+    return pass.run();
+}
+
+}  // namespace krel::io

@@ -1,0 +1,26 @@
+#pragma once
+// The run's node arrays: what the load pass stores and every later stage reads.
+
+#include <cstdint>
+#include <memory>
+
+namespace krel::io {
+
+// All arrays are 1-based (entry 0 unused) with room for `capacity` nodes. x and
+// y are relative to the origin, the absolute x and y of the first stored point;
+// z is absolute. Twenty bytes per node in all.
+struct NodeArrays {
+    std::unique_ptr<float[]> x, y, z;        // coordinates, 1..n
+    std::unique_ptr<std::int32_t[]> itile;   // tile number of each node, 1..n
+    std::unique_ptr<std::int32_t[]> idx;     // node numbers laid out tile by tile
+    std::int32_t capacity = 0;               // nodes the arrays hold
+    std::int32_t n = 0;                      // nodes stored by the load pass
+    double xorig = 0.0, yorig = 0.0;         // origin of x and y
+
+    // Allocates the five arrays without throwing; false (and nothing held)
+    // when any of them cannot be had.
+    [[nodiscard]] bool allocate(std::int32_t cap);
+    void release();
+};
+
+}  // namespace krel::io

@@ -1,0 +1,38 @@
+#pragma once
+// An output file that keeps its old content until the run writes to it: it is
+// created when missing and not emptied on opening; the first write empties it.
+// Every write, flush and close is checked (IoError naming the file).
+
+#include <string>
+#include <string_view>
+
+namespace krel::io {
+
+class OutFile {
+public:
+    OutFile() = default;
+    ~OutFile();
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+
+    // Opens (creating when missing) name for writing; throws IoError.
+    void open(const std::string& name);
+    [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+    [[nodiscard]] const std::string& name() const { return name_; }
+
+    void write(std::string_view text);
+    void flush();
+    // Flushes and closes; throws IoError when anything failed. Does nothing
+    // when not open.
+    void close();
+
+private:
+    void write_through(std::string_view text);
+
+    std::string name_;
+    int fd_ = -1;
+    bool written_ = false;  // the file has been emptied by a first write
+    std::string buf_;
+};
+
+}  // namespace krel::io

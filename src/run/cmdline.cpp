@@ -1,0 +1,166 @@
+#include "run/cmdline.hpp"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <string_view>
+
+#include "io/fields.hpp"
+#include "io/fortran.hpp"
+#include "io/io_error.hpp"
+#include "run/usage.hpp"
+
+namespace krel {
+
+std::string held_name(std::string_view arg) {
+    return std::string(io::trim_right(arg.substr(0, kNameChars)));
+}
+
+namespace {
+
+bool exists(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0;
+}
+
+// A conversion failure of an option value: the run ends with status 2.
+struct BadValue {
+    std::string what;
+};
+
+class Scanner {
+public:
+    Scanner(int nargs, const char* const* args) : nargs_(nargs), args_(args) {}
+
+    [[nodiscard]] bool done() const { return i_ >= nargs_; }
+    std::string_view take() { return args_[i_++]; }
+    // The value of option `opt`; nullopt when it is missing.
+    std::optional<std::string_view> value() {
+        if (i_ >= nargs_) return std::nullopt;
+        return std::string_view(args_[i_++]);
+    }
+
+private:
+    int nargs_;
+    const char* const* args_;
+    int i_ = 0;
+};
+
+// Number values: the first field of the argument; a leading comma or slash
+// leaves the setting as it is.
+template <class T, class Parse>
+void number(std::string_view opt, std::optional<std::string_view> arg, T& setting, Parse parse) {
+    if (!arg) throw BadValue{"option " + std::string(opt) + ": value missing"};
+    std::string_view field;
+    switch (io::option_field(*arg, field)) {
+    case io::OptionField::empty:
+        throw BadValue{"option " + std::string(opt) + ": value missing"};
+    case io::OptionField::unchanged:
+        return;
+    case io::OptionField::value:
+        break;
+    }
+    const auto v = parse(field);
+    if (!v) throw BadValue{"option " + std::string(opt) + ": not a number: '" + std::string(*arg) + "'"};
+    setting = *v;
+}
+
+void real(std::string_view opt, std::optional<std::string_view> arg, float& setting) {
+    number(opt, arg, setting, io::parse_float);
+}
+
+}  // namespace
+
+std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSettings& s,
+                                       Console& console) {
+    io::TextOut& out = console.out();
+    out.line("");
+    out.put(io::FreeLine{}.text("Program KREL v3.12").str());
+    int nargs = argc - 1;
+    if (nargs <= 0) return help(console);
+    if (nargs > kMaxArguments) {
+        out.put(io::FreeLine{}.text(">>warning: arguments ignored").str());
+        nargs = kMaxArguments;
+    }
+    Scanner args(nargs, argv + 1);
+    try {
+        while (!args.done()) {
+            const std::string_view arg = args.take();
+            if (arg == "-t") {
+                real(arg, args.value(), s.tol);
+            } else if (arg == "-f") {
+                const auto word = args.value();
+                const std::string_view w = io::trim_right(word.value_or(""));
+                if (w == "ag") s.ifmt = 2;
+                else if (w == "gen") s.ifmt = 4;
+            } else if (arg == "-r") {
+                real(arg, args.value(), s.dx);
+            } else if (arg == "-z") {
+                real(arg, args.value(), s.ztmin);
+                out.line(" >min-value    =" + io::format_f(s.ztmin, 9, 2));
+            } else if (arg == "-Z") {
+                real(arg, args.value(), s.ztmax);
+                out.line(" >max-value    =" + io::format_f(s.ztmax, 9, 2));
+            } else if (arg == "-o") {
+                s.result_name = held_name(args.value().value_or(""));
+                s.result_named = true;
+            } else if (arg == "-p") {
+                s.prefix = held_name(args.value().value_or(""));
+            } else if (arg == "-s") {
+                s.fslope = held_name(args.value().value_or(""));
+            } else if (arg == "-a") {
+                real(arg, args.value(), s.area);
+                out.line(" >area weighting =" + io::format_f(s.area, 5, 1));
+            } else if (arg == "-c") {
+                number(arg, args.value(), s.cvalue, io::parse_int);
+                const std::int32_t v = s.cvalue;
+                s.ic1 = v / 100;
+                const std::int32_t r = v - 100 * s.ic1;
+                s.ic2 = r / 10;
+                s.ic3 = r - 10 * s.ic2;
+                s.icolmax = std::max(s.ic1, std::max(s.ic2, s.ic3));
+                out.line(" >data column" + io::format_i(s.ic1, 2) + io::format_i(s.ic2, 2) +
+                         io::format_i(s.ic3, 2));
+                if (s.ic1 == 0 || s.ic2 == 0 || s.ic3 == 0) {
+                    out.put(io::FreeLine{}.text("**error: column 0 in -c").str());
+                    return Exit::failure;
+                }
+            } else if (arg == "-h") {
+                s.chull = held_name(args.value().value_or(""));
+                if (!exists(s.chull)) {
+                    out.put(io::FreeLine{}.text(">error: hull file not found").str());
+                    return Exit::failure;
+                }
+                // The listing is not open yet (its prefix may still change):
+                // hold the echo, a later hull replaces it.
+                io::StringOut echo;
+                io::read_hull(s.chull, s.hull, echo, console.tally(), out);
+                s.hull_listing = echo.take();
+                s.hull_given = true;
+                out.line(" >found hull with" + io::format_i(s.hull.nh, 4) + " points");
+            } else if (!arg.empty() && arg[0] == '-') {
+                out.put(io::FreeLine{}.text("**error: unknown option ").text(io::format_a(arg, 6)).str());
+                return Exit::failure;
+            } else {
+                std::string name = held_name(arg);
+                if (exists(name)) s.cfile.push_back(std::move(name));
+            }
+        }
+    } catch (const BadValue& bad) {
+        console.diagnostic(bad.what);
+        return Exit::io;
+    }
+    if (s.cfile.empty()) {
+        out.put(io::FreeLine{}.text(">error: file not found").str());
+        return Exit::failure;
+    }
+    out.line(" >raster [m]    =" + io::format_f(s.dx, 6, 2));
+    out.line(" >tolerance [m] =" + io::format_f(s.tol, 6, 2));
+    if (s.dx == 0.0F) {
+        out.put(io::FreeLine{}.text("**error: raster width must not be 0").str());
+        return Exit::failure;
+    }
+    return std::nullopt;
+}
+
+}  // namespace krel

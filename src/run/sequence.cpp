@@ -1,0 +1,150 @@
+#include "run/sequence.hpp"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/fortran.hpp"
+#include "io/getpoints.hpp"
+#include "io/outfile.hpp"
+#include "io/swrite.hpp"
+#include "tiles/gettiles.hpp"
+
+namespace krel {
+
+namespace {
+
+std::string output_name(const std::string& prefix, std::string_view ext) {
+    return held_name(std::string(io::trim_right(prefix.substr(0, kNameChars))) + std::string(ext));
+}
+
+// Whether writing `name` would overwrite one of the run's inputs.
+bool is_input(const std::string& name, const RunSettings& s) {
+    struct stat out {};
+    const bool out_exists = ::stat(name.c_str(), &out) == 0;
+    auto same = [&](const std::string& input) {
+        if (input == name) return true;
+        struct stat in {};
+        return out_exists && ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+               in.st_ino == out.st_ino;
+    };
+    for (const std::string& f : s.cfile)
+        if (same(f)) return true;
+    return s.hull_given && same(s.chull);
+}
+
+// Percentage rounded to the nearest integer, halves away from zero, in float.
+std::int64_t percent(std::int64_t part, std::int64_t whole) {
+    if (whole == 0) return 0;
+    return std::lround(static_cast<float>(part) / static_cast<float>(whole) * 100.0F);
+}
+
+bool plain_allocate(io::NodeArrays& nodes, std::int32_t capacity, void*) {
+    return nodes.allocate(capacity);
+}
+
+}  // namespace
+
+Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks) {
+    io::TextOut& out = console.out();
+
+    // The result must never replace an input: fall back to the .asc name.
+    std::string result_name = s.result_named ? s.result_name : output_name(s.prefix, ".xyz");
+    bool renamed = false;
+    if (is_input(result_name, s)) {
+        result_name = output_name(s.prefix, ".asc");
+        renamed = true;
+        if (is_input(result_name, s)) {
+            out.put(io::FreeLine{}.text("**error: no free result name").str());
+            return Exit::failure;
+        }
+    }
+
+    io::OutFile listing;
+    listing.open(output_name(s.prefix, ".err"));
+    listing.write(s.hull_listing);
+
+    io::ReadSettings rs;
+    rs.files = s.cfile;
+    rs.ztmin = s.ztmin;
+    rs.ztmax = s.ztmax;
+    rs.ic1 = s.ic1;
+    rs.ic2 = s.ic2;
+    rs.ic3 = s.ic3;
+    rs.icolmax = s.icolmax;
+    rs.hull = s.hull.active() ? &s.hull : nullptr;
+
+    const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out);
+
+    io::NodeArrays nodes;
+    const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
+    for (;;) {
+        const std::int64_t cap = explored / rs.iskip;
+        const std::int32_t capacity = static_cast<std::int32_t>(
+            std::min<std::int64_t>(cap, std::numeric_limits<std::int32_t>::max() - 1));
+        if (allocate(nodes, capacity, hooks.context)) break;
+        out.put(io::FreeLine{}.text("*** Trouble allocating data storage***").num(rs.iskip).str());
+        ++rs.iskip;
+    }
+    if (rs.iskip > 1) out.line(" >reduce data by factor" + io::format_i(rs.iskip, 2));
+
+    (void)io::getpoints(io::PassMode::load, rs, &nodes, out);
+    const std::int32_t n = nodes.n;
+
+    if (renamed) out.put(io::FreeLine{}.text(">result name is an input file, writing ").text(result_name).str());
+
+    io::OutFile result;
+    if (s.dx < 0.0F) {
+        result.open(result_name);
+        std::string text;
+        constexpr std::int32_t kBlock = 1 << 16;
+        for (std::int32_t first = 1; first <= n; first += kBlock) {
+            const std::int32_t last = n - first < kBlock ? n : first + kBlock - 1;
+            text.clear();
+            io::write_as_loaded(nodes.x.get(), nodes.y.get(), nodes.z.get(), first, last, nodes.xorig,
+                                nodes.yorig, text);
+            result.write(text);
+        }
+        result.close();
+        out.line(" >nodes stored on: " + io::format_a(result_name, 32));
+        listing.close();
+        return Exit::ok;
+    }
+
+    const float ts = 400.0F * s.dx;
+    const std::int32_t ntiles = tiles::gettiles(n, nodes.x.get(), nodes.y.get(), ts, s.dx, nodes.itile.get(), out);
+    std::vector<std::int64_t> start;
+    tiles::collect_tiles(n, nodes.itile.get(), ntiles, nodes.idx.get(), start);
+
+    std::int64_t total = 0;
+    std::string text;
+    for (std::int32_t it = 1; it <= ntiles; ++it) {
+        const std::span<std::int32_t> tile(nodes.idx.get() + 1 + start[static_cast<std::size_t>(it)],
+                                           static_cast<std::size_t>(start[static_cast<std::size_t>(it) + 1] -
+                                                                    start[static_cast<std::size_t>(it)]));
+        const std::int64_t before = static_cast<std::int64_t>(tile.size());
+        const std::int64_t npt = before;
+        if (it == 1) result.open(result_name);
+        text.clear();
+        io::swrite(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile.first(static_cast<std::size_t>(npt)),
+                   nodes.xorig, nodes.yorig, s.ifmt, text);
+        result.write(text);
+        total += npt;
+        std::string line = " >tile " + io::format_i(it, 3) + ", nodes" + io::format_i(npt, 6) + " (" +
+                           io::format_i(percent(npt, before), 3) + "%)";
+        out.iimesg(line + "  ");
+    }
+    result.close();
+    out.line("");
+    out.line("***KREL reduced to" + io::format_i(total, total <= 999998 ? 7 : 9) + " nodes (" +
+             io::format_i(percent(total, n), 2) + "%)");
+    listing.close();
+    return Exit::ok;
+}
+
+}  // namespace krel
