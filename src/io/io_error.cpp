@@ -4,12 +4,17 @@
 
 namespace krel::io {
 
-IoError io_error(std::string_view action, std::string_view file, int err) {
+IoError io_error(std::string_view action, std::string_view file, std::string_view purpose, int err) {
     std::string what = "cannot ";
     what += action;
     what += " '";
     what += file;
-    what += "': ";
+    what += "'";
+    if (!purpose.empty()) {
+        what += ' ';
+        what += purpose;
+    }
+    what += ": ";
     what += std::strerror(err);
     return IoError(what);
 }

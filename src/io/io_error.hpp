@@ -14,8 +14,9 @@ public:
     explicit IoError(const std::string& what) : std::runtime_error(what) {}
 };
 
-// "cannot <action> '<file>': <strerror(err)>"
-[[nodiscard]] IoError io_error(std::string_view action, std::string_view file, int err);
+// "cannot <action> '<file>' <purpose>: <strerror(err)>" (no purpose: none printed)
+[[nodiscard]] IoError io_error(std::string_view action, std::string_view file, std::string_view purpose,
+                               int err);
 
 // "'<file>' line <line>: <what>"
 [[nodiscard]] IoError read_error(std::string_view file, long long line, std::string_view what);

@@ -13,7 +13,7 @@ namespace krel::io {
 LineFile::LineFile(std::string name, std::size_t buffer_bytes)
     : name_(std::move(name)), buf_(buffer_bytes < 16 ? 16 : buffer_bytes) {
     fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw io_error("open", name_, errno);
+    if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
 }
 
 LineFile::~LineFile() {
@@ -33,7 +33,7 @@ bool LineFile::fill() {
         const ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
         if (got < 0) {
             if (errno == EINTR) continue;
-            throw io_error("read", name_, errno);
+            throw read_error(name_, lines_ + 1, std::string("cannot read: ") + std::strerror(errno));
         }
         if (got == 0) {
             eof_ = true;

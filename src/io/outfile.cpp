@@ -19,7 +19,7 @@ OutFile::~OutFile() {
 void OutFile::open(const std::string& name) {
     name_ = name;
     fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw io_error("open", name, errno);
+    if (fd_ < 0) throw io_error("open", name, "for writing", errno);
     written_ = false;
     buf_.clear();
 }
@@ -32,16 +32,16 @@ void OutFile::write(std::string_view text) {
 
 void OutFile::write_through(std::string_view text) {
     if (!written_) {
-        if (::ftruncate(fd_, 0) != 0) throw io_error("write", name_, errno);
+        if (::ftruncate(fd_, 0) != 0) throw io_error("write", name_, "", errno);
         written_ = true;
     }
     while (!text.empty()) {
         const ssize_t put = ::write(fd_, text.data(), text.size());
         if (put < 0) {
             if (errno == EINTR) continue;
-            throw io_error("write", name_, errno);
+            throw io_error("write", name_, "", errno);
         }
-        if (put == 0) throw io_error("write", name_, ENOSPC);
+        if (put == 0) throw io_error("write", name_, "", ENOSPC);
         text.remove_prefix(static_cast<std::size_t>(put));
     }
 }
@@ -63,7 +63,7 @@ void OutFile::close() {
     }
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0) throw io_error("close", name_, errno);
+    if (::close(fd) != 0) throw io_error("close", name_, "", errno);
 }
 
 }  // namespace krel::io

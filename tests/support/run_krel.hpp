@@ -1,0 +1,42 @@
+#pragma once
+// Runs the built krel binary as a child process in a folder, with a given
+// standard input, and captures what it prints.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace krel::test {
+
+struct Outcome {
+    int status = -1;      // exit status; 128 + signal when killed
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+// args do not include the program name. stdin_text nullptr: standard input at
+// its end (/dev/null). wrapper: a command (and its options) to run krel under,
+// e.g. {"prlimit", "--as=100000000", "--"}.
+Outcome run_krel(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                 const std::string* stdin_text = nullptr, const std::vector<std::string>& wrapper = {});
+
+// A fresh, empty temporary folder, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, const std::string& text);
+
+// The shared sample folder, or an empty path when it is absent.
+std::filesystem::path shared_data();
+
+}  // namespace krel::test
