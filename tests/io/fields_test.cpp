@@ -1,0 +1,168 @@
+#include "io/fields.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace krel::io;
+
+TEST(NumberField, Reals) {
+    struct Case {
+        std::string_view text;
+        std::optional<double> want;  // nullopt: not a number
+    };
+    const Case cases[] = {
+        {"1", 1.0},            {"-2.5", -2.5},        {"+3.", 3.0},         {".5", 0.5},
+        {"-.5e1", -5.0},       {"1.5D2", 150.0},      {"1.5d-2", 0.015},    {"2E+3", 2000.0},
+        {"007", 7.0},          {"1e-400", 0.0},       // underflow gives the rounded value
+        {"", std::nullopt},    {"+", std::nullopt},   {".", std::nullopt},  {"-.", std::nullopt},
+        {"1e", std::nullopt},  {"1e+", std::nullopt}, {"e5", std::nullopt}, {"1.2.3", std::nullopt},
+        {"nan", std::nullopt}, {"inf", std::nullopt}, {"-Infinity", std::nullopt},
+        {"0x10", std::nullopt}, {"2*1.0", std::nullopt}, {"1e400", std::nullopt},  // overflow
+        {"1 ", std::nullopt},  {"1,", std::nullopt},  {"++1", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("'") + std::string(c.text) + "'");
+        EXPECT_EQ(parse_double(c.text), c.want);
+    }
+}
+
+TEST(NumberField, FloatRoundsOnceFromTheText) {
+    // A hair above the tie between 1 and the next float: rounded once it goes
+    // up; through double it first lands on the tie and then goes to even.
+    const std::string_view text = "1.00000005960464477539062500000000001";
+    EXPECT_EQ(parse_float(text), std::nextafter(1.0F, 2.0F));
+    EXPECT_EQ(static_cast<float>(*parse_double(text)), 1.0F);
+    EXPECT_EQ(parse_float("1e39"), std::nullopt);   // overflows a float, not a double
+    EXPECT_EQ(parse_float("1e-46"), 0.0F);          // underflow rounds to zero
+    EXPECT_TRUE(std::signbit(*parse_float("-1e-46")));
+    EXPECT_EQ(parse_float("1e-45"), std::numeric_limits<float>::denorm_min());
+}
+
+TEST(NumberField, Integers) {
+    struct Case {
+        std::string_view text;
+        std::optional<std::int32_t> want;
+    };
+    const Case cases[] = {
+        {"345", 345},
+        {"+12", 12},
+        {"-2147483648", std::numeric_limits<std::int32_t>::min()},
+        {"2147483647", std::numeric_limits<std::int32_t>::max()},
+        {"2147483648", std::nullopt},  // beyond 32 bits
+        {"1.0", std::nullopt},         // a decimal point is not an integer
+        {"1e2", std::nullopt},         // nor an exponent
+        {"", std::nullopt},
+        {"-", std::nullopt},
+        {"12a", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("'") + std::string(c.text) + "'");
+        EXPECT_EQ(parse_int(c.text), c.want);
+    }
+}
+
+// A source over a fixed list of lines.
+class Lines final : public LineSource {
+public:
+    explicit Lines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    bool next(std::string_view& line) override {
+        if (at_ == lines_.size()) return false;
+        line = lines_[at_++];
+        return true;
+    }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t at_ = 0;
+};
+
+TEST(Record, SeparatorsContinuationAndFaults) {
+    constexpr std::array<FieldType, 3> xyz{FieldType::real64, FieldType::real64, FieldType::real32};
+    struct Case {
+        std::vector<std::string> lines;
+        std::vector<RecordStatus> want;  // one status per read, until the input ends
+        std::vector<double> first;       // values of the first ok record
+    };
+    using S = RecordStatus;
+    const Case cases[] = {
+        {{"1 2 3"}, {S::ok, S::end}, {1, 2, 3}},
+        {{"1\t2,3 4 5"}, {S::ok, S::end}, {1, 2, 3}},       // tab, comma, extra values ignored
+        {{"1 , 2 ,3"}, {S::ok, S::end}, {1, 2, 3}},         // blanks around a comma
+        {{"1 2", "", "3 9", "4 5 6"}, {S::ok, S::ok, S::end}, {1, 2, 3}},  // continues over lines
+        {{"1 2,", "3"}, {S::ok, S::end}, {1, 2, 3}},        // a comma before a line end
+        {{"1,,2 3"}, {S::bad, S::end}, {}},                 // empty field
+        {{"1 2,", ",3"}, {S::bad, S::end}, {}},             // empty field across a line end
+        {{",1 2 3"}, {S::bad, S::end}, {}},                 // comma before the first value
+        {{"1 2 /", "4 5 6"}, {S::bad, S::ok, S::end}, {4, 5, 6}},  // slash while values needed
+        {{"1 2 3 /"}, {S::ok, S::end}, {1, 2, 3}},          // slash after the values
+        {{"1 2 3/4"}, {S::ok, S::end}, {1, 2, 3}},          // a slash ends a field
+        {{"1 x", "2 3 4", "5 6 7"}, {S::bad, S::ok, S::ok, S::end}, {2, 3, 4}},  // restart on next line
+        {{"1 2", "x 3"}, {S::bad, S::end}, {}},             // fault found on the continuation line
+        {{"1 2"}, {S::end}, {}},                            // input ends inside a record
+        {{"", "  "}, {S::end}, {}},                         // blank lines only
+        {{"1 2 3e"}, {S::bad, S::end}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "first line '" << c.lines.front() << "'");
+        Lines src(c.lines);
+        std::array<FieldValue, 3> v;
+        std::vector<RecordStatus> got;
+        std::vector<double> first;
+        for (;;) {
+            const RecordStatus st = read_record(src, xyz, v);
+            got.push_back(st);
+            if (st == S::ok && first.empty()) first = {v[0].d, v[1].d, v[2].f};
+            if (st == S::end) break;
+        }
+        EXPECT_EQ(got, c.want);
+        EXPECT_EQ(first, c.first);
+    }
+}
+
+TEST(Record, IntegerFieldMustBeInteger) {
+    constexpr std::array<FieldType, 4> ixyz{FieldType::integer, FieldType::real64, FieldType::real64,
+                                            FieldType::real32};
+    std::array<FieldValue, 4> v;
+    Lines ok({"1,100.5,200.5,3.25"});
+    ASSERT_EQ(read_record(ok, ixyz, v), RecordStatus::ok);
+    EXPECT_EQ(v[0].i, 1);
+    EXPECT_EQ(v[3].f, 3.25F);
+    Lines bad({"1.0,100.5,200.5,3.25"});
+    EXPECT_EQ(read_record(bad, ixyz, v), RecordStatus::bad);
+}
+
+TEST(OptionValue, FirstField) {
+    struct Case {
+        std::string_view arg;
+        OptionField want;
+        std::string_view field;
+    };
+    const Case cases[] = {
+        {"0.05", OptionField::value, "0.05"},
+        {" \t0.05 junk", OptionField::value, "0.05"},  // leading blanks and tabs skipped
+        {"0.05,7", OptionField::value, "0.05"},
+        {"3/", OptionField::value, "3"},
+        {",5", OptionField::unchanged, ""},
+        {"  /", OptionField::unchanged, ""},
+        {"", OptionField::empty, ""},
+        {" \t ", OptionField::empty, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("'") + std::string(c.arg) + "'");
+        std::string_view field;
+        EXPECT_EQ(option_field(c.arg, field), c.want);
+        if (c.want == OptionField::value) {
+            EXPECT_EQ(field, c.field);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "io/hull.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "io/fortran.hpp"
+
+namespace {
+
+using namespace krel::io;
+
+struct Poly {
+    std::vector<float> x{0.0F}, y{0.0F};  // 1-based
+    Poly(std::initializer_list<std::pair<float, float>> v) {
+        for (auto [a, b] : v) x.push_back(a), y.push_back(b);
+    }
+    int n() const { return static_cast<int>(x.size()) - 1; }
+};
+
+TEST(Iipoly, SquareEdgesAndCorners) {
+    const Poly square{{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    const Poly closed{{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};  // first vertex repeated
+    const Poly wide{{0, 0}, {20, 0}, {20, 10}, {0, 10}};             // reference point below
+    struct Case {
+        float x, y;
+        int want_square, want_wide;
+    };
+    const Case cases[] = {
+        {5, 5, 1, 1},     // inside
+        {15, 5, 0, 1},    // right of the square's box
+        {5, 10, 1, 1},    // top edge: the segment to the reference crosses one other edge
+        {0, 5, 0, 1},     // left edge: none to the left; the bottom edge below
+        {10, 5, 1, 1},    // right edge
+        {-1, 5, 0, 0},    // left of the box
+        {5, 10.5F, 0, 0}, // above the box
+        {0, 0, 0, 0},     // corner
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ")");
+        EXPECT_EQ(iipoly(square.x.data(), square.y.data(), square.n(), c.x, c.y), c.want_square);
+        EXPECT_EQ(iipoly(closed.x.data(), closed.y.data(), closed.n(), c.x, c.y), c.want_square);
+        EXPECT_EQ(iipoly(wide.x.data(), wide.y.data(), wide.n(), c.x, c.y), c.want_wide);
+    }
+}
+
+TEST(Iipoly, ConcavePolygon) {
+    // A U shape: the notch between x = 4 and 6 above y = 4 is outside.
+    const Poly u{{0, 0}, {10, 0}, {10, 10}, {6, 10}, {6, 4}, {4, 4}, {4, 10}, {0, 10}};
+    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 5, 7), 0);
+    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 2, 7), 1);
+    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 8, 7), 1);
+    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 5, 2), 1);
+}
+
+class Text final : public LineSource {
+public:
+    explicit Text(std::vector<std::string> l) : lines_(std::move(l)) {}
+    bool next(std::string_view& line) override {
+        if (at_ == lines_.size()) return false;
+        line = lines_[at_++];
+        return true;
+    }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t at_ = 0;
+};
+
+TEST(Irpoly, EndOfList) {
+    struct Case {
+        std::vector<std::string> lines;
+        int want;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{"0 0", "1 0", "1 1"}, 3, "end of file"},
+        {{"0 0", "1 0", "", "1 1"}, 2, "empty line"},
+        {{"0 0", "1 0", "      ", "1 1"}, 2, "blank line"},
+        {{"0 0", "1 0", "  / comment", "1 1"}, 2, "slash"},
+        {{"0 0", "1 0", "x=1 y=1"}, 2, "letter"},
+        {{"0 0", "1 0", ":1 1"}, 2, "character after 9"},
+        {{"0 0", "1 0", "1"}, 2, "one number"},
+        {{"0 0", "1 0", "1,,2"}, 2, "null second value"},
+        {{"0 0", "1 0", "1 /"}, 2, "slash as second value"},
+        {{"0 0", "1 0", "1 inf"}, 2, "infinity"},
+        {{"0 0", "+1.5e0,-2D0 7 junk", "\t2 2"}, 3, "free form, tab first"},
+        {{std::string(62, ' ') + "1 2"}, 0, "second number beyond column 64"},
+        {{"X Y", "0 0"}, 0, "title line"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Text src(c.lines);
+        StringOut echo, console;
+        Tally tally;
+        std::vector<float> xh(kHullCapacity + 1), yh(kHullCapacity + 1);
+        EXPECT_EQ(irpoly(kHullCapacity, xh.data(), yh.data(), src, echo, tally, console, 0.0, 0.0), c.want);
+        EXPECT_EQ(tally.nwrn, 0);
+    }
+}
+
+TEST(Irpoly, CapacityWarningOnce) {
+    std::vector<std::string> lines;
+    for (int k = 0; k < 1200; ++k) lines.push_back(std::to_string(k) + " " + std::to_string(k % 7));
+    Text src(lines);
+    StringOut echo, console;
+    Tally tally;
+    std::vector<float> xh(kHullCapacity + 1), yh(kHullCapacity + 1);
+    EXPECT_EQ(irpoly(kHullCapacity, xh.data(), yh.data(), src, echo, tally, console, 0.0, 0.0), 1000);
+    EXPECT_EQ(tally.nwrn, 1);
+    EXPECT_EQ(xh[1000], 999.0F);
+    const std::string stars(47, '*');
+    const std::string box = "\n" + stars + "\n**warning: vertices ignored (maximum=  1000)\n" + stars + "\n\n";
+    std::string want;
+    for (int k = 0; k < 1000; ++k) want += format_f(k, 12, 2) + format_f(k % 7, 12, 2) + "\n";
+    EXPECT_EQ(echo.str(), want + box);
+    EXPECT_EQ(console.str(), "");
+}
+
+TEST(Irpoly, OriginSubtractedInDouble) {
+    Text src({"612345.125 5612345.5"});
+    StringOut echo, console;
+    Tally tally;
+    std::vector<float> xh(2), yh(2);
+    EXPECT_EQ(irpoly(1, xh.data(), yh.data(), src, echo, tally, console, 612345.0, 5612345.0), 1);
+    EXPECT_EQ(xh[1], 0.125F);
+    EXPECT_EQ(yh[1], 0.5F);
+    EXPECT_EQ(echo.str(), "   612345.12  5612345.50\n");  // the absolute values; tie to even
+}
+
+}  // namespace
