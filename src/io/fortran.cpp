@@ -1,6 +1,7 @@
 #include "io/fortran.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -26,6 +27,62 @@ std::string format_nonfinite(double v, int w) {
     return fit_right(neg ? "-Inf" : "Inf", w);
 }
 
+// The digits of |v| rounded to d decimals (ties to even) as integer arithmetic
+// on the binary value: |v| = m * 2^e exactly, so |v| * 10^d = m * 10^d * 2^e is
+// rounded by one shift. Covers every value a record holds (|v| < 2^50, d <= 9);
+// false for anything else.
+__extension__ typedef unsigned __int128 Wide;
+
+bool exact_digits(double v, int d, std::string& out) {
+    if (d > 9) return false;
+    int e = 0;
+    const double frac = std::frexp(std::fabs(v), &e);  // |v| = frac * 2^e, frac in [0.5, 1)
+    if (e > 50) return false;
+    const auto m = static_cast<std::uint64_t>(std::ldexp(frac, 53));  // exact: 53 bits
+    e -= 53;
+    std::uint64_t p10 = 1;
+    for (int i = 0; i < d; ++i) p10 *= 10;
+    const Wide n = static_cast<Wide>(m) * p10;
+    Wide q;
+    if (frac == 0.0) {
+        q = 0;
+    } else if (e >= 0) {
+        q = n << e;
+    } else if (-e >= 126) {
+        q = 0;  // far below half a unit of the last decimal
+    } else {
+        const int k = -e;
+        q = n >> k;
+        const Wide rem = n - (q << k);
+        const Wide half = static_cast<Wide>(1) << (k - 1);
+        if (rem > half || (rem == half && (q & 1) != 0)) ++q;
+    }
+    char buf[48];
+    int len = 0;
+    do {
+        buf[len++] = static_cast<char>('0' + static_cast<int>(q % 10));
+        q /= 10;
+    } while (q != 0);
+    while (len <= d) buf[len++] = '0';  // at least one digit before the point
+    out.clear();
+    for (int i = len - 1; i >= 0; --i) {
+        out += buf[i];
+        if (i == d && d > 0) out += '.';
+    }
+    if (d == 0) out += '.';
+    return true;
+}
+
+// The digits with their sign in w columns, the leading zero dropped only when
+// it does not fit.
+std::string place(std::string_view body, bool neg, int w) {
+    const int width = static_cast<int>(body.size()) + (neg ? 1 : 0);
+    if (width > w && body.size() > 1 && body[0] == '0' && body[1] == '.') body.remove_prefix(1);
+    std::string signed_body = neg ? "-" : "";
+    signed_body += body;
+    return fit_right(signed_body, w);
+}
+
 }  // namespace
 
 std::string format_i(std::int64_t v, int w) { return fit_right(std::to_string(v), w); }
@@ -33,20 +90,16 @@ std::string format_i(std::int64_t v, int w) { return fit_right(std::to_string(v)
 std::string format_f(double v, int w, int d) {
     if (!std::isfinite(v)) return format_nonfinite(v, w);
     if (d < 0) d = 0;
-    // glibc prints the exact binary value rounded in the current mode (to
-    // nearest, ties to even), which is the rounding the listing and result
-    // files promise. 309 integer digits at most, plus the decimals.
-    std::string digits(330 + static_cast<std::size_t>(d), '\0');
+    std::string digits;
+    if (exact_digits(v, d, digits)) return place(digits, std::signbit(v), w);
+    // Beyond the integer path: glibc prints the exact binary value rounded in
+    // the current mode (to nearest, ties to even), the same rounding. 309
+    // integer digits at most, plus the decimals.
+    digits.assign(330 + static_cast<std::size_t>(d), '\0');
     const int len = std::snprintf(digits.data(), digits.size(), d == 0 ? "%#.*f" : "%.*f", d,
                                   std::fabs(v));
     digits.resize(static_cast<std::size_t>(len));
-    std::string_view body = digits;
-    const bool neg = std::signbit(v);
-    const int width = static_cast<int>(body.size()) + (neg ? 1 : 0);
-    if (width > w && body.size() > 1 && body[0] == '0' && body[1] == '.') body.remove_prefix(1);
-    std::string signed_body = neg ? "-" : "";
-    signed_body += body;
-    return fit_right(signed_body, w);
+    return place(digits, std::signbit(v), w);
 }
 
 std::string format_a(std::string_view text, int n) {

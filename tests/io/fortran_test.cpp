@@ -104,3 +104,32 @@ TEST(FreeLine, ItemSpacing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The integer rounding path against glibc's printf, which rounds the exact
+// binary value the same way, over values near every kind of boundary.
+TEST(FormatF, AgreesWithExactDecimalRounding) {
+    std::uint64_t s = 12345;
+    auto next = [&] {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return s >> 11;
+    };
+    char want[400];
+    for (int k = 0; k < 200000; ++k) {
+        const int d = static_cast<int>(next() % 6);
+        double v;
+        switch (k % 4) {
+        case 0: v = static_cast<double>(next() % 20000000) / 1000.0 - 10000.0; break;  // 3-decimal data
+        case 1: v = std::ldexp(static_cast<double>(next() % 4096), -static_cast<int>(next() % 14)); break;  // ties
+        case 2: v = static_cast<double>(static_cast<float>(static_cast<double>(next()) * 1e-12)); break;  // floats
+        default: v = std::ldexp(static_cast<double>(next()), -static_cast<int>(next() % 120)); break;
+        }
+        if (k % 3 == 0) v = -v;
+        std::snprintf(want, sizeof want, d == 0 ? "%#.*f" : "%.*f", d, v);
+        const std::string got = krel::io::format_f(v, 60, d);
+        ASSERT_EQ(got.substr(got.find_first_not_of(' ')), want) << v << " F60." << d;
+    }
+}
+
+}  // namespace
