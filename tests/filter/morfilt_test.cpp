@@ -15,6 +15,7 @@ TEST(Morfilt, WindowPasses) {
                                     6, 0, 2, 8,  //
                                     7, 9, 1, -1};
     const std::vector<float> r51 = {5, 4, 3, 2, 1};
+    const std::vector<float> r13 = {3, 1, 2};
     struct Case {
         int nx, ny;
         const std::vector<float>* in;
@@ -28,6 +29,8 @@ TEST(Morfilt, WindowPasses) {
         {4, 3, &r43, 1, 0, {3, 2, e, 2, 3, 0, 1, 1, 6, 1, 1, -1}, "minimum"},
         // Any non-zero imax is the maximum; a zero centre takes its neighbours.
         {4, 3, &r43, 1, 7, {6, 6, e, 8, 9, 9, 9, 8, 9, 9, 9, -1}, "maximum"},
+        {5, 1, &r51, 1, 0, {4, 3, 2, 1, 1}, "a single row"},
+        {1, 3, &r13, 1, 1, {3, 3, 2}, "a single column"},
         {5, 1, &r51, 2, 0, {3, 2, 1, 1, 1}, "half-width 2, clipped"},
         {5, 1, &r51, 0, 0, {5, 4, 3, 2, 1}, "half-width 0: the cell itself"},
         {5, 1, &r51, -3, 1, {5, 4, 3, 2, 1}, "negative half-width: the cell itself"},
