@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
 
 #include "filter/grid.hpp"
 #include "filter/morfilt.hpp"
@@ -12,9 +13,14 @@ FilterWork::FilterWork(std::size_t cells) : ipt(cells + 1), z0(cells + 1), z1(ce
 
 void FilterWork::reserve_cells(std::size_t cells) {
     if (cells <= this->cells()) return;
-    ipt.resize(cells + 1);
-    z0.resize(cells + 1);
-    z1.resize(cells + 1);
+    // All three or none: a failed allocation must not leave cells() larger
+    // than one of the rasters.
+    std::vector<std::int32_t> new_ipt(cells + 1);
+    std::vector<float> new_z0(cells + 1);
+    std::vector<float> new_z1(cells + 1);
+    ipt.swap(new_ipt);
+    z0.swap(new_z0);
+    z1.swap(new_z1);
 }
 
 int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float dx,
@@ -24,7 +30,13 @@ int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t
     // 1. Bounding box and raster size.
     const Grid grid = tile_grid(x, y, idx, dx);
     if (grid.cells() > kDenseMaxCells) return sfilt_sparse(x, y, z, idx, grid, work.sparse);
-    work.reserve_cells(static_cast<std::size_t>(grid.cells()));
+    try {
+        work.reserve_cells(static_cast<std::size_t>(grid.cells()));
+    } catch (const std::bad_alloc&) {
+        // Short of memory (the run may already be thinning its data): the
+        // occupied cells need far less and give the same nodes.
+        return sfilt_sparse(x, y, z, idx, grid, work.sparse);
+    }
     const int nx = static_cast<int>(grid.nx);
     const int ny = static_cast<int>(grid.ny);
     const int ncell = nx * ny;

@@ -25,15 +25,16 @@ inline constexpr std::int64_t kDenseMaxCells = std::int64_t{1} << 22;
 // sets every cell it reads, so no tile depends on an earlier one. Entry 0 of
 // each raster is unused: cell k is entry k.
 struct FilterWork {
-    std::vector<std::int32_t> ipt;  // node kept in the cell; 0 none, -1 dropped by the height test
-    std::vector<float> z0;          // lowest height, kEmpty if none; after the opening, opened height
+    std::vector<std::int32_t> ipt;  // node kept; 0 none, -1 dropped by the height test
+    std::vector<float> z0;          // lowest height (kEmpty: none), then the opened height
     std::vector<float> z1;          // eroded heights between the two window passes
     SparseWork sparse;              // rasters beyond kDenseMaxCells
 
     explicit FilterWork(std::size_t cells = kRasterCells);
 
     [[nodiscard]] std::size_t cells() const { return ipt.size() - 1; }
-    // Grows the rasters to at least `cells`; never shrinks them.
+    // Grows the rasters to at least `cells`; never shrinks them. On
+    // std::bad_alloc the rasters are left as they were.
     void reserve_cells(std::size_t cells);
 };
 
@@ -53,8 +54,9 @@ struct FilterWork {
 //
 // Rewrites idx[0 .. kept) with the kept nodes in cell order and returns kept
 // (1 .. idx.size(); 0 only for an empty list). Prints nothing, fails never: a
-// raster beyond work.cells() grows the rasters, one beyond kDenseMaxCells is
-// filtered on its occupied cells with the same result.
+// raster beyond work.cells() grows the rasters; one beyond kDenseMaxCells, or
+// one the rasters cannot grow to, is filtered on its occupied cells with the
+// same result.
 int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float dx,
           FilterWork& work);
 

@@ -30,10 +30,11 @@ void window_pass(const Grid& g, const Cells& cell, const std::vector<float>& in,
         }
         const std::int64_t j = (cell[m] - 1) / g.nx + 1;
         const std::int64_t i = (cell[m] - 1) % g.nx + 1;
+        const std::int64_t j0 = std::max<std::int64_t>(j - 1, 1), j1 = std::min(j + 1, g.ny);
+        const std::int64_t i0 = std::max<std::int64_t>(i - 1, 1), i1 = std::min(i + 1, g.nx);
         float cur = c;
-        for (std::int64_t jj = std::max<std::int64_t>(j - 1, 1); jj <= std::min(j + 1, g.ny); ++jj) {
-            for (std::int64_t ii = std::max<std::int64_t>(i - 1, 1); ii <= std::min(i + 1, g.nx);
-                 ++ii) {
+        for (std::int64_t jj = j0; jj <= j1; ++jj) {
+            for (std::int64_t ii = i0; ii <= i1; ++ii) {
                 const std::ptrdiff_t q = find_cell(cell, cell.size(), (jj - 1) * g.nx + ii);
                 const float v = q < 0 ? kEmpty : in[static_cast<std::size_t>(q)];
                 if constexpr (kMax) {
@@ -56,9 +57,10 @@ int sfilt_sparse(const float* x, const float* y, const float* z, std::span<std::
     order.resize(n);
     for (std::size_t i = 0; i < n; ++i)
         order[i] = {grid.cell(x[idx[i]], y[idx[i]]), static_cast<std::int32_t>(i)};
-    std::sort(order.begin(), order.end(), [](const SparseWork::Member& a, const SparseWork::Member& b) {
-        return a.k < b.k || (a.k == b.k && a.pos < b.pos);
-    });
+    std::sort(order.begin(), order.end(),
+              [](const SparseWork::Member& a, const SparseWork::Member& b) {
+                  return a.k < b.k || (a.k == b.k && a.pos < b.pos);
+              });
 
     // Lowest node per cell: the list-order rule, applied to each cell's own
     // nodes, which the sort keeps in list order.

@@ -19,10 +19,10 @@ struct SparseWork {
         std::int64_t k;    // the node's cell
         std::int32_t pos;  // its position in the tile's list, 0-based
     };
-    std::vector<Member> order;        // the tile's nodes by cell, list order within a cell
-    std::vector<std::int64_t> cell;   // occupied cells, increasing
-    std::vector<std::int32_t> ipt;    // node of cell[m]; 0 emptied as near-duplicate, -1 too high
-    std::vector<float> z0, z1;        // heights of cell[m], as the cell-by-cell rasters
+    std::vector<Member> order;       // the tile's nodes by cell, list order within a cell
+    std::vector<std::int64_t> cell;  // occupied cells, increasing
+    std::vector<std::int32_t> ipt;   // node of cell[m]; 0 emptied as near-duplicate, -1 too high
+    std::vector<float> z0, z1;       // heights of cell[m], as the cell-by-cell rasters
 };
 
 // sfilt on `grid` (from tile_grid of the same nodes) without a full raster:
