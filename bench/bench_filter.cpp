@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kSide = 400;     // cells per tile side
-constexpr float kDx = 0.5F;    // raster width
+constexpr int kSide = 400;   // cells per tile side
+constexpr float kDx = 0.5F;  // raster width
 
 // splitmix64: the same points on every standard library.
 struct Rng {
@@ -45,8 +45,8 @@ struct Terrain {
                     const float py = (static_cast<float>(j) + rng.unit()) * kDx;
                     float pz = 100.0F + 3.0F * std::sin(px * 0.05F) * std::cos(py * 0.04F) +
                                0.03F * (rng.unit() - 0.5F);
-                    if (rng.unit() < 0.05F) pz += 1.0F + 10.0F * rng.unit();           // vegetation
-                    if ((i / 40) % 3 == 1 && (j / 50) % 4 == 2) pz += 6.0F;            // buildings
+                    if (rng.unit() < 0.05F) pz += 1.0F + 10.0F * rng.unit();  // vegetation
+                    if ((i / 40) % 3 == 1 && (j / 50) % 4 == 2) pz += 6.0F;   // buildings
                     x.push_back(px);
                     y.push_back(py);
                     z.push_back(pz);
@@ -61,7 +61,8 @@ struct Terrain {
 void report(benchmark::State& state, std::size_t points, std::int64_t kept) {
     const auto iters = static_cast<double>(state.iterations());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(points));
-    state.counters["cells/s"] = benchmark::Counter(iters * kSide * kSide, benchmark::Counter::kIsRate);
+    state.counters["cells/s"] =
+        benchmark::Counter(iters * kSide * kSide, benchmark::Counter::kIsRate);
     state.counters["kept"] = static_cast<double>(kept);
 }
 
@@ -82,7 +83,8 @@ void BM_Sfilt(benchmark::State& state) {
     // The occupied-cells path must agree before the figure means anything.
     std::vector<std::int32_t> other = t.idx;
     krel::filter::SparseWork sparse;
-    const int kept_sparse = krel::filter::sfilt_sparse(t.x.data(), t.y.data(), t.z.data(), other, g, sparse);
+    const int kept_sparse =
+        krel::filter::sfilt_sparse(t.x.data(), t.y.data(), t.z.data(), other, g, sparse);
     other.resize(static_cast<std::size_t>(kept_sparse));
     idx.resize(static_cast<std::size_t>(kept));
     if (other != idx) state.SkipWithError("cell-by-cell and occupied-cells results differ");

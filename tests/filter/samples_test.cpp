@@ -56,11 +56,11 @@ TEST(SfiltSamples, KeptNodesAreLowestAndApart) {
         float dx;  // keeps the raster within 401 x 401 cells
     };
     const Case cases[] = {
-        {"warsaw_small.xyz", 0.5F},
+        {"warsaw_small.xyz", 0.5F},   // vegetation above the ground
         {"warsaw_small.xyz", 0.09F},  // threshold raised to 0.005
         {"sample_c.xyz", 0.5F},       // duplicates and near-coincident points
-        {"4_6_crop.xyz", 0.5F},       // 200 ft square: 401 x 401 cells
-        {"autzen_trim.xyz", 3.0F},
+        {"4_6_crop.xyz", 0.5F},       // 200 ft square: 400 x 400 cells
+        {"autzen_trim.xyz", 3.0F},    // 110,000 points, large map coordinates
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.file << " at " << c.dx);
