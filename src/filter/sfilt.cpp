@@ -1,0 +1,96 @@
+#include "filter/sfilt.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <new>
+
+#include "filter/grid.hpp"
+#include "filter/morfilt.hpp"
+
+namespace krel::filter {
+
+FilterWork::FilterWork(std::size_t cells) : ipt(cells + 1), z0(cells + 1), z1(cells + 1) {}
+
+void FilterWork::reserve_cells(std::size_t cells) {
+    if (cells <= this->cells()) return;
+    // All three or none: a failed allocation must not leave cells() larger
+    // than one of the rasters.
+    std::vector<std::int32_t> new_ipt(cells + 1);
+    std::vector<float> new_z0(cells + 1);
+    std::vector<float> new_z1(cells + 1);
+    ipt.swap(new_ipt);
+    z0.swap(new_z0);
+    z1.swap(new_z1);
+}
+
+int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float dx,
+          FilterWork& work) {
+    if (idx.empty()) return 0;
+
+    // 1. Bounding box and raster size.
+    const Grid grid = tile_grid(x, y, idx, dx);
+    if (grid.cells() > kDenseMaxCells) return sfilt_sparse(x, y, z, idx, grid, work.sparse);
+    try {
+        work.reserve_cells(static_cast<std::size_t>(grid.cells()));
+    } catch (const std::bad_alloc&) {
+        // Short of memory (the run may already be thinning its data): the
+        // occupied cells need far less and give the same nodes.
+        return sfilt_sparse(x, y, z, idx, grid, work.sparse);
+    }
+    const int nx = static_cast<int>(grid.nx);
+    const int ny = static_cast<int>(grid.ny);
+    const int ncell = nx * ny;
+    std::int32_t* ipt = work.ipt.data();
+    float* z0 = work.z0.data();
+    float* z1 = work.z1.data();
+    // Only cells 1 .. ncell are read below, so clearing those is enough.
+    std::fill(ipt + 1, ipt + 1 + ncell, 0);
+
+    // 2. Lowest node per cell; an equal height does not replace, so the node
+    // listed first stays.
+    for (const std::int32_t p : idx) {
+        const auto k = static_cast<int>(grid.cell(x[p], y[p]));
+        assert(k >= 1 && k <= ncell);  // x <= xmax and y <= ymax, see span_of
+        if (ipt[k] == 0 || z[ipt[k]] > z[p]) ipt[k] = p;
+    }
+
+    // 3. Height raster.
+    for (int k = 1; k <= ncell; ++k) z0[k] = ipt[k] != 0 ? z[ipt[k]] : kEmpty;
+
+    // 4. Near-duplicates. Cells are emptied as the sweep goes, so an emptied
+    // cell is no longer a neighbour of the cells after it. For a first-column
+    // cell, k - 1 and k - nx - 1 wrap to the last cells of the rows below; the
+    // distance decides for them as for any other neighbour.
+    const float d2 = near_d2(dx);
+    for (int k = nx + 2; k <= ncell; ++k) {
+        if (ipt[k] == 0) continue;
+        for (const int kn : {k - 1, k - nx, k - nx - 1}) {
+            if (ipt[kn] == 0) continue;
+            if (d2 > dist2(x, y, ipt[k], ipt[kn])) {
+                ipt[k] = 0;
+                z0[k] = kEmpty;
+                break;
+            }
+        }
+    }
+
+    // 5. Opening: erosion into z1, dilation back into z0. A single row keeps the
+    // raw lowest heights, so its height test drops nothing.
+    if (ny >= 2) {
+        morfilt(nx, ny, z0 + 1, z1 + 1, 1, 0);
+        morfilt(nx, ny, z1 + 1, z0 + 1, 1, 1);
+    }
+
+    // 6. Height test; exactly 0.02 above the opening stays.
+    for (int k = 1; k <= ncell; ++k)
+        if (ipt[k] > 0 && z[ipt[k]] - z0[k] > kMaxRise) ipt[k] = -1;
+
+    // 7. Compaction in cell order. At most one node per listed node survives,
+    // so idx has room.
+    int kept = 0;
+    for (int k = 1; k <= ncell; ++k)
+        if (ipt[k] > 0) idx[static_cast<std::size_t>(kept++)] = ipt[k];
+    return kept;
+}
+
+}  // namespace krel::filter

@@ -1,0 +1,63 @@
+#pragma once
+// Morphological raster filter of one tile: lowest node per raster cell, no
+// near-duplicates, nothing more than 0.02 above the 3 x 3 opening of the cell
+// heights.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "filter/sparse.hpp"
+
+namespace krel::filter {
+
+// Cells of the rasters as first allocated (404 x 404): a tile 400 cells wide
+// spans at most 401 x 401 of them.
+inline constexpr std::size_t kRasterCells = 163216;
+
+// Largest raster held cell by cell (the rasters grow up to it, about 50 MB for
+// the three). A tile whose raster is larger only arises from extreme
+// coordinates or a tiny raster width; it is filtered on its occupied cells.
+inline constexpr std::int64_t kDenseMaxCells = std::int64_t{1} << 22;
+
+// The filter's rasters, owned by the run and reused tile after tile. Every call
+// sets every cell it reads, so no tile depends on an earlier one. Entry 0 of
+// each raster is unused: cell k is entry k.
+struct FilterWork {
+    std::vector<std::int32_t> ipt;  // node kept; 0 none, -1 dropped by the height test
+    std::vector<float> z0;          // lowest height (kEmpty: none), then the opened height
+    std::vector<float> z1;          // eroded heights between the two window passes
+    SparseWork sparse;              // rasters beyond kDenseMaxCells
+
+    explicit FilterWork(std::size_t cells = kRasterCells);
+
+    [[nodiscard]] std::size_t cells() const { return ipt.size() - 1; }
+    // Grows the rasters to at least `cells`; never shrinks them. On
+    // std::bad_alloc the rasters are left as they were.
+    void reserve_cells(std::size_t cells);
+};
+
+// Filters one tile. x, y, z: the run's node arrays, 1-based (node i is x[i],
+// y[i], z[i]; x[0] is unused). idx: the tile's node numbers in list order.
+// dx: the raster width, > 0.
+//
+// The raster spans the tile's own bounding box (origin at its lowest x and y);
+// each node lies in column trunc((x - xmin) / dx) + 1 and row
+// trunc((y - ymin) / dx) + 1. Per cell the lowest node is kept, the first listed
+// among equal heights. Sweeping the cells from nx + 2 upwards, a node nearer
+// than the threshold (0.05 * dx, at least 0.005) to the node still held by cell
+// k - 1, k - nx or k - nx - 1 is dropped (for a first-column cell these are the
+// last cells of the rows below). With two rows or more, a node more than 0.02
+// above the 3 x 3 opening (erosion, then dilation, over positive heights) is
+// dropped; heights of 0 or below are never dropped by this test.
+//
+// Rewrites idx[0 .. kept) with the kept nodes in cell order and returns kept
+// (1 .. idx.size(); 0 only for an empty list). Prints nothing, fails never: a
+// raster beyond work.cells() grows the rasters; one beyond kDenseMaxCells, or
+// one the rasters cannot grow to, is filtered on its occupied cells with the
+// same result.
+int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float dx,
+          FilterWork& work);
+
+}  // namespace krel::filter
