@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/sfilt.hpp"
 #include "io/fortran.hpp"
 #include "io/getpoints.hpp"
 #include "io/outfile.hpp"
@@ -81,6 +82,11 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
 
     const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out);
 
+    // The tile stages' fixed arrays come before the node arrays, so that a
+    // run short of memory thins its points instead of failing later.
+    std::optional<filter::FilterWork> filter_work;
+    if (s.dx >= 0.0F) filter_work.emplace();
+
     io::NodeArrays nodes;
     const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
     for (;;) {
@@ -128,7 +134,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
                                            static_cast<std::size_t>(start[static_cast<std::size_t>(it) + 1] -
                                                                     start[static_cast<std::size_t>(it)]));
         const std::int64_t before = static_cast<std::int64_t>(tile.size());
-        const std::int64_t npt = before;
+        std::int64_t npt = filter::sfilt(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile, s.dx, *filter_work);
         if (it == 1) result.open(result_name);
         text.clear();
         io::swrite(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile.first(static_cast<std::size_t>(npt)),
