@@ -11,7 +11,8 @@
 
 namespace krel {
 
-Exit run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, std::istream& in) {
+Exit run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, std::istream& in,
+         const RunHooks& hooks) {
     Console console(out, err, in);
     try {
         RunSettings settings;
@@ -19,7 +20,7 @@ Exit run(int argc, const char* const* argv, std::ostream& out, std::ostream& err
             console.out().flush();
             return *end;
         }
-        const Exit status = run_sequence(settings, console);
+        const Exit status = run_sequence(settings, console, hooks);
         console.out().flush();
         return status;
     } catch (const io::IoError& e) {
