@@ -51,6 +51,16 @@ bool plain_allocate(io::NodeArrays& nodes, std::int32_t capacity, void*) {
 
 }  // namespace
 
+std::string tile_line(std::int32_t it, std::int64_t npt, std::int64_t before) {
+    return " >tile " + io::format_i(it, 3) + ", nodes" + io::format_i(npt, 6) + " (" +
+           io::format_i(percent(npt, before), 3) + "%)  ";
+}
+
+std::string summary_line(std::int64_t total, std::int64_t n) {
+    return "***KREL reduced to" + io::format_i(total, total <= 999998 ? 7 : 9) + " nodes (" +
+           io::format_i(percent(total, n), 2) + "%)\n";
+}
+
 Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks) {
     io::TextOut& out = console.out();
 
@@ -141,14 +151,11 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
                    nodes.xorig, nodes.yorig, s.ifmt, text);
         result.write(text);
         total += npt;
-        std::string line = " >tile " + io::format_i(it, 3) + ", nodes" + io::format_i(npt, 6) + " (" +
-                           io::format_i(percent(npt, before), 3) + "%)";
-        out.iimesg(line + "  ");
+        out.iimesg(tile_line(it, npt, before));
     }
     result.close();
     out.line("");
-    out.line("***KREL reduced to" + io::format_i(total, total <= 999998 ? 7 : 9) + " nodes (" +
-             io::format_i(percent(total, n), 2) + "%)");
+    out.put(summary_line(total, n));
     listing.close();
     return Exit::ok;
 }

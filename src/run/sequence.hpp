@@ -3,6 +3,7 @@
 // then the store-as-loaded output or the tile loop, and the summary.
 
 #include <cstdint>
+#include <string>
 
 #include "io/nodes.hpp"
 #include "run/console.hpp"
@@ -19,6 +20,11 @@ struct RunHooks {
     Allocate allocate = nullptr;  // nullptr: plain allocation
     void* context = nullptr;
 };
+
+// The in-place line of one tile (32 characters, trailing blanks included) and
+// the summary line (with its LF): counts, and percentages rounded in float.
+[[nodiscard]] std::string tile_line(std::int32_t it, std::int64_t npt, std::int64_t before);
+[[nodiscard]] std::string summary_line(std::int64_t total, std::int64_t n);
 
 // Throws io::IoError for files that cannot be opened, read or written.
 [[nodiscard]] Exit run_sequence(const RunSettings& settings, Console& console, const RunHooks& hooks = {});
