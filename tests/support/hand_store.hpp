@@ -1,7 +1,8 @@
 #pragma once
 // Hand-built stores for primitive tests: lists[k-1] is node k's neighbour
 // list, first to last (last negated for a boundary node), laid out in
-// consecutive entries from entry 1.
+// consecutive entries from entry 1. An empty list leaves the node without
+// one (lend 0), as for an index that is not a node.
 
 #include <cstdint>
 #include <vector>
@@ -20,7 +21,7 @@ inline tin::Store hand_store(const std::vector<std::vector<std::int32_t>>& lists
             s.list[lp] = l[i];
             s.lptr[lp] = i + 1 < l.size() ? lp + 1 : start;
         }
-        s.lend[k] = lp - 1;
+        s.lend[k] = l.empty() ? 0 : lp - 1;
     }
     s.lnew = lp;
     return s;
