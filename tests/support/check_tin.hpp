@@ -19,9 +19,11 @@ namespace krel::test {
 //  - every triangle is counterclockwise (up to float rounding of nearly
 //    collinear nodes), interior nodes are surrounded exactly once;
 //  - the negated last entries mark exactly the convex hull: the boundary
-//    nodes form one counterclockwise convex cycle;
+//    nodes form one counterclockwise convex cycle (a node on a hull arc
+//    between two hull nodes may be interior, linked in by a flat triangle);
 //  - lnew - 1 == 6n - 2nb - 6;
-//  - swptst asks no swap for any interior arc, in either orientation.
+//  - swptst asks no swap for any interior arc, in either orientation, except
+//    where swtol stands for more than a milliradian (sides of centimetres).
 testing::AssertionResult check_tin(const tin::Store& store, const float* x, const float* y,
                                    const std::int32_t* nodes, std::int32_t n, float swtol);
 

@@ -113,7 +113,7 @@ TEST(Ctrmesh, NearestNodeSetsOfTheFrame) {
         std::vector<char> is_node(105, 0);
         for (int k = 1; k <= 4; ++k) is_node[k] = 1;
         EXPECT_TRUE(check_near_sets(m.p.x.data(), m.p.y.data(), is_node, m.near.data(), m.next.data(), m.ds.data(),
-                                    104, {}, /*ties_to_lowest=*/true));
+                                    104, {}, /*ties_to_lowest=*/true, kSwtol));
         // Sets of 1 to 3 were built downwards, so they ascend; node 4 took
         // its members from the sets of its neighbours 1, then 3, each pushed
         // at the front: its set is that discovery order reversed.
@@ -183,7 +183,7 @@ TEST(Ctrmesh, ProgressAndDuplicateLines) {
         EXPECT_TRUE(check_tin(m.store, p.x.data(), p.y.data(), nodes.data(), static_cast<std::int32_t>(nodes.size()) - 1,
                               kSwtol));
         EXPECT_TRUE(check_near_sets(p.x.data(), p.y.data(), is_node, m.near.data(), m.next.data(), m.ds.data(),
-                                    c.n + 50, skipped, /*ties_to_lowest=*/false));
+                                    c.n + 50, skipped, /*ties_to_lowest=*/false, kSwtol));
     }
 }
 
