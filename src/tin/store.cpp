@@ -14,31 +14,6 @@ void Store::reserve_nodes(std::int32_t capacity) {
     lend.resize(nodes, 0);
 }
 
-std::int32_t lstptr(std::int32_t lpl, std::int32_t nb, const Store& store) {
-    std::int32_t lp = store.lptr[lpl];
-    while (store.list[lp] != nb) {
-        lp = store.lptr[lp];
-        if (lp == lpl) break;
-    }
-    return lp;
-}
-
-void insert(std::int32_t k, std::int32_t lp, Store& store) {
-    const std::int32_t s = store.lptr[lp];
-    store.lptr[lp] = store.lnew;
-    store.list[store.lnew] = k;
-    store.lptr[store.lnew] = s;
-    ++store.lnew;
-}
-
-bool left(float x1, float y1, float x2, float y2, float x0, float y0) {
-    const float dx1 = x2 - x1;
-    const float dy1 = y2 - y1;
-    const float dx2 = x0 - x1;
-    const float dy2 = y0 - y1;
-    return dx1 * dy2 >= dx2 * dy1;
-}
-
 float store(float v, KernelState& kernel) {
     volatile float& cell = kernel.stcom;
     cell = v;

@@ -41,15 +41,34 @@ struct Store {
 // Entry of nb in the list that ends at entry lpl, or lpl when nb is not found.
 // The compare is signed: a hull node's negated last neighbour is not matched
 // by its index, and the search then ends at lpl, which is where it sits.
-std::int32_t lstptr(std::int32_t lpl, std::int32_t nb, const Store& store);
+inline std::int32_t lstptr(std::int32_t lpl, std::int32_t nb, const Store& store) {
+    std::int32_t lp = store.lptr[lpl];
+    while (store.list[lp] != nb) {
+        lp = store.lptr[lp];
+        if (lp == lpl) break;
+    }
+    return lp;
+}
 
 // Puts k into a list directly after entry lp, in entry lnew; lnew grows by 1.
-void insert(std::int32_t k, std::int32_t lp, Store& store);
+inline void insert(std::int32_t k, std::int32_t lp, Store& store) {
+    const std::int32_t s = store.lptr[lp];
+    store.lptr[lp] = store.lnew;
+    store.list[store.lnew] = k;
+    store.lptr[store.lnew] = s;
+    ++store.lnew;
+}
 
 // True when (x0, y0) lies on or to the left of the directed line (x1, y1) to
 // (x2, y2); collinear points are left of both directions. False when either
 // side of the float comparison is not a number.
-bool left(float x1, float y1, float x2, float y2, float x0, float y0);
+inline bool left(float x1, float y1, float x2, float y2, float x0, float y0) {
+    const float dx1 = x2 - x1;
+    const float dy1 = y2 - y1;
+    const float dx2 = x0 - x1;
+    const float dy2 = y0 - y1;
+    return dx1 * dy2 >= dx2 * dy1;
+}
 
 // v rounded to float through the memory cell kernel.stcom. The location test
 // compares sums such as 1 + b that must be rounded exactly as written; the
