@@ -1,5 +1,7 @@
 #include "tin/addnod.hpp"
 
+#include <cassert>
+
 #include "tin/intadd.hpp"
 #include "tin/swap_loop.hpp"
 #include "tin/trfind.hpp"
@@ -10,6 +12,7 @@ std::int32_t addnod(std::int32_t k, float xk, float yk, std::int32_t ist, std::i
                     Store& store, KernelState& kernel) {
     // Only appending is supported: k <= n would need the later nodes renumbered.
     if (k < 1 || ist < 1 || ist > n || n < 3 || k != n + 1) return -1;
+    assert(k <= store.capacity() && "node index beyond the store's capacity");
 
     const Triple t = trfind(ist, xk, yk, n, x, y, store, kernel);
     if (t.i1 == 0) return -2;

@@ -1,5 +1,6 @@
 #include "tin/caddnod.hpp"
 
+#include <cassert>
 #include <cmath>
 
 #include "tin/intadd.hpp"
@@ -11,6 +12,7 @@ namespace krel::tin {
 std::int32_t caddnod(std::int32_t kk, std::int32_t ist, std::int32_t& n, const float* x, const float* y, Store& store,
                      std::int32_t* inx, KernelState& kernel) {
     if (kk < 1 || ist < 1 || n < 3) return -1;
+    assert(kk <= store.capacity() && "node index beyond the store's capacity");
     const float xk = x[kk];
     const float yk = y[kk];
 

@@ -22,8 +22,8 @@ void take_nearer_points(std::int32_t kk, const float* x, const float* y, const S
                         std::int32_t* next, float* ds) {
     // A point closer to kk than to its node belongs to a set of one of kk's
     // neighbours (kk's new region is carved out of theirs), so only those
-    // sets are visited. The walk is by list position, so a repeated
-    // neighbour would simply be visited twice.
+    // sets are visited, walking kk's list by entry position from the first
+    // neighbour back to the entry at lend.
     const std::int32_t lpl = store.lend[kk];
     std::int32_t lp = lpl;
     do {

@@ -1,5 +1,6 @@
 #include "support/check_tin.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>

@@ -99,22 +99,6 @@ inline PointSet large_points(unsigned seed, std::int32_t count) {
     return p;
 }
 
-// Integer-ish terrain grid with a jitter of a few mm on some points: grid-like
-// cocircularities mixed with near-cocircular quadrilaterals.
-inline PointSet jittered_grid_points(unsigned seed, std::int32_t nx, std::int32_t ny, float h = 1.0f) {
-    PointSet p = grid_points(seed, nx, ny, h);
-    p.name = "jittered grid";
-    std::mt19937 gen(seed + 1);
-    std::uniform_real_distribution<float> jitter(-0.003f, 0.003f);
-    std::bernoulli_distribution moved(0.3);
-    for (std::int32_t k = 1; k <= p.size(); ++k) {
-        if (!moved(gen)) continue;
-        p.x[k] += jitter(gen);
-        p.y[k] += jitter(gen);
-    }
-    return p;
-}
-
 // The tile layout: four frame corners 0.1 beyond the bounding box of pts,
 // counterclockwise from the lower left, in slots 1..4, and pts from slot 5.
 inline PointSet framed(const PointSet& pts) {

@@ -121,15 +121,14 @@ TEST(Ctrmesh, NearestNodeSetsOfTheFrame) {
             const auto s = near_set(m.near.data(), m.next.data(), j);
             EXPECT_TRUE(std::is_sorted(s.begin(), s.end())) << "set of " << j;
         }
+        const auto d = [&](std::int32_t i, std::int32_t j) { return squared_distance(m.p.x.data(), m.p.y.data(), i, j); };
         std::vector<std::int32_t> discovered;
         for (const std::int32_t from : {1, 3}) {
             for (std::int32_t i = 5; i <= 104; ++i) {
-                const float d[4] = {squared_distance(m.p.x.data(), m.p.y.data(), i, 1),
-                                    squared_distance(m.p.x.data(), m.p.y.data(), i, 2),
-                                    squared_distance(m.p.x.data(), m.p.y.data(), i, 3),
-                                    squared_distance(m.p.x.data(), m.p.y.data(), i, 4)};
-                const int first = (d[0] <= d[1] && d[0] <= d[2]) ? 1 : (d[1] <= d[0] && d[1] <= d[2]) ? 2 : 3;
-                if (first == from && d[3] < d[first - 1]) discovered.push_back(i);
+                const std::int32_t first = (d(i, 1) <= d(i, 2) && d(i, 1) <= d(i, 3))   ? 1
+                                           : (d(i, 2) <= d(i, 1) && d(i, 2) <= d(i, 3)) ? 2
+                                                                                        : 3;
+                if (first == from && d(i, 4) < d(i, first)) discovered.push_back(i);
             }
         }
         const std::vector<std::int32_t> want(discovered.rbegin(), discovered.rend());

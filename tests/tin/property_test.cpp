@@ -33,7 +33,6 @@ std::vector<PointSet> point_sets(unsigned seed, std::int32_t count) {
         krel::test::uniform_points(seed, count),
         krel::test::clustered_points(seed, count),
         krel::test::grid_points(seed, side, side, 2.0f),
-        krel::test::jittered_grid_points(seed, side, side),
         krel::test::nearly_collinear_points(seed, count),
         krel::test::large_points(seed, count),
     };
