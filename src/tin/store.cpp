@@ -1,0 +1,86 @@
+#include "tin/store.hpp"
+
+#include <cstddef>
+#include <cstdlib>
+
+namespace krel::tin {
+
+void Store::reserve_nodes(std::int32_t capacity) {
+    if (capacity <= this->capacity()) return;
+    const auto nodes = static_cast<std::size_t>(capacity) + 1;
+    const auto entries = 6 * static_cast<std::size_t>(capacity) + 1;
+    list.resize(entries, 0);
+    lptr.resize(entries, 0);
+    lend.resize(nodes, 0);
+}
+
+float store(float v, KernelState& kernel) {
+    volatile float& cell = kernel.stcom;
+    cell = v;
+    return cell;
+}
+
+bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,
+            float swtol) {
+    const float dx11 = x[io1] - x[in1];
+    const float dx12 = x[io2] - x[in1];
+    const float dx22 = x[io2] - x[in2];
+    const float dx21 = x[io1] - x[in2];
+    const float dy11 = y[io1] - y[in1];
+    const float dy12 = y[io2] - y[in1];
+    const float dy22 = y[io2] - y[in2];
+    const float dy21 = y[io1] - y[in2];
+
+    // Cosines of the angles at in1 and in2 (unnormalised).
+    const float cos1 = dx11 * dx12 + dy11 * dy12;
+    const float cos2 = dx22 * dx21 + dy22 * dy21;
+    if (cos1 >= 0.0f && cos2 >= 0.0f) return false;
+    if (cos1 < 0.0f && cos2 < 0.0f) return true;
+
+    // One angle obtuse: the sign of sin(angle1 + angle2) decides.
+    const float sin1 = dx11 * dy12 - dx12 * dy11;
+    const float sin2 = dx22 * dy21 - dx21 * dy22;
+    const float sin12 = sin1 * cos2 + cos1 * sin2;
+    if (sin12 >= -swtol) return false;
+    return true;
+}
+
+void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, Store& store, std::int32_t& lp21) {
+    auto& list = store.list;
+    auto& lptr = store.lptr;
+    auto& lend = store.lend;
+
+    std::int32_t lp = lstptr(lend[in1], in2, store);
+    if (std::abs(list[lp]) == in2) {
+        lp21 = 0;
+        return;
+    }
+
+    // Unlink io2 from io1's list; its entry h is free now.
+    lp = lstptr(lend[io1], in2, store);
+    std::int32_t h = lptr[lp];
+    lptr[lp] = lptr[h];
+    if (lend[io1] == h) lend[io1] = lp;
+
+    // In h, put in2 into in1's list after io1.
+    lp = lstptr(lend[in1], io1, store);
+    std::int32_t s = lptr[lp];
+    lptr[lp] = h;
+    list[h] = in2;
+    lptr[h] = s;
+
+    // Unlink io1 from io2's list, then put in1 into in2's list after io2.
+    lp = lstptr(lend[io2], in1, store);
+    h = lptr[lp];
+    lptr[lp] = lptr[h];
+    if (lend[io2] == h) lend[io2] = lp;
+
+    lp = lstptr(lend[in2], io2, store);
+    s = lptr[lp];
+    lptr[lp] = h;
+    list[h] = in1;
+    lptr[h] = s;
+    lp21 = h;
+}
+
+}  // namespace krel::tin
