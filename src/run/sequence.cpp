@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "deflate/sdeflate.hpp"
 #include "filter/sfilt.hpp"
 #include "io/fortran.hpp"
 #include "io/getpoints.hpp"
@@ -95,7 +96,11 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
     std::optional<filter::FilterWork> filter_work;
-    if (s.dx >= 0.0F) filter_work.emplace();
+    std::optional<deflate::DeflateWork> deflate_work;
+    if (s.dx >= 0.0F) {
+        filter_work.emplace();
+        if (s.tol > 0.0F) deflate_work.emplace();
+    }
 
     io::NodeArrays nodes;
     const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
@@ -139,12 +144,21 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
 
     std::int64_t total = 0;
     std::string text;
+    tin::KernelState kernel;  // lives for the whole run: the random streams go on from tile to tile
+    io::StringOut listing_text;
     for (std::int32_t it = 1; it <= ntiles; ++it) {
         const std::span<std::int32_t> tile(nodes.idx.get() + 1 + start[static_cast<std::size_t>(it)],
                                            static_cast<std::size_t>(start[static_cast<std::size_t>(it) + 1] -
                                                                     start[static_cast<std::size_t>(it)]));
         const std::int64_t before = static_cast<std::int64_t>(tile.size());
         std::int64_t npt = filter::sfilt(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile, s.dx, *filter_work);
+        if (s.tol > 0.0F) {
+            listing_text.clear();
+            npt = deflate::sdeflate(nodes.x.get(), nodes.y.get(), nodes.z.get(),
+                                    tile.first(static_cast<std::size_t>(npt)), s.tol, *deflate_work, kernel,
+                                    listing_text, out);
+            listing.write(listing_text.str());
+        }
         if (it == 1) result.open(result_name);
         text.clear();
         io::swrite(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile.first(static_cast<std::size_t>(npt)),

@@ -1,0 +1,145 @@
+#include "deflate/sdeflate.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "deflate/scoring.hpp"
+#include "io/fortran.hpp"
+#include "tin/caddnod.hpp"
+#include "tin/ctrmesh.hpp"
+#include "tin/cupdate.hpp"
+
+namespace krel::deflate {
+
+namespace {
+
+constexpr std::int32_t kMinPoints = 100;      // smaller tiles are kept whole
+constexpr std::int32_t kMaxNodes = 163215;    // the loop stops once nnode exceeds it
+constexpr float kFrame = 0.1F;                // frame corners this far outside the points
+
+// One checkpoint line: percent of slots that are nodes, rms and largest |dd|
+// of the tile's points. The sum of squares goes in slot order: its float
+// rounding depends on it.
+float checkpoint(const DeflateWork& w, std::int32_t nnode, io::TextOut& listing) {
+    float sum = 0.0F;
+    float emax = -1.0F;
+    for (std::int32_t s = 5; s <= w.nt; ++s) {
+        const float d = w.dd[s];
+        sum = sum + d * d;
+        const float e = std::fabs(d);
+        if (e > emax || std::isnan(emax)) emax = e;
+    }
+    // Divided by the point count minus one.
+    if (w.nt - 5 >= 1) sum = sum / static_cast<float>(w.nt - 5);
+    const float rms = std::sqrt(sum);
+    const float pct = static_cast<float>(nnode - 4) / static_cast<float>(w.nt) * 100.0F;
+    listing.line(io::format_f(pct, 10, 5) + io::format_f(rms, 10, 5) + io::format_f(emax, 10, 3));
+    return rms;
+}
+
+}  // namespace
+
+DeflateWork::DeflateWork(std::int32_t slots) { reserve(slots); }
+
+void DeflateWork::reserve(std::int32_t slots) {
+    if (slots <= this->slots()) return;
+    const auto n = static_cast<std::size_t>(slots) + 1;
+    for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
+    for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);
+    store.reserve_nodes(slots);
+}
+
+std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float tol,
+                      DeflateWork& w, tin::KernelState& kernel, io::TextOut& listing, io::TextOut& console,
+                      const DeflateOptions& options) {
+    const auto npt = static_cast<std::int32_t>(idx.size());
+    if (npt < kMinPoints) return npt;
+
+    // Load: slot j + 4 holds the tile's j-th point.
+    w.nt = npt + 4;
+    w.reserve(w.nt);
+    const std::int32_t nt = w.nt;
+    for (std::int32_t j = 1; j <= npt; ++j) {
+        const std::int32_t i = idx[static_cast<std::size_t>(j - 1)];
+        w.x[j + 4] = x[i];
+        w.y[j + 4] = y[i];
+        w.z[j + 4] = z[i];
+    }
+
+    // Frame: the points' box widened by 0.1 on every side, counterclockwise
+    // from the lower left, all at the height of the tile's first point. NaN
+    // coordinates never widen the box.
+    float xmin = w.x[5], xmax = w.x[5], ymin = w.y[5], ymax = w.y[5];
+    for (std::int32_t s = 6; s <= nt; ++s) {
+        if (w.x[s] < xmin) xmin = w.x[s];
+        if (w.x[s] > xmax) xmax = w.x[s];
+        if (w.y[s] < ymin) ymin = w.y[s];
+        if (w.y[s] > ymax) ymax = w.y[s];
+    }
+    w.x[1] = xmin - kFrame, w.y[1] = ymin - kFrame;
+    w.x[2] = xmax + kFrame, w.y[2] = ymin - kFrame;
+    w.x[3] = xmax + kFrame, w.y[3] = ymax + kFrame;
+    w.x[4] = xmin - kFrame, w.y[4] = ymax + kFrame;
+    for (std::int32_t s = 1; s <= 4; ++s) w.z[s] = w.z[5];
+
+    // Starting triangulation of the corners and the nearest-node sets. Its
+    // error code is not examined: four distinct corners always triangulate.
+    std::int32_t nnode = 4;
+    (void)tin::ctrmesh(nnode, w.x.data(), w.y.data(), nt, w.store, w.near.data(), w.next.data(), w.ds.data(), kernel,
+                       console);
+    for (std::int32_t m = 1; m <= nnode; ++m) {
+        w.inx[m] = m;
+        w.lpro[m] = 1;
+    }
+    for (std::int32_t s = nnode + 1; s <= nt; ++s) {
+        w.inx[s] = 0;
+        w.lpro[s] = 0;
+    }
+    initial_scoring(w, nnode, kernel);
+
+    std::int32_t kmax = 0;
+    std::int32_t ichk = 5;
+    std::int32_t nchk = 0;
+    for (;;) {
+        w.select.flush();
+        if (options.scan) {
+            kmax = select_by_scan(w.dw.data(), 5, nt, kmax);
+        } else if (const std::int32_t best = w.select.best(); best != 0) {
+            kmax = best;
+        }
+        if (options.trace != nullptr) options.trace->push_back(kmax);
+
+        if (nnode >= ichk) {
+            const float rms = checkpoint(w, nnode, listing);
+            if (tol > rms) break;
+            ++nchk;
+            ichk = ichk + static_cast<std::int32_t>(std::pow(static_cast<float>(nchk), 1.6F));
+        }
+        if (nnode > kMaxNodes || nnode >= nt) break;
+        // Nothing left to insert: no slot chosen, the choice is already a node,
+        // or it is a rejected point whose score is 0 (it would be chosen again
+        // and again).
+        if (kmax < 1 || w.lpro[kmax] == 1 || (w.z[kmax] < kRejectedBelow && w.dw[kmax] == 0.0F)) break;
+
+        const std::int32_t ier =
+            tin::caddnod(kmax, w.near[kmax], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
+        // -4: a failed swap, but the node is already linked in and counted.
+        if (ier != 0 && ier != -4) {
+            w.z[kmax] = kRejectedZ;
+            w.score(kmax, 0.0F, 0.0F);
+            continue;
+        }
+        w.lpro[kmax] = 1;
+        tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
+        upcache(w, kmax, nnode, kernel);
+    }
+
+    // The inserted points in input order; idx[s - 5] is read before any write
+    // reaches it.
+    std::int32_t kept = 0;
+    for (std::int32_t s = 5; s <= nt; ++s)
+        if (w.lpro[s] == 1) idx[static_cast<std::size_t>(kept++)] = idx[static_cast<std::size_t>(s - 5)];
+    return kept;
+}
+
+}  // namespace krel::deflate

@@ -1,0 +1,66 @@
+#pragma once
+// Greedy insertion of one tile: from a flat surface over four frame corners,
+// insert the point with the largest weighted error, one at a time, until the
+// root-mean-square vertical error of the tile's points falls below the
+// tolerance at a checkpoint.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "deflate/selection.hpp"
+#include "io/textout.hpp"
+#include "tin/kernel_state.hpp"
+#include "tin/store.hpp"
+
+namespace krel::deflate {
+
+// Slots of the working set as first allocated: 404 x 404, room for the four
+// frame corners and the at most 401 x 401 points a filtered tile holds.
+constexpr std::int32_t kSlots = 163216;
+
+// Working set of one tile, indexed by slot (1-based): slots 1 to 4 are the
+// frame corners, slot j + 4 the tile's j-th point. Allocated once for the run
+// and reused; every call sets what it reads for slots 1..nt.
+struct DeflateWork {
+    std::vector<float> x, y, z;      // slot coordinates; z = -9999 for a rejected point
+    std::vector<std::int32_t> near;  // point: its nearest node; node: first member of its set
+    std::vector<std::int32_t> next;  // next member of the same set, 0 at the end
+    std::vector<float> ds;           // point: squared distance to near
+    std::vector<float> dd;           // signed vertical error; 0 for nodes and rejected points
+    std::vector<float> dw;           // weighted error, the selection key
+    std::vector<std::int32_t> lpro;  // 1 when the slot is a node of the triangulation
+    std::vector<std::int32_t> inx;   // inx[m]: slot of the m-th node, corners first
+    tin::Store store;                // the triangulation, six entries per slot
+    Selection select;                // largest dw over slots 5..nt
+    std::int32_t nt = 0;             // slots in use
+
+    explicit DeflateWork(std::int32_t slots = kSlots);
+    [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
+    // Grows every array to `slots` (never shrinks).
+    void reserve(std::int32_t slots);
+
+    // Sets slot p's scores and keeps the selection current.
+    void score(std::int32_t p, float dd_p, float dw_p) {
+        dd[static_cast<std::size_t>(p)] = dd_p;
+        dw[static_cast<std::size_t>(p)] = dw_p;
+        if (p >= 5) select.changed(p);
+    }
+};
+
+struct DeflateOptions {
+    bool scan = false;                       // select by a full scan instead of the tree
+    std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
+};
+
+// Thins one tile. x, y, z: the run's node arrays (1-based); idx: the tile's
+// node numbers. A tile of 99 points or fewer is left as it is. Otherwise
+// rewrites idx[0 .. kept) with the inserted points in their input order and
+// returns kept (at least 1). Writes one line "(f10.5,f10.5,f10.3)" per
+// checkpoint (percent of slots that are nodes, rms, largest |dd|) to listing;
+// the initial triangulation's messages go to console. tol > 0.
+std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float tol,
+                      DeflateWork& w, tin::KernelState& kernel, io::TextOut& listing, io::TextOut& console,
+                      const DeflateOptions& options = {});
+
+}  // namespace krel::deflate

@@ -1,0 +1,45 @@
+#pragma once
+// Selection of the next candidate: the slot with the largest weighted error,
+// the lowest slot among equal largest values, never a NaN. A tournament tree
+// over the slots gives exactly the slot that a scan in slot order with a
+// strictly-greater running maximum gives, in O(1), and follows changed scores
+// in O(log n) each (or one rebuild when most of them changed).
+
+#include <cstdint>
+#include <vector>
+
+namespace krel::deflate {
+
+class Selection {
+public:
+    // Slots first..last of dw (1-based; dw must outlive the calls) take part.
+    void build(const float* dw, std::int32_t first, std::int32_t last);
+    // dw[slot] changed; the answer follows at the next flush().
+    void changed(std::int32_t slot) { dirty_.push_back(slot); }
+    // Brings the tree up to date with every changed slot.
+    void flush();
+    // The winning slot, 0 when no score is a number. Only after flush().
+    [[nodiscard]] std::int32_t best() const { return tree_.empty() ? 0 : tree_[1].slot; }
+
+private:
+    struct Entry {
+        float v = 0.0F;         // the slot's score (copied, so a match needs no lookup)
+        std::int32_t slot = 0;  // 0: no candidate below this node
+    };
+    [[nodiscard]] static Entry winner(const Entry& a, const Entry& b);
+    [[nodiscard]] Entry leaf(std::int32_t slot) const;
+    void rebuild();
+
+    const float* dw_ = nullptr;
+    std::int32_t first_ = 0;
+    std::int32_t last_ = 0;
+    std::size_t leaves_ = 0;            // a power of two
+    std::vector<Entry> tree_;           // 1-based heap
+    std::vector<std::int32_t> dirty_;   // slots changed since the last flush
+};
+
+// The same answer by a full scan of dw[first..last], as a reference: kmax
+// keeps its value when no score is a number.
+std::int32_t select_by_scan(const float* dw, std::int32_t first, std::int32_t last, std::int32_t kmax);
+
+}  // namespace krel::deflate
