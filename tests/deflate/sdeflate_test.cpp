@@ -1,0 +1,238 @@
+#include "deflate/sdeflate.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/textout.hpp"
+
+namespace {
+
+using krel::deflate::DeflateOptions;
+using krel::deflate::DeflateWork;
+
+struct Tile {
+    std::vector<float> x{0.0F}, y{0.0F}, z{0.0F};  // 1-based node arrays
+    void add(float a, float b, float c) {
+        x.push_back(a);
+        y.push_back(b);
+        z.push_back(c);
+    }
+    [[nodiscard]] int size() const { return static_cast<int>(x.size()) - 1; }
+};
+
+struct Result {
+    std::vector<std::int32_t> kept;   // node numbers
+    std::vector<std::string> listing;  // checkpoint lines
+    std::vector<std::int32_t> trace;  // selected slots
+    std::string console;
+};
+
+Result deflate(const Tile& t, float tol, DeflateWork& w, krel::tin::KernelState& kernel, bool scan = false) {
+    std::vector<std::int32_t> idx(static_cast<std::size_t>(t.size()));
+    std::iota(idx.begin(), idx.end(), 1);
+    krel::io::StringOut listing, console;
+    Result r;
+    DeflateOptions opt;
+    opt.scan = scan;
+    opt.trace = &r.trace;
+    const auto kept = krel::deflate::sdeflate(t.x.data(), t.y.data(), t.z.data(), idx, tol, w, kernel, listing,
+                                              console, opt);
+    r.kept.assign(idx.begin(), idx.begin() + kept);
+    std::istringstream in(listing.str());
+    for (std::string l; std::getline(in, l);) r.listing.push_back(l);
+    r.console = console.str();
+    return r;
+}
+
+Result deflate(const Tile& t, float tol, bool scan = false) {
+    DeflateWork w;
+    krel::tin::KernelState kernel;
+    return deflate(t, tol, w, kernel, scan);
+}
+
+// Jittered grid of n points over rolling terrain with a few spikes.
+Tile terrain(int n, unsigned seed, float spacing = 0.5F) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(0.0F, 1.0F);
+    Tile t;
+    const int side = static_cast<int>(std::ceil(std::sqrt(static_cast<float>(n))));
+    for (int k = 0; k < n; ++k) {
+        const float px = (static_cast<float>(k % side) + u(rng)) * spacing;
+        const float py = (static_cast<float>(k / side) + u(rng)) * spacing;
+        float pz = 50.0F + 2.0F * std::sin(px * 0.3F) * std::cos(py * 0.2F) + 0.05F * u(rng);
+        if (k % 97 == 13) pz += 3.0F;
+        t.add(px, py, pz);
+    }
+    return t;
+}
+
+TEST(Sdeflate, SmallTilesAreKeptWhole) {
+    for (int n : {1, 50, 99}) {
+        SCOPED_TRACE(n);
+        const Result r = deflate(terrain(n, 1), 0.03F);
+        EXPECT_EQ(static_cast<int>(r.kept.size()), n);
+        EXPECT_TRUE(r.listing.empty());
+    }
+    const Result r = deflate(terrain(100, 1), 0.03F);
+    EXPECT_LT(r.kept.size(), 100U);
+    EXPECT_FALSE(r.listing.empty());
+}
+
+TEST(Sdeflate, FlatTileKeepsOnePoint) {
+    Tile t;
+    for (int k = 0; k < 400; ++k) t.add(static_cast<float>(k % 20), static_cast<float>(k / 20) * 1.5F, 7.25F);
+    const Result r = deflate(t, 0.03F);
+    // Every error is 0 or rounding noise of the plane height: one point, and
+    // the first checkpoint stops.
+    EXPECT_EQ(r.kept.size(), 1U);
+    ASSERT_EQ(r.listing.size(), 1U);
+    EXPECT_EQ(r.listing[0], "   0.24752   0.00000     0.000");  // 1 / 404 of the slots
+}
+
+TEST(Sdeflate, FirstCheckpointBelowToleranceKeepsTheLargestError) {
+    Tile t;
+    for (int k = 0; k < 100; ++k) t.add(static_cast<float>(k % 10), static_cast<float>(k / 10), 10.0F);
+    t.z[37] = 10.02F;  // the largest error against the flat start
+    t.z[80] = 10.01F;
+    const Result r = deflate(t, 0.03F);
+    EXPECT_EQ(r.kept, std::vector<std::int32_t>{37});
+    EXPECT_EQ(r.trace.front(), 37 + 4);  // slot of node 37
+    EXPECT_EQ(r.listing.size(), 1U);
+}
+
+TEST(Sdeflate, RmsEqualToToleranceGoesOn) {
+    const Tile t = terrain(400, 3);
+    const Result first = deflate(t, 1000.0F);  // stops at the first checkpoint
+    ASSERT_EQ(first.listing.size(), 1U);
+    const float printed = std::stof(first.listing[0].substr(10, 10));
+    // The loop stops exactly when tol > rms: find the smallest stopping
+    // tolerance by bisection over the float bit patterns around the printed
+    // (rounded) rms; the float just below it is the rms itself.
+    auto bits = [](float f) { std::int32_t b; std::memcpy(&b, &f, 4); return b; };
+    auto value = [](std::int32_t b) { float f; std::memcpy(&f, &b, 4); return f; };
+    std::int32_t lo = bits(printed - 1e-4F), hi = bits(printed + 1e-4F);  // goes on at lo, stops at hi
+    ASSERT_EQ(deflate(t, value(hi)).listing.size(), 1U);
+    ASSERT_GT(deflate(t, value(lo)).listing.size(), 1U);
+    while (hi - lo > 1) {
+        const std::int32_t mid = lo + (hi - lo) / 2;
+        (deflate(t, value(mid)).listing.size() == 1U ? hi : lo) = mid;
+    }
+    // At tol = rms the checkpoint does not stop: the next one is reached.
+    const Result equal = deflate(t, value(lo));
+    EXPECT_GE(equal.listing.size(), 2U);
+    EXPECT_EQ(equal.listing[0], first.listing[0]);
+}
+
+TEST(Sdeflate, CheckpointLinesAndTheirSpacing) {
+    const Tile t = terrain(1000, 5);
+    const Result r = deflate(t, 1e-6F);
+    // Checkpoints fall at nnode = 5, 6, 9, 14, 23, 36, 53, 75, 102, ...: the
+    // fourth after 10 insertions, 10 / 1004 of the slots.
+    ASSERT_GE(r.listing.size(), 9U);
+    EXPECT_EQ(r.listing[3].substr(0, 10), "   0.99602");
+    const int nnode[] = {5, 6, 9, 14, 23, 36, 53, 75, 102};
+    for (int i = 0; i < 9; ++i) {
+        char want[16];
+        std::snprintf(want, sizeof want, "%10.5f", static_cast<double>(static_cast<float>(nnode[i] - 4) / 1004.0F * 100.0F));
+        EXPECT_EQ(r.listing[static_cast<std::size_t>(i)].substr(0, 10), want) << i;
+        EXPECT_EQ(r.listing[static_cast<std::size_t>(i)].size(), 30U);
+    }
+}
+
+TEST(Sdeflate, KeptInInputOrderAndEveryNodeAPoint) {
+    const Tile t = terrain(2500, 7);
+    const Result r = deflate(t, 0.05F);
+    ASSERT_FALSE(r.kept.empty());
+    EXPECT_TRUE(std::is_sorted(r.kept.begin(), r.kept.end()));
+    EXPECT_TRUE(std::adjacent_find(r.kept.begin(), r.kept.end()) == r.kept.end());
+    // The last checkpoint met the tolerance.
+    const float rms = std::stof(r.listing.back().substr(10, 10));
+    EXPECT_LT(rms, 0.05F + 5e-6F);
+    // Every inserted slot was selected, in insertion order a subset of the trace.
+    std::vector<std::int32_t> selected;
+    for (std::int32_t s : r.trace) selected.push_back(s - 4);
+    for (std::int32_t k : r.kept) EXPECT_NE(std::find(selected.begin(), selected.end(), k), selected.end());
+}
+
+TEST(Sdeflate, NearDuplicatesAreRejectedAndTheLoopEnds) {
+    // Point 1 at the tile's low corner, 99 points within 0.002 of (50, 50),
+    // 1 higher: after the cluster's first point and point 1 are in, every
+    // remaining candidate is within 0.005 of a vertex and is rejected; then
+    // nothing is left to choose but a node, and the loop ends between
+    // checkpoints.
+    Tile t;
+    t.add(0.0F, 0.0F, 0.0F);
+    for (int k = 0; k < 99; ++k)
+        t.add(50.0F + 0.00002F * static_cast<float>(k % 10), 50.0F + 0.00002F * static_cast<float>(k / 10), 1.0F);
+    const Result r = deflate(t, 1e-7F);
+    EXPECT_EQ(r.kept.size(), 2U);
+    EXPECT_EQ(r.kept.front(), 1);
+    // Each rejected slot is selected once; the last choice is a node.
+    const std::int32_t last = r.trace.back();
+    EXPECT_TRUE(std::find(r.kept.begin(), r.kept.end(), last - 4) != r.kept.end());
+    std::vector<std::int32_t> sorted = r.trace;
+    sorted.pop_back();
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) << "a slot chosen twice";
+    EXPECT_EQ(r.trace.size(), 101U);  // 2 inserted, 98 rejected, 1 final choice
+}
+
+TEST(Sdeflate, NonFiniteHeightsEndCleanly) {
+    Tile t = terrain(300, 11);
+    t.z[10] = std::numeric_limits<float>::infinity();
+    t.z[200] = -std::numeric_limits<float>::infinity();
+    const Result r = deflate(t, 0.03F);
+    EXPECT_GE(r.kept.size(), 1U);
+    EXPECT_LE(r.kept.size(), 300U);
+}
+
+// The tree answers exactly as the scan: same choices, same result, same
+// listing, on tiles with ties (a grid of equal heights in places), large
+// flat parts and random relief, one working set and kernel state reused.
+TEST(Sdeflate, TreeSelectionEqualsTheScan) {
+    std::vector<Tile> tiles;
+    for (unsigned seed : {1U, 2U, 3U}) tiles.push_back(terrain(3000, seed));
+    Tile grid;
+    for (int k = 0; k < 3600; ++k) {
+        const float px = static_cast<float>(k % 60), py = static_cast<float>(k / 60);
+        grid.add(px, py, std::floor(px / 10.0F) + (k % 7 == 0 ? 0.5F : 0.0F));
+    }
+    tiles.push_back(grid);
+    DeflateWork w_tree, w_scan;
+    krel::tin::KernelState k_tree, k_scan;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        for (float tol : {0.1F, 0.01F}) {
+            SCOPED_TRACE(testing::Message() << "tile " << i << ", tol " << tol);
+            const Result a = deflate(tiles[i], tol, w_tree, k_tree, false);
+            const Result b = deflate(tiles[i], tol, w_scan, k_scan, true);
+            EXPECT_EQ(a.trace, b.trace);
+            EXPECT_EQ(a.kept, b.kept);
+            EXPECT_EQ(a.listing, b.listing);
+        }
+    }
+}
+
+// A working set that held a larger tile gives the same result as a fresh one.
+TEST(Sdeflate, ReusedWorkingSetGivesTheSameResult) {
+    const Tile big = terrain(5000, 21), small = terrain(700, 22);
+    DeflateWork w;
+    krel::tin::KernelState used, fresh;
+    (void)deflate(big, 0.02F, w, used);
+    const auto seeds = used.ctrfind_seeds;
+    const Result again = deflate(small, 0.02F, w, used);
+    DeflateWork w2;
+    fresh.ctrfind_seeds = seeds;
+    fresh.trfind_seeds = used.trfind_seeds;
+    const Result clean = deflate(small, 0.02F, w2, fresh);
+    EXPECT_EQ(again.kept, clean.kept);
+    EXPECT_EQ(again.listing, clean.listing);
+}
+
+}  // namespace
