@@ -40,15 +40,31 @@ float weight(float a, float e, float c) {
     return w * s;
 }
 
-PointError point_error(const DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
-    float a = 0.0F;
-    float c = 0.0F;
-    const float h = zval(w.x[i1], w.y[i1], w.z[i1], w.x[i2], w.y[i2], w.z[i2], w.x[i3], w.y[i3], w.z[i3], w.x[p],
-                         w.y[p], a, c);
-    // With no extent in plan the plane height is taken as 0: the error is the
-    // point's own z.
+PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
+    DeflateWork::TriangleMemo& m = w.memo;
+    if (m.i1 != i1 || m.i2 != i2 || m.i3 != i3) {
+        // The same operations as zval, split into the triangle's part and
+        // the point's part so that the first can be kept.
+        m = {i1, i2, i3, w.x[i1] - w.x[i3], w.y[i1] - w.y[i3], w.x[i2] - w.x[i3], w.y[i2] - w.y[i3], 0.0F, 0.0F};
+        const float dz1 = w.z[i1] - w.z[i3];
+        const float dz2 = w.z[i2] - w.z[i3];
+        const float nx = m.dy1 * dz2 - dz1 * m.dy2;
+        const float ny = dz1 * m.dx2 - dz2 * m.dx1;
+        m.nz = m.dx1 * m.dy2 - m.dy1 * m.dx2;
+        const float a = std::sqrt((nx * nx + ny * ny) + m.nz * m.nz);
+        const float c = m.nz == 0.0F ? 1.0F : std::fabs(m.nz) / a;
+        m.factor = weight(a, kAexp, c);
+    }
+    float h = 0.0F;  // no extent in plan: the plane height is taken as 0
+    if (m.nz != 0.0F) {
+        const float ex = w.x[p] - w.x[i3];
+        const float ey = w.y[p] - w.y[i3];
+        const float alpha = (m.dy2 * ex - m.dx2 * ey) / m.nz;
+        const float beta = (m.dx1 * ey - ex * m.dy1) / m.nz;
+        h = w.z[i3] * ((1.0F - alpha) - beta) + (w.z[i1] * alpha + w.z[i2] * beta);
+    }
     const float dd = w.z[p] - h;
-    return {dd, weight(a, kAexp, c) * std::fabs(dd)};
+    return {dd, m.factor * std::fabs(dd)};
 }
 
 void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kernel) {

@@ -32,8 +32,9 @@ struct PointError {
     float dw;  // (area factor * slope factor) * |dd|
 };
 
-// The error of slot p against the triangle (i1, i2, i3) that contains it.
-[[nodiscard]] PointError point_error(const DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2,
+// The error of slot p against the triangle (i1, i2, i3) that contains it:
+// zval and weight, with the triangle's part kept in w.memo for the next point.
+[[nodiscard]] PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2,
                                      std::int32_t i3);
 
 // Scores slots 1..nt against the starting triangulation of nnode nodes:

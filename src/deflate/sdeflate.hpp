@@ -35,6 +35,15 @@ struct DeflateWork {
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
 
+    // The last triangle scored, with what depends on it alone: the points of
+    // one set mostly fall in the same few triangles. Node coordinates do not
+    // change within a tile; sdeflate forgets it at the start of every tile.
+    struct TriangleMemo {
+        std::int32_t i1 = 0, i2 = 0, i3 = 0;  // vertices in location order; i1 = 0: none
+        float dx1, dy1, dx2, dy2, nz;         // differences from vertex 3, normal's z
+        float factor;                         // area factor * slope factor
+    } memo;
+
     explicit DeflateWork(std::int32_t slots = kSlots);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
     // Grows every array to `slots` (never shrinks).

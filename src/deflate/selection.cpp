@@ -37,7 +37,7 @@ void Selection::rebuild() {
 void Selection::flush() {
     // Many changes at once (early in a tile a new node takes over a large
     // share of the points): one linear rebuild is cheaper than the walks.
-    if (dirty_.size() * 16 > leaves_) {
+    if (dirty_.size() * 4 > leaves_) {
         rebuild();
         return;
     }
