@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -178,6 +179,60 @@ TEST(Samples, FilteredTilesComeBackLowestAndApart) {
         }
         EXPECT_NE(o.out.find("***KREL reduced to" ), std::string::npos);
         EXPECT_GT(kept_total, 0);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Default runs: each sample is thinned far below what the filter alone keeps,
+// every kept node is one of the input points, and every thinned tile's last
+// checkpoint met the tolerance unless every point became a node.
+TEST(Samples, DefaultRunsThinToTheTolerance) {
+    const fs::path data = krel::test::shared_data();
+    if (data.empty()) GTEST_SKIP() << "../shared/data not found";
+    for (const char* name : kSamples) {
+        SCOPED_TRACE(name);
+        const Loaded l = load_and_tile(data / name, 0.5F);
+        std::set<std::string> inputs;
+        for (std::int32_t p = 1; p <= l.nodes.n; ++p) {
+            std::string one;
+            krel::io::swrite(l.nodes.x.get(), l.nodes.y.get(), l.nodes.z.get(), std::span<const std::int32_t>(&p, 1),
+                             l.nodes.xorig, l.nodes.yorig, 0, one);
+            inputs.insert(one.substr(0, one.size() - 1));
+        }
+        krel::test::TempDir dir;
+        const auto filtered = krel::test::run_krel(dir.path(), {(data / name).string(), "-t", "0", "-p", "f"});
+        const auto thinned = krel::test::run_krel(dir.path(), {(data / name).string()});
+        ASSERT_EQ(filtered.status, 0) << filtered.err;
+        ASSERT_EQ(thinned.status, 0) << thinned.err;
+        const auto kept = split_lines(read_file(dir.path() / "out.xyz"));
+        const auto filter_kept = split_lines(read_file(dir.path() / "f.xyz"));
+        EXPECT_LT(kept.size(), filter_kept.size());
+        for (const std::string& line : kept) ASSERT_EQ(inputs.count(line), 1U) << "not an input point: " << line;
+
+        // Checkpoint lines, tile after tile: a tile's percentage only grows,
+        // so a drop starts the next tile. pct = (nodes - 4) / (points + 4).
+        const auto listing = split_lines(read_file(dir.path() / "out.err"));
+        // The height ramp's terraces of exactly equal z fit exactly before the
+        // next checkpoint is due: the loop ends with nothing left to insert
+        // after a checkpoint that still showed the error.
+        const bool exact_fit_ends = std::string(name) == "autzen_height_ramp_crop.xyz";
+        auto last_of_tile = [&](const std::string& line) {
+            const double pct = std::stod(line.substr(0, 10));
+            const double rms = std::stod(line.substr(10, 10));
+            // Every point a node: pct = points / (points + 4), at least 96.1 %.
+            if (pct < 96.0 && !exact_fit_ends) {
+                EXPECT_LT(rms, 0.03 + 5e-6) << line;
+            }
+        };
+        for (std::size_t i = 0; i < listing.size(); ++i) {
+            ASSERT_EQ(listing[i].size(), 30U);
+            const bool tile_ends = i + 1 == listing.size() ||
+                                   std::stod(listing[i + 1].substr(0, 10)) <= std::stod(listing[i].substr(0, 10));
+            if (tile_ends) last_of_tile(listing[i]);
+        }
     }
 }
 
