@@ -50,10 +50,14 @@ struct DeflateWork {
     void reserve(std::int32_t slots);
 
     // Sets slot p's scores and keeps the selection current.
+    // Most re-scored points keep their triangle and so their score: only a
+    // real change reaches the selection.
     void score(std::int32_t p, float dd_p, float dw_p) {
-        dd[static_cast<std::size_t>(p)] = dd_p;
-        dw[static_cast<std::size_t>(p)] = dw_p;
-        if (p >= 5) select.changed(p);
+        const auto i = static_cast<std::size_t>(p);
+        dd[i] = dd_p;
+        const float old = dw[i];
+        dw[i] = dw_p;
+        if (p >= 5 && !(old == dw_p || (old != old && dw_p != dw_p))) select.changed(p);
     }
 };
 

@@ -11,16 +11,28 @@ Selection::Entry Selection::winner(const Entry& a, const Entry& b) {
     return b.v > a.v ? b : a;
 }
 
-Selection::Entry Selection::leaf(std::int32_t slot) const {
-    const float v = dw_[slot];
-    return std::isnan(v) ? Entry{} : Entry{v, slot};  // a NaN never wins
+namespace {
+constexpr std::int32_t kBlock = 8;
+}
+
+Selection::Entry Selection::block(std::size_t b) const {
+    // The scan's own rule within the block: strictly greater wins, a NaN never.
+    const std::int32_t lo = first_ + static_cast<std::int32_t>(b) * kBlock;
+    const std::int32_t hi = lo + kBlock - 1 < last_ ? lo + kBlock - 1 : last_;
+    Entry e;
+    for (std::int32_t s = lo; s <= hi; ++s) {
+        const float v = dw_[s];
+        if (std::isnan(v)) continue;
+        if (e.slot == 0 || v > e.v) e = {v, s};
+    }
+    return e;
 }
 
 void Selection::build(const float* dw, std::int32_t first, std::int32_t last) {
     dw_ = dw;
     first_ = first;
     last_ = last;
-    const std::size_t count = last >= first ? static_cast<std::size_t>(last - first + 1) : 0;
+    const std::size_t count = last >= first ? static_cast<std::size_t>(last - first + kBlock) / kBlock : 0;
     leaves_ = 1;
     while (leaves_ < count) leaves_ *= 2;
     rebuild();
@@ -29,7 +41,8 @@ void Selection::build(const float* dw, std::int32_t first, std::int32_t last) {
 void Selection::rebuild() {
     // assign() keeps the capacity: no allocation after the largest tile.
     tree_.assign(2 * leaves_, Entry{});
-    for (std::int32_t s = first_; s <= last_; ++s) tree_[leaves_ + static_cast<std::size_t>(s - first_)] = leaf(s);
+    const std::size_t blocks = last_ >= first_ ? static_cast<std::size_t>(last_ - first_ + kBlock) / kBlock : 0;
+    for (std::size_t b = 0; b < blocks; ++b) tree_[leaves_ + b] = block(b);
     for (std::size_t i = leaves_ - 1; i >= 1; --i) tree_[i] = winner(tree_[2 * i], tree_[2 * i + 1]);
     dirty_.clear();
 }
@@ -37,19 +50,23 @@ void Selection::rebuild() {
 void Selection::flush() {
     // Many changes at once (early in a tile a new node takes over a large
     // share of the points): one linear rebuild is cheaper than the walks.
-    if (dirty_.size() * 4 > leaves_) {
+    if (dirty_.size() * 4 > leaves_ * kBlock) {
         rebuild();
         return;
     }
     for (const std::int32_t slot : dirty_) {
-        std::size_t i = leaves_ + static_cast<std::size_t>(slot - first_);
-        tree_[i] = leaf(slot);
+        const auto b = static_cast<std::size_t>(slot - first_) / kBlock;
+        std::size_t i = leaves_ + b;
+        const Entry e = block(b);
+        if (e.slot == tree_[i].slot && e.v == tree_[i].v) continue;
+        tree_[i] = e;
         // Up to the root, or until a node comes out as it was: then everything
         // above it is unchanged too.
         for (i /= 2; i >= 1; i /= 2) {
-            const Entry e = winner(tree_[2 * i], tree_[2 * i + 1]);
-            if (e.slot == tree_[i].slot && (e.v == tree_[i].v || (std::isnan(e.v) && std::isnan(tree_[i].v)))) break;
-            tree_[i] = e;
+            // Entries never hold a NaN: a plain compare tells an unchanged node.
+            const Entry up = winner(tree_[2 * i], tree_[2 * i + 1]);
+            if (up.slot == tree_[i].slot && up.v == tree_[i].v) break;
+            tree_[i] = up;
         }
     }
     dirty_.clear();

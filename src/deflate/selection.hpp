@@ -3,7 +3,9 @@
 // the lowest slot among equal largest values, never a NaN. A tournament tree
 // over the slots gives exactly the slot that a scan in slot order with a
 // strictly-greater running maximum gives, in O(1), and follows changed scores
-// in O(log n) each (or one rebuild when most of them changed).
+// in O(log n) each (or one rebuild when most of them changed). The tree's
+// leaves are blocks of 8 consecutive slots, found by a scan of their scores:
+// half a cache line, where a leaf per slot would cost a miss per tree level.
 
 #include <cstdint>
 #include <vector>
@@ -27,14 +29,14 @@ private:
         std::int32_t slot = 0;  // 0: no candidate below this node
     };
     [[nodiscard]] static Entry winner(const Entry& a, const Entry& b);
-    [[nodiscard]] Entry leaf(std::int32_t slot) const;
+    [[nodiscard]] Entry block(std::size_t b) const;  // winner of block b, by a scan
     void rebuild();
 
     const float* dw_ = nullptr;
     std::int32_t first_ = 0;
     std::int32_t last_ = 0;
-    std::size_t leaves_ = 0;            // a power of two
-    std::vector<Entry> tree_;           // 1-based heap
+    std::size_t leaves_ = 0;            // blocks, rounded up to a power of two
+    std::vector<Entry> tree_;           // 1-based heap over the blocks
     std::vector<std::int32_t> dirty_;   // slots changed since the last flush
 };
 
