@@ -163,10 +163,10 @@ TEST(LasRuns, BadClassListsEndTheRun) {
 TEST(LasRuns, RefusedFilesEndTheRunBeforeTheResult) {
     struct Case {
         std::string what;
-        krel::test::LasSpec spec;
+        krel::test::LasShape shape;
         std::string diagnostic;
     };
-    krel::test::LasSpec laz, v2, short_record;
+    krel::test::LasShape laz, v2, short_record;
     laz.format = 0x83;
     laz.record_length = 34;
     v2.major = 2;
@@ -181,7 +181,7 @@ TEST(LasRuns, RefusedFilesEndTheRunBeforeTheResult) {
         SCOPED_TRACE(c.what);
         krel::test::TempDir dir;
         write_file(dir.path() / "g.xyz", "1 2 3\n4 5 6\n");
-        write_file(dir.path() / "c.las", krel::test::las_file(c.spec, std::vector<krel::test::LasRec>(3)));
+        write_file(dir.path() / "c.las", krel::test::las_file(c.shape, std::vector<krel::test::LasRec>(3)));
         write_file(dir.path() / "out.xyz", "old result\n");
         const auto o = krel::test::run_krel(dir.path(), {"g.xyz", "c.las"});
         EXPECT_EQ(o.status, 2);

@@ -22,7 +22,7 @@ using krel::io::ClassSet;
 using krel::io::PassMode;
 using krel::io::ReadSettings;
 using krel::test::LasRec;
-using krel::test::LasSpec;
+using krel::test::LasShape;
 
 std::string shortest(double v) {
     char buf[64];
@@ -35,14 +35,14 @@ std::string shortest(float v) {
 
 // The text a user would get by dumping the selected points of a file the
 // writer made: computed from the raw integers, not through the reader.
-std::string dump(const LasSpec& spec, const std::vector<LasRec>& pts, const ClassSet& classes) {
+std::string dump(const LasShape& shape, const std::vector<LasRec>& pts, const ClassSet& classes) {
     std::string text;
     for (const LasRec& r : pts) {
-        const bool flagged = r.withheld && spec.minor != 0;
+        const bool flagged = r.withheld && shape.minor != 0;
         if (!classes.has(r.cls) || flagged) continue;
-        const double x = static_cast<double>(r.X) * spec.scale[0] + spec.offset[0];
-        const double y = static_cast<double>(r.Y) * spec.scale[1] + spec.offset[1];
-        const float z = static_cast<float>(static_cast<double>(r.Z) * spec.scale[2] + spec.offset[2]);
+        const double x = static_cast<double>(r.X) * shape.scale[0] + shape.offset[0];
+        const double y = static_cast<double>(r.Y) * shape.scale[1] + shape.offset[1];
+        const float z = static_cast<float>(static_cast<double>(r.Z) * shape.scale[2] + shape.offset[2]);
         text += shortest(x) + ' ' + shortest(y) + ' ' + (std::isinf(z) ? std::string("inf") : shortest(z)) + '\n';
     }
     return text;
@@ -164,12 +164,12 @@ TEST(LasClassList, ParsesListsAndRefusesTheRest) {
 TEST(LasHeader, BrokenHeadersNameTheField) {
     struct Case {
         std::string what;
-        LasSpec spec;
+        LasShape shape;
         std::size_t size;  // 0: as written; else the file is cut to this size
         std::string want;
     };
     auto with = [](auto f) {
-        LasSpec s;
+        LasShape s;
         f(s);
         return s;
     };
@@ -177,32 +177,32 @@ TEST(LasHeader, BrokenHeadersNameTheField) {
     const double inf = std::numeric_limits<double>::infinity();
     const Case cases[] = {
         {"cut inside 227 bytes", {}, 100, "the file ends inside the LAS header: 100 bytes, at least 227 needed"},
-        {"version 2", with([](LasSpec& s) { s.major = 2; }), 0, "LAS header: version major is 2, must be 1"},
-        {"version 0", with([](LasSpec& s) { s.major = 0; }), 0, "LAS header: version major is 0, must be 1"},
-        {"header size 226", with([](LasSpec& s) { s.header_size = 226; }), 0,
+        {"version 2", with([](LasShape& s) { s.major = 2; }), 0, "LAS header: version major is 2, must be 1"},
+        {"version 0", with([](LasShape& s) { s.major = 0; }), 0, "LAS header: version major is 0, must be 1"},
+        {"header size 226", with([](LasShape& s) { s.header_size = 226; }), 0,
          "LAS header: header size is 226, must be at least 227"},
-        {"header past the end", with([](LasSpec& s) { s.header_size = 375; }), 300,
+        {"header past the end", with([](LasShape& s) { s.header_size = 375; }), 300,
          "LAS header: header size is 375 but the file has only 300 bytes"},
-        {"LAZ bit 7", with([](LasSpec& s) { s.format = 0x83; s.record_length = 34; }), 0,
+        {"LAZ bit 7", with([](LasShape& s) { s.format = 0x83; s.record_length = 34; }), 0,
          "compressed LAZ is not supported; decompress it first"},
-        {"LAZ bit 6", with([](LasSpec& s) { s.format = 0x43; s.record_length = 34; }), 0,
+        {"LAZ bit 6", with([](LasShape& s) { s.format = 0x43; s.record_length = 34; }), 0,
          "compressed LAZ is not supported; decompress it first"},
-        {"format 11", with([](LasSpec& s) { s.format = 11; s.record_length = 80; }), 0,
+        {"format 11", with([](LasShape& s) { s.format = 11; s.record_length = 80; }), 0,
          "LAS header: unknown point format 11"},
-        {"record too short", with([](LasSpec& s) { s.format = 3; s.record_length = 33; }), 0,
+        {"record too short", with([](LasShape& s) { s.format = 3; s.record_length = 33; }), 0,
          "LAS header: point record length is 33, format 3 needs at least 34"},
-        {"offset inside the header", with([](LasSpec& s) { s.point_offset = 226; }), 0,
+        {"offset inside the header", with([](LasShape& s) { s.point_offset = 226; }), 0,
          "LAS header: offset to point data is 226, smaller than the header size 227"},
-        {"x scale NaN", with([&](LasSpec& s) { s.scale[0] = nan; }), 0,
+        {"x scale NaN", with([&](LasShape& s) { s.scale[0] = nan; }), 0,
          "LAS header: x scale factor is not a finite number"},
-        {"z offset infinite", with([&](LasSpec& s) { s.offset[2] = -inf; }), 0,
+        {"z offset infinite", with([&](LasShape& s) { s.offset[2] = -inf; }), 0,
          "LAS header: z offset is not a finite number"},
     };
     krel::test::TempDir dir;
     const std::string path = (dir.path() / "b.las").string();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string bytes = krel::test::las_file(c.spec, mixed_points(3));
+        std::string bytes = krel::test::las_file(c.shape, mixed_points(3));
         if (c.size != 0) bytes.resize(c.size);
         krel::test::write_file(path, bytes);
         try {
@@ -220,11 +220,11 @@ TEST(LasHeader, EachFormatNeedsItsMinimumRecordLength) {
     for (std::uint8_t f = 0; f <= 10; ++f) {
         for (int extra : {-1, 0}) {
             SCOPED_TRACE(testing::Message() << "format " << int(f) << ", length min" << extra);
-            LasSpec spec;
-            spec.minor = 4;
-            spec.format = f;
-            spec.record_length = static_cast<std::uint16_t>(krel::test::kMinRecord[f] + extra);
-            krel::test::write_file(path, krel::test::las_file(spec, mixed_points(2)));
+            LasShape shape;
+            shape.minor = 4;
+            shape.format = f;
+            shape.record_length = static_cast<std::uint16_t>(krel::test::kMinRecord[f] + extra);
+            krel::test::write_file(path, krel::test::las_file(shape, mixed_points(2)));
             if (extra < 0) EXPECT_THROW(krel::io::LasFile{path}, krel::io::IoError);
             else EXPECT_EQ(krel::io::LasFile(path).records(), 2U);
         }
@@ -249,16 +249,16 @@ TEST(LasPoints, EveryFormatReadsLikeItsTextDump) {
                 for (std::string_view list : {"", "2", "2,9"}) {
                     SCOPED_TRACE(testing::Message() << "format " << int(f) << ", 1." << int(minor) << ", +"
                                                     << extra << " bytes, -k '" << list << "'");
-                    LasSpec spec;
-                    spec.minor = minor;
-                    spec.format = f;
-                    spec.record_length = static_cast<std::uint16_t>(krel::test::kMinRecord[f] + extra);
-                    spec.scale = {0.001, 0.01, 0.0025};
-                    spec.offset = {512000.5, -7.25, 100.0};
-                    krel::test::write_file(las, krel::test::las_file(spec, pts));
+                    LasShape shape;
+                    shape.minor = minor;
+                    shape.format = f;
+                    shape.record_length = static_cast<std::uint16_t>(krel::test::kMinRecord[f] + extra);
+                    shape.scale = {0.001, 0.01, 0.0025};
+                    shape.offset = {512000.5, -7.25, 100.0};
+                    krel::test::write_file(las, krel::test::las_file(shape, pts));
                     ReadSettings rs;
                     if (!list.empty()) rs.classes = classes(list);
-                    krel::test::write_file(txt, dump(spec, pts, rs.classes));
+                    krel::test::write_file(txt, dump(shape, pts, rs.classes));
                     rs.files = {las};
                     const Passes a = both_passes(rs);
                     rs.files = {txt};
@@ -291,10 +291,10 @@ TEST(LasPoints, WithheldPointsAreCountedPerFile) {
     const std::string las = (dir.path() / "w.las").string();
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "1." << int(c.minor) << " format " << int(c.format) << " -k '" << c.list << "'");
-        LasSpec spec;
-        spec.minor = c.minor;
-        spec.format = c.format;
-        krel::test::write_file(las, krel::test::las_file(spec, mixed_points(40)));
+        LasShape shape;
+        shape.minor = c.minor;
+        shape.format = c.format;
+        krel::test::write_file(las, krel::test::las_file(shape, mixed_points(40)));
         ReadSettings rs;
         rs.files = {las};
         if (!c.list.empty()) rs.classes = classes(c.list);
@@ -319,13 +319,13 @@ TEST(LasPoints, WithheldPointsAreCountedPerFile) {
 TEST(LasPoints, Version10ClassIsTheWholeByte) {
     krel::test::TempDir dir;
     const std::string las = (dir.path() / "v10.las").string();
-    LasSpec spec;
-    spec.minor = 0;
+    LasShape shape;
+    shape.minor = 0;
     std::vector<LasRec> pts(3);
     pts[0].cls = 130;
     pts[1].cls = 2;
     pts[2].cls = 34;
-    krel::test::write_file(las, krel::test::las_file(spec, pts));
+    krel::test::write_file(las, krel::test::las_file(shape, pts));
     for (const auto& [list, want] : std::vector<std::pair<std::string, std::int64_t>>{{"", 3}, {"2", 1}, {"130,34", 2}}) {
         SCOPED_TRACE(list);
         ReadSettings rs;
@@ -369,16 +369,16 @@ TEST(LasPoints, PointCountAndItsBound) {
     const std::string las = (dir.path() / "c.las").string();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        LasSpec spec;
-        spec.minor = c.minor;
-        spec.format = c.format;
-        spec.legacy_count = c.legacy;
-        spec.count64 = c.count64;
-        spec.point_offset = c.offset;
-        if (c.minor == 3 && c.count64 >= 0) spec.header_size = 375;  // room where 1.4 has the count
+        LasShape shape;
+        shape.minor = c.minor;
+        shape.format = c.format;
+        shape.legacy_count = c.legacy;
+        shape.count64 = c.count64;
+        shape.point_offset = c.offset;
+        if (c.minor == 3 && c.count64 >= 0) shape.header_size = 375;  // room where 1.4 has the count
         std::vector<LasRec> pts = mixed_points(static_cast<int>(c.written));
         for (LasRec& r : pts) r.withheld = false;
-        krel::test::write_file(las, krel::test::las_file(spec, pts, c.cut));
+        krel::test::write_file(las, krel::test::las_file(shape, pts, c.cut));
         ReadSettings rs;
         rs.files = {las};
         const Passes p = both_passes(rs);
@@ -410,11 +410,11 @@ TEST(LasVlrs, SloppyVlrsWarnAndThePointsLoad) {
     const std::string las = (dir.path() / "v.las").string();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        LasSpec spec;
-        spec.vlrs = c.vlrs;
-        spec.vlr_count = c.count;
-        spec.vlr_length = c.length;
-        krel::test::write_file(las, krel::test::las_file(spec, mixed_points(8)));
+        LasShape shape;
+        shape.vlrs = c.vlrs;
+        shape.vlr_count = c.count;
+        shape.vlr_length = c.length;
+        krel::test::write_file(las, krel::test::las_file(shape, mixed_points(8)));
         ReadSettings rs;
         rs.files = {las};
         const Passes p = both_passes(rs);
@@ -449,11 +449,11 @@ TEST(LasPoints, FarAndOverflowingCoordinates) {
     pts[3] = {1, -1, 0, 2};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        LasSpec spec;
-        spec.scale = c.scale;
-        spec.offset = c.offset;
-        krel::test::write_file(las, krel::test::las_file(spec, pts));
-        krel::test::write_file(txt, dump(spec, pts, ClassSet{}));
+        LasShape shape;
+        shape.scale = c.scale;
+        shape.offset = c.offset;
+        krel::test::write_file(las, krel::test::las_file(shape, pts));
+        krel::test::write_file(txt, dump(shape, pts, ClassSet{}));
         ReadSettings rs;
         rs.files = {las};
         const Passes a = both_passes(rs);
@@ -474,16 +474,16 @@ TEST(LasPoints, FarAndOverflowingCoordinates) {
 TEST(LasPoints, CountersRunAsForTextAcrossFiles) {
     krel::test::TempDir dir;
     const fs::path d = dir.path();
-    LasSpec spec;
-    spec.format = 1;
+    LasShape shape;
+    shape.format = 1;
     // About 118,000 points of classes 1 and 2 in all: the progress line comes
     // in the second LAS file.
     const std::vector<LasRec> a = mixed_points(90001), b = mixed_points(100001);
     const ClassSet kept = classes("1,2");
-    krel::test::write_file(d / "a.las", krel::test::las_file(spec, a));
-    krel::test::write_file(d / "b.las", krel::test::las_file(spec, b));
-    krel::test::write_file(d / "a.txt", dump(spec, a, kept));
-    krel::test::write_file(d / "b.txt", dump(spec, b, kept));
+    krel::test::write_file(d / "a.las", krel::test::las_file(shape, a));
+    krel::test::write_file(d / "b.las", krel::test::las_file(shape, b));
+    krel::test::write_file(d / "a.txt", dump(shape, a, kept));
+    krel::test::write_file(d / "b.txt", dump(shape, b, kept));
     krel::test::write_file(d / "t.xyz", "x y z\n1 2 3\n4 5 6\n");  // a title line: a read error
     const std::vector<std::string> names = {(d / "a.las").string(), (d / "b.las").string(),
                                             (d / "a.txt").string(), (d / "b.txt").string()};
@@ -507,9 +507,9 @@ TEST(LasPoints, CountersRunAsForTextAcrossFiles) {
 TEST(LasFile, BlocksHoldWholeRecords) {
     krel::test::TempDir dir;
     const std::string las = (dir.path() / "b.las").string();
-    LasSpec spec;
-    spec.format = 3;  // 34 bytes
-    krel::test::write_file(las, krel::test::las_file(spec, mixed_points(11)));
+    LasShape shape;
+    shape.format = 3;  // 34 bytes
+    krel::test::write_file(las, krel::test::las_file(shape, mixed_points(11)));
     for (std::size_t block : {1UL, 34UL, 35UL, 100UL, 1UL << 20}) {
         SCOPED_TRACE(testing::Message() << "block of " << block << " bytes");
         krel::io::LasFile f(las, block);
