@@ -32,8 +32,8 @@ void BM_ExplorePass(benchmark::State& state) {
     rs.files = {terrain_file(state.range(0))};
     const auto bytes = static_cast<std::int64_t>(fs::file_size(rs.files[0]));
     for (auto _ : state) {
-        krel::io::StringOut console;
-        benchmark::DoNotOptimize(krel::io::getpoints(krel::io::PassMode::explore, rs, nullptr, console));
+        krel::io::StringOut console, warnings;
+        benchmark::DoNotOptimize(krel::io::getpoints(krel::io::PassMode::explore, rs, nullptr, console, warnings));
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetBytesProcessed(state.iterations() * bytes);
@@ -47,8 +47,8 @@ void BM_LoadPass(benchmark::State& state) {
     krel::io::NodeArrays nodes;
     if (!nodes.allocate(static_cast<std::int32_t>(state.range(0)))) state.SkipWithError("no memory");
     for (auto _ : state) {
-        krel::io::StringOut console;
-        benchmark::DoNotOptimize(krel::io::getpoints(krel::io::PassMode::load, rs, &nodes, console));
+        krel::io::StringOut console, warnings;
+        benchmark::DoNotOptimize(krel::io::getpoints(krel::io::PassMode::load, rs, &nodes, console, warnings));
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
     state.SetBytesProcessed(state.iterations() * bytes);

@@ -1,6 +1,8 @@
 #include "io/getpoints.hpp"
 
 #include <array>
+#include <cmath>
+#include <span>
 #include <string_view>
 
 #include "io/fields.hpp"
@@ -48,8 +50,8 @@ char spinner(std::int64_t step) {
 
 class Pass {
 public:
-    Pass(PassMode mode, const ReadSettings& s, NodeArrays* nodes, TextOut& console)
-        : mode_(mode), s_(s), nodes_(nodes), console_(console),
+    Pass(PassMode mode, const ReadSettings& s, NodeArrays* nodes, TextOut& console, TextOut& warnings)
+        : mode_(mode), s_(s), nodes_(nodes), console_(console), warnings_(warnings),
           capacity_(mode == PassMode::load ? nodes->capacity : 0) {}
 
     std::int64_t run() {
@@ -69,6 +71,10 @@ private:
                          .text(mode_ == PassMode::explore ? "->exploring " : "->loading   ")
                          .text(name)
                          .str());
+        if (is_las_file(name)) {
+            read_las(name);
+            return;
+        }
         LineFile file(name);
         std::string_view first;
         ++lines_;
@@ -141,9 +147,48 @@ private:
         }
     }
 
+    // A LAS file reads like a text dump of its points, one per line: the
+    // first-line read, one line per point, and the read that meets the end.
+    void read_las(const std::string& name) {
+        LasFile file(name);
+        if (mode_ == PassMode::explore)
+            for (const std::string& w : file.warnings()) warnings_.line("krel: '" + name + "': " + w);
+        const LasDecoder dec(file.header());
+        const std::size_t rl = file.header().record_length;
+        ++lines_;
+        std::int64_t withheld = 0;
+        std::span<const unsigned char> block;
+        while (file.next_block(block)) {
+            for (const unsigned char* rec = block.data(); rec != block.data() + block.size(); rec += rl) {
+                if (!s_.classes.has(dec.code(rec))) continue;
+                if (dec.withheld(rec)) {
+                    ++withheld;
+                    continue;
+                }
+                ++lines_;
+                const double x = dec.x(rec);
+                const double y = dec.y(rec);
+                const float z = dec.z(rec);
+                // Only a header with huge scales overflows; a text dump would
+                // hold "inf" there, which is a read error too.
+                if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
+                    if (mode_ == PassMode::explore)
+                        console_.put(FreeLine{}.text("***error reading line ").num(lines_).str());
+                    continue;
+                }
+                ++records_;
+                take(x, y, z);
+            }
+        }
+        ++lines_;
+        if (mode_ == PassMode::explore && withheld > 0)
+            console_.put(FreeLine{}.text(">withheld points left out of ").text(name).text(":").num(withheld).str());
+    }
+
     // The filters, in their order, then the store.
     void take(double x, double y, float z) {
-        if (lines_ % s_.iskip != 0) return;
+        // iskip is 1 unless memory was short: spare the division then.
+        if (s_.iskip > 1 && lines_ % s_.iskip != 0) return;
         if (records_ % 100001 == 0) progress();
         if (s_.ztmin > z || z > s_.ztmax) return;
         if (s_.hull != nullptr && !inside_hull(*s_.hull, x, y)) return;
@@ -177,6 +222,7 @@ private:
     const ReadSettings& s_;
     NodeArrays* nodes_;
     TextOut& console_;
+    TextOut& warnings_;
     std::int64_t capacity_;
     std::int64_t n_ = 0;
     std::int64_t lines_ = 0;    // raised for each first line and before each record read
@@ -185,8 +231,9 @@ private:
 
 }  // namespace
 
-std::int64_t getpoints(PassMode mode, const ReadSettings& settings, NodeArrays* nodes, TextOut& console) {
-    Pass pass(mode, settings, nodes, console);
+std::int64_t getpoints(PassMode mode, const ReadSettings& settings, NodeArrays* nodes, TextOut& console,
+                       TextOut& warnings) {
+    Pass pass(mode, settings, nodes, console, warnings);
     return pass.run();
 }
 

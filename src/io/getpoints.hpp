@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/hull.hpp"
+#include "io/las.hpp"
 #include "io/nodes.hpp"
 #include "io/textout.hpp"
 
@@ -22,6 +23,7 @@ struct ReadSettings {
     std::int32_t icolmax = 0;        // 0 (or less): no column selection
     std::int32_t iskip = 1;          // keep only records whose line counter is a multiple
     const Hull* hull = nullptr;      // nullptr or an inactive hull: no hull test
+    ClassSet classes;                // classes read from LAS files (-k); default all
 };
 
 enum class PassMode { explore = 0, load = 1 };
@@ -31,8 +33,19 @@ enum class PassMode { explore = 0, load = 1 };
 // nodes->capacity points in nodes (a full array keeps overwriting its last
 // slot), sets nodes->n and the origin, and returns nodes->n. Progress, read
 // errors (explore pass only) and the totals go to console. Throws IoError for
-// a file that cannot be read, an empty file, or a node-list file whose first
-// line holds no value.
-std::int64_t getpoints(PassMode mode, const ReadSettings& settings, NodeArrays* nodes, TextOut& console);
+// a file that cannot be read, an empty file, a node-list file whose first
+// line holds no value, or a LAS file with a broken header or compressed points.
+//
+// A file whose first four bytes are "LASF" is read as LAS: only records of
+// settings.classes without the withheld flag are points. To the counters such
+// a file looks like a text file holding one line per point and nothing else:
+// the line counter is raised once on opening (the first-line read), before
+// each point and once at the end; the record counter after each point. Records
+// left out by class or flag are not seen by either. The explore pass writes
+// the file's warnings (count bound, variable-length records) to `warnings` as
+// "krel: '<file>': ..." lines, and a line to console with the number of
+// withheld points left out, when there were any.
+std::int64_t getpoints(PassMode mode, const ReadSettings& settings, NodeArrays* nodes, TextOut& console,
+                       TextOut& warnings);
 
 }  // namespace krel::io

@@ -19,6 +19,14 @@ IoError io_error(std::string_view action, std::string_view file, std::string_vie
     return IoError(what);
 }
 
+IoError file_error(std::string_view file, std::string_view what) {
+    std::string text = "'";
+    text += file;
+    text += "': ";
+    text += what;
+    return IoError(text);
+}
+
 IoError read_error(std::string_view file, long long line, std::string_view what) {
     std::string text = "'";
     text += file;

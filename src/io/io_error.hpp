@@ -18,6 +18,9 @@ public:
 [[nodiscard]] IoError io_error(std::string_view action, std::string_view file, std::string_view purpose,
                                int err);
 
+// "'<file>': <what>": a fault of the file as a whole (a broken header)
+[[nodiscard]] IoError file_error(std::string_view file, std::string_view what);
+
 // "'<file>' line <line>: <what>"
 [[nodiscard]] IoError read_error(std::string_view file, long long line, std::string_view what);
 

@@ -8,6 +8,7 @@
 #include "io/fields.hpp"
 #include "io/fortran.hpp"
 #include "io/io_error.hpp"
+#include "io/las.hpp"
 #include "run/usage.hpp"
 
 namespace krel {
@@ -125,6 +126,20 @@ std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSet
                     out.put(io::FreeLine{}.text("**error: column 0 in -c").str());
                     return Exit::failure;
                 }
+            } else if (arg == "-k") {
+                // A list that is refused ends the run before it is echoed.
+                const std::string_view list = args.value().value_or("");
+                const auto classes = io::parse_class_list(list);
+                if (!classes) {
+                    out.put(io::FreeLine{}
+                                .text("**error: -k needs class codes 0 to 255 separated by commas, not '")
+                                .text(list)
+                                .text("'")
+                                .str());
+                    return Exit::failure;
+                }
+                s.classes = *classes;
+                out.line(std::string(" >classes kept: ") + std::string(list));
             } else if (arg == "-h") {
                 s.chull = held_name(args.value().value_or(""));
                 if (!exists(s.chull)) {

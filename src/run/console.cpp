@@ -10,4 +10,11 @@ void Console::diagnostic(std::string_view what) {
     err_.flush();
 }
 
+void Console::ErrOut::put(std::string_view text) {
+    out_.flush();
+    err_.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void Console::ErrOut::flush() { err_.flush(); }
+
 }  // namespace krel

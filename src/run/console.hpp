@@ -13,9 +13,13 @@ namespace krel {
 
 class Console {
 public:
-    Console(std::ostream& out, std::ostream& err, std::istream& in) : out_(out), err_(err), in_(in) {}
+    Console(std::ostream& out, std::ostream& err, std::istream& in)
+        : out_(out), err_(err), in_(in), warnings_(out_, err) {}
 
     io::TextOut& out() { return out_; }
+    // The error stream for whole diagnostic lines that do not end the run
+    // (warnings about a point file), after everything already printed.
+    io::TextOut& warnings() { return warnings_; }
     std::istream& in() { return in_; }
     io::Tally& tally() { return tally_; }
 
@@ -23,10 +27,22 @@ public:
     void diagnostic(std::string_view what);
 
 private:
+    class ErrOut final : public io::TextOut {
+    public:
+        ErrOut(io::TextOut& out, std::ostream& err) : out_(out), err_(err) {}
+        void put(std::string_view text) override;
+        void flush() override;
+
+    private:
+        io::TextOut& out_;
+        std::ostream& err_;
+    };
+
     io::StreamOut out_;
     std::ostream& err_;
     std::istream& in_;
     io::Tally tally_;
+    ErrOut warnings_;
 };
 
 }  // namespace krel

@@ -90,8 +90,9 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     rs.ic3 = s.ic3;
     rs.icolmax = s.icolmax;
     rs.hull = s.hull.active() ? &s.hull : nullptr;
+    rs.classes = s.classes;
 
-    const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out);
+    const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out, console.warnings());
 
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
@@ -114,7 +115,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     }
     if (rs.iskip > 1) out.line(" >reduce data by factor" + io::format_i(rs.iskip, 2));
 
-    (void)io::getpoints(io::PassMode::load, rs, &nodes, out);
+    (void)io::getpoints(io::PassMode::load, rs, &nodes, out, console.warnings());
     const std::int32_t n = nodes.n;
 
     if (renamed) out.put(io::FreeLine{}.text(">result name is an input file, writing ").text(result_name).str());

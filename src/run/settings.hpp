@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io/hull.hpp"
+#include "io/las.hpp"
 
 namespace krel {
 
@@ -30,6 +31,7 @@ struct RunSettings {
     std::int32_t ic1 = 1, ic2 = 2, ic3 = 3;  // columns of x, y, z
     std::int32_t icolmax = 0;        // 0: no column selection
     float area = 0.0F;               // -a value: echoed, no effect
+    io::ClassSet classes;            // -k: classes read from LAS files; default all
     io::Hull hull;                   // polygon read with -h
     std::string hull_listing;        // the hull reader's echo, held for the listing
 };

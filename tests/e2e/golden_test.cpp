@@ -2,8 +2,9 @@
 // the built krel, compared byte for byte with what it must print and write.
 //
 //   args           the arguments, one per line
-//   data           shared sample files (one per line) linked into the run's
-//                  folder under their own names; skipped without the samples
+//   data           shared sample files (one per line, relative to the sample
+//                  folder, e.g. las/simple.las) linked into the run's folder
+//                  under their file names; skipped without the samples
 //   stdin          standard input (absent: standard input at its end)
 //   wrapper        a command to run krel under, one word per line
 //   needs          "nosan": skip under the sanitizers (address-space limits)
@@ -79,13 +80,15 @@ TEST_P(Golden, Run) {
     const fs::path c = kCases / GetParam();
     const fs::path data = krel::test::shared_data();
     const std::string needs = fs::exists(c / "needs") ? read_file(c / "needs") : "";
-    const std::vector<std::string> linked = fs::exists(c / "data") ? lines_of(c / "data") : std::vector<std::string>{};
+    const std::vector<std::string> samples = fs::exists(c / "data") ? lines_of(c / "data") : std::vector<std::string>{};
+    std::vector<std::string> linked;  // their names in the run's folder
+    for (const std::string& f : samples) linked.push_back(fs::path(f).filename().string());
     if (!linked.empty() && data.empty()) GTEST_SKIP() << "../shared/data not found";
     if (needs.find("nosan") != std::string::npos && sanitized()) GTEST_SKIP() << "not under the sanitizers";
 
     krel::test::TempDir tmp;
     if (fs::exists(c / "in")) fs::copy(c / "in", tmp.path(), fs::copy_options::recursive);
-    for (const std::string& f : linked) fs::create_symlink(data / f, tmp.path() / f);
+    for (const std::string& f : samples) fs::create_symlink(data / f, tmp.path() / fs::path(f).filename());
     const std::vector<std::string> args = lines_of(c / "args");
     std::vector<std::string> wrapper;
     if (fs::exists(c / "wrapper")) wrapper = lines_of(c / "wrapper");

@@ -76,10 +76,10 @@ Loaded load_and_tile(const fs::path& file, float dx) {
     Loaded l;
     krel::io::ReadSettings rs;
     rs.files = {file.string()};
-    krel::io::StringOut console;
-    const auto count = krel::io::getpoints(krel::io::PassMode::explore, rs, nullptr, console);
+    krel::io::StringOut console, warnings;
+    const auto count = krel::io::getpoints(krel::io::PassMode::explore, rs, nullptr, console, warnings);
     EXPECT_TRUE(l.nodes.allocate(static_cast<std::int32_t>(count)));
-    krel::io::getpoints(krel::io::PassMode::load, rs, &l.nodes, console);
+    krel::io::getpoints(krel::io::PassMode::load, rs, &l.nodes, console, warnings);
     l.ntiles = krel::tiles::gettiles(l.nodes.n, l.nodes.x.get(), l.nodes.y.get(), 400.0F * dx, dx,
                                      l.nodes.itile.get(), console);
     krel::tiles::collect_tiles(l.nodes.n, l.nodes.itile.get(), l.ntiles, l.nodes.idx.get(), l.start);
