@@ -49,10 +49,10 @@ void run_file(benchmark::State& state, const std::string& file) {
         krel::io::ReadSettings rs;
         rs.files = {file};
         auto t = Clock::now();
-        const auto count = krel::io::getpoints(krel::io::PassMode::explore, rs, nullptr, console);
+        const auto count = krel::io::getpoints(krel::io::PassMode::explore, rs, nullptr, console, console);
         krel::io::NodeArrays nodes;
         if (!nodes.allocate(static_cast<std::int32_t>(count))) state.SkipWithError("no memory");
-        krel::io::getpoints(krel::io::PassMode::load, rs, &nodes, console);
+        krel::io::getpoints(krel::io::PassMode::load, rs, &nodes, console, console);
         t_read += since(t);
         n = nodes.n;
 
