@@ -126,6 +126,28 @@ std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSet
                     out.put(io::FreeLine{}.text("**error: column 0 in -c").str());
                     return Exit::failure;
                 }
+            } else if (arg == "-j" || arg == "-m") {
+                // A count of threads or megabytes: a whole number from 1 up,
+                // anything else ends the run like a refused list.
+                const std::string_view value = args.value().value_or("");
+                std::string_view field;
+                std::optional<std::int32_t> v;
+                if (io::option_field(value, field) == io::OptionField::value) v = io::parse_int(field);
+                if (!v || *v < 1) {
+                    out.put(io::FreeLine{}
+                                .text(arg == "-j" ? "**error: -j needs a number of threads from 1 up, not '"
+                                                  : "**error: -m needs a number of megabytes from 1 up, not '")
+                                .text(value)
+                                .text("'")
+                                .str());
+                    return Exit::failure;
+                }
+                if (arg == "-j") {
+                    s.workers = *v;
+                } else {
+                    s.budget_mb = *v;
+                    out.line(" >memory for points [MB] =" + io::format_i(*v, 8));
+                }
             } else if (arg == "-k") {
                 // A list that is refused ends the run before it is echoed.
                 const std::string_view list = args.value().value_or("");

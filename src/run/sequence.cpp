@@ -4,17 +4,18 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <thread>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "deflate/sdeflate.hpp"
-#include "filter/sfilt.hpp"
 #include "io/fortran.hpp"
 #include "io/getpoints.hpp"
 #include "io/outfile.hpp"
 #include "io/swrite.hpp"
+#include "run/tile_engine.hpp"
 #include "tiles/gettiles.hpp"
 
 namespace krel {
@@ -44,6 +45,12 @@ bool is_input(const std::string& name, const RunSettings& s) {
 std::int64_t percent(std::int64_t part, std::int64_t whole) {
     if (whole == 0) return 0;
     return std::lround(static_cast<float>(part) / static_cast<float>(whole) * 100.0F);
+}
+
+int worker_count(const RunSettings& s) {
+    if (s.workers > 0) return s.workers;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
 bool plain_allocate(io::NodeArrays& nodes, std::int32_t capacity, void*) {
@@ -96,12 +103,8 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
 
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
-    std::optional<filter::FilterWork> filter_work;
-    std::optional<deflate::DeflateWork> deflate_work;
-    if (s.dx >= 0.0F) {
-        filter_work.emplace();
-        if (s.tol > 0.0F) deflate_work.emplace();
-    }
+    std::unique_ptr<TileEngine> engine;
+    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s));
 
     io::NodeArrays nodes;
     const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
@@ -144,30 +147,24 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     tiles::collect_tiles(n, nodes.itile.get(), ntiles, nodes.idx.get(), start);
 
     std::int64_t total = 0;
-    std::string text;
-    tin::KernelState kernel;  // lives for the whole run: the random streams go on from tile to tile
-    io::StringOut listing_text;
-    for (std::int32_t it = 1; it <= ntiles; ++it) {
-        const std::span<std::int32_t> tile(nodes.idx.get() + 1 + start[static_cast<std::size_t>(it)],
-                                           static_cast<std::size_t>(start[static_cast<std::size_t>(it) + 1] -
-                                                                    start[static_cast<std::size_t>(it)]));
-        const std::int64_t before = static_cast<std::int64_t>(tile.size());
-        std::int64_t npt = filter::sfilt(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile, s.dx, *filter_work);
-        if (s.tol > 0.0F) {
-            listing_text.clear();
-            npt = deflate::sdeflate(nodes.x.get(), nodes.y.get(), nodes.z.get(),
-                                    tile.first(static_cast<std::size_t>(npt)), s.tol, *deflate_work, kernel,
-                                    listing_text, out);
-            listing.write(listing_text.str());
-        }
-        if (it == 1) result.open(result_name);
-        text.clear();
-        io::swrite(nodes.x.get(), nodes.y.get(), nodes.z.get(), tile.first(static_cast<std::size_t>(npt)),
-                   nodes.xorig, nodes.yorig, s.ifmt, text);
-        result.write(text);
-        total += npt;
-        out.iimesg(tile_line(it, npt, before));
-    }
+    auto emit = [&](const TileResult& r) {
+        listing.write(r.listing);
+        if (r.tile == 1) result.open(result_name);
+        result.write(r.result);
+        total += r.npt;
+        out.put(r.console);
+        out.iimesg(tile_line(r.tile, r.npt, r.before));
+    };
+    TileBatch batch;
+    batch.x = nodes.x.get();
+    batch.y = nodes.y.get();
+    batch.z = nodes.z.get();
+    batch.idx = nodes.idx.get();
+    batch.start = &start;
+    batch.count = ntiles;
+    batch.xorig = nodes.xorig;
+    batch.yorig = nodes.yorig;
+    engine->run(batch, emit);
     result.close();
     out.line("");
     out.put(summary_line(total, n));

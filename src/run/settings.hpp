@@ -32,6 +32,8 @@ struct RunSettings {
     std::int32_t icolmax = 0;        // 0: no column selection
     float area = 0.0F;               // -a value: echoed, no effect
     io::ClassSet classes;            // -k: classes read from LAS files; default all
+    std::int32_t workers = 0;        // -j: threads for the tile stages; 0: every core
+    std::int64_t budget_mb = 0;      // -m: most memory for points [MiB]; 0: no budget
     io::Hull hull;                   // polygon read with -h
     std::string hull_listing;        // the hull reader's echo, held for the listing
 };
