@@ -48,8 +48,53 @@ std::size_t normalise_real(std::string_view s, char* buf, std::size_t cap) {
     return n;
 }
 
+// Exact powers of ten: every one up to 1e22 is a double, up to 1e10 a float.
+constexpr double kPow10d[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr float kPow10f[] = {1e0F, 1e1F, 1e2F, 1e3F, 1e4F, 1e5F, 1e6F, 1e7F, 1e8F, 1e9F, 1e10F};
+
+// The common field (plain decimals, few digits) in one pass: with an exact
+// integer mantissa and an exact power of ten, one multiplication or division
+// rounds correctly. false when the field needs the general path.
+template <class T>
+bool fast_real(std::string_view s, T& out) {
+    std::size_t i = 0;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+    std::uint64_t m = 0;
+    int digits = 0;      // significant digits taken into m
+    int decimals = 0;    // digits after the point
+    bool any = false;
+    while (i < s.size() && is_digit(s[i])) {
+        any = true;
+        if (m != 0 || s[i] != '0') ++digits;
+        m = m * 10 + static_cast<std::uint64_t>(s[i++] - '0');
+    }
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && is_digit(s[i])) {
+            any = true;
+            if (m != 0 || s[i] != '0') ++digits;
+            m = m * 10 + static_cast<std::uint64_t>(s[i++] - '0');
+            ++decimals;
+        }
+    }
+    if (!any || i != s.size() || digits > 15) return false;  // exponents, long mantissas: general path
+    if constexpr (sizeof(T) == sizeof(float)) {
+        if (m > (std::uint64_t{1} << 24) || decimals > 10) return false;
+        const float v = static_cast<float>(m) / kPow10f[decimals];
+        out = neg ? -v : v;
+    } else {
+        if (m > (std::uint64_t{1} << 53) || decimals > 22) return false;
+        const double v = static_cast<double>(m) / kPow10d[decimals];
+        out = neg ? -v : v;
+    }
+    return true;
+}
+
 template <class T>
 std::optional<T> parse_real(std::string_view field) {
+    if (T fast; fast_real(field, fast)) return fast;
     char small[128];
     std::string large;
     char* buf = small;

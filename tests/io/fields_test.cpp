@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
+#include <cstring>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -162,6 +164,39 @@ TEST(OptionValue, FirstField) {
         if (c.want == OptionField::value) {
             EXPECT_EQ(field, c.field);
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Short decimals take a one-operation path; it must round exactly as the
+// general conversion does, bit for bit.
+TEST(NumberField, ShortDecimalsRoundAsTheGeneralConversion) {
+    std::uint64_t s = 99;
+    auto next = [&] {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return s >> 17;
+    };
+    for (int k = 0; k < 300000; ++k) {
+        const int int_digits = static_cast<int>(next() % 9);
+        const int frac_digits = static_cast<int>(next() % 9);
+        std::string text = next() % 4 == 0 ? "-" : "";
+        for (int d = 0; d < int_digits; ++d) text += static_cast<char>('0' + next() % 10);
+        if (frac_digits > 0 || int_digits == 0) {
+            text += '.';
+            for (int d = 0; d < std::max(frac_digits, 1); ++d) text += static_cast<char>('0' + next() % 10);
+        }
+        double d_ref = 0;
+        float f_ref = 0;
+        std::from_chars(text.data(), text.data() + text.size(), d_ref);
+        std::from_chars(text.data(), text.data() + text.size(), f_ref);
+        const auto d = parse_double(text);
+        const auto f = parse_float(text);
+        ASSERT_TRUE(d && f) << text;
+        ASSERT_EQ(std::memcmp(&*d, &d_ref, sizeof d_ref), 0) << text;
+        ASSERT_EQ(std::memcmp(&*f, &f_ref, sizeof f_ref), 0) << text;
     }
 }
 
