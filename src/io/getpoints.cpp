@@ -205,8 +205,14 @@ private:
             a.xorig = x;
             a.yorig = y;
         }
-        a.x[n_] = static_cast<float>(x - a.xorig);
-        a.y[n_] = static_cast<float>(y - a.yorig);
+        const auto xs = static_cast<float>(x - a.xorig);
+        const auto ys = static_cast<float>(y - a.yorig);
+        if (a.sink != nullptr) {
+            a.sink->store(n_, xs, ys, z);
+            return;
+        }
+        a.x[n_] = xs;
+        a.y[n_] = ys;
         a.z[n_] = z;
     }
 

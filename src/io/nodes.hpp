@@ -6,6 +6,15 @@
 
 namespace krel::io {
 
+// Where a load pass that does not keep its points in memory puts them: node
+// n (1-based, in load order) with x and y relative to the origin. A node
+// number given twice (the last slot overwritten) replaces the earlier values.
+class PointSink {
+public:
+    virtual ~PointSink() = default;
+    virtual void store(std::int64_t n, float x, float y, float z) = 0;
+};
+
 // All arrays are 1-based (entry 0 unused) with room for `capacity` nodes. x and
 // y are relative to the origin, the absolute x and y of the first stored point;
 // z is absolute. Twenty bytes per node in all.
@@ -16,6 +25,7 @@ struct NodeArrays {
     std::int32_t capacity = 0;               // nodes the arrays hold
     std::int32_t n = 0;                      // nodes stored by the load pass
     double xorig = 0.0, yorig = 0.0;         // origin of x and y
+    PointSink* sink = nullptr;               // set: the load pass stores here, not in x, y, z
 
     // Allocates the five arrays without throwing; false (and nothing held)
     // when any of them cannot be had.

@@ -16,10 +16,10 @@ OutFile::~OutFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void OutFile::open(const std::string& name) {
-    name_ = name;
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw io_error("open", name, "for writing", errno);
+void OutFile::open(const std::string& path, const std::string& shown) {
+    name_ = shown.empty() ? path : shown;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw io_error("open", name_, "for writing", errno);
     written_ = false;
     buf_.clear();
 }

@@ -15,8 +15,9 @@ public:
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
 
-    // Opens (creating when missing) name for writing; throws IoError.
-    void open(const std::string& name);
+    // Opens (creating when missing) path for writing; throws IoError. shown
+    // is the name messages give (the path itself when empty).
+    void open(const std::string& path, const std::string& shown = {});
     [[nodiscard]] bool is_open() const { return fd_ >= 0; }
     [[nodiscard]] const std::string& name() const { return name_; }
 

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "io/io_error.hpp"
+#include "run/cleanup.hpp"
 #include "run/cmdline.hpp"
 #include "run/console.hpp"
 #include "run/sequence.hpp"
@@ -14,6 +15,7 @@ namespace krel {
 Exit run(int argc, const char* const* argv, std::ostream& out, std::ostream& err, std::istream& in,
          const RunHooks& hooks) {
     Console console(out, err, in);
+    cleanup::install_handlers();
     try {
         RunSettings settings;
         if (const auto end = parse_command_line(argc, argv, settings, console)) {

@@ -15,6 +15,8 @@
 #include "io/getpoints.hpp"
 #include "io/outfile.hpp"
 #include "io/swrite.hpp"
+#include "run/result_file.hpp"
+#include "run/spill.hpp"
 #include "run/tile_engine.hpp"
 #include "tiles/gettiles.hpp"
 
@@ -53,6 +55,12 @@ int worker_count(const RunSettings& s) {
     return cores == 0 ? 1 : static_cast<int>(cores);
 }
 
+// Folder of a file name ("" for the current one).
+std::string folder_of(const std::string& name) {
+    const auto slash = name.rfind('/');
+    return slash == std::string::npos ? std::string{} : name.substr(0, slash);
+}
+
 bool plain_allocate(io::NodeArrays& nodes, std::int32_t capacity, void*) {
     return nodes.allocate(capacity);
 }
@@ -87,6 +95,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     io::OutFile listing;
     listing.open(output_name(s.prefix, ".err"));
     listing.write(s.hull_listing);
+    listing.flush();
 
     io::ReadSettings rs;
     rs.files = s.cfile;
@@ -106,66 +115,100 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     std::unique_ptr<TileEngine> engine;
     if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s));
 
+    // Points beyond the memory budget go to disk, all of them; otherwise the
+    // node arrays hold them, thinned when memory is short.
+    constexpr std::int64_t kBytesPerNode = 20;
+    const std::int64_t budget = s.budget_mb * (std::int64_t{1} << 20);
+    const auto max_nodes = static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max() - 1);
     io::NodeArrays nodes;
-    const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
-    for (;;) {
-        const std::int64_t cap = explored / rs.iskip;
-        const std::int32_t capacity = static_cast<std::int32_t>(
-            std::min<std::int64_t>(cap, std::numeric_limits<std::int32_t>::max() - 1));
-        if (allocate(nodes, capacity, hooks.context)) break;
-        out.put(io::FreeLine{}.text("*** Trouble allocating data storage***").num(rs.iskip).str());
-        ++rs.iskip;
+    std::unique_ptr<Spill> spill;
+    if (s.budget_mb > 0 && explored * kBytesPerNode > budget) {
+        spill = std::make_unique<Spill>(folder_of(result_name));
+        nodes.capacity = static_cast<std::int32_t>(std::min(explored, max_nodes));
+        nodes.sink = &spill->sink();
+    } else {
+        const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
+        for (;;) {
+            const std::int32_t capacity = static_cast<std::int32_t>(std::min(explored / rs.iskip, max_nodes));
+            if (allocate(nodes, capacity, hooks.context)) break;
+            out.put(io::FreeLine{}.text("*** Trouble allocating data storage***").num(rs.iskip).str());
+            ++rs.iskip;
+        }
+        if (rs.iskip > 1) {
+            out.line(" >reduce data by factor" + io::format_i(rs.iskip, 2));
+            console.diagnostic("memory is short: 1 point in " + std::to_string(rs.iskip) +
+                               " is read; -m MEGABYTES keeps every point within that budget");
+        }
     }
-    if (rs.iskip > 1) out.line(" >reduce data by factor" + io::format_i(rs.iskip, 2));
 
     (void)io::getpoints(io::PassMode::load, rs, &nodes, out, console.warnings());
     const std::int32_t n = nodes.n;
+    if (spill) out.put(io::FreeLine{}.text(">points kept in temporary files for the memory budget").str());
 
     if (renamed) out.put(io::FreeLine{}.text(">result name is an input file, writing ").text(result_name).str());
 
-    io::OutFile result;
+    ResultFile result;
     if (s.dx < 0.0F) {
         result.open(result_name);
         std::string text;
-        constexpr std::int32_t kBlock = 1 << 16;
-        for (std::int32_t first = 1; first <= n; first += kBlock) {
-            const std::int32_t last = n - first < kBlock ? n : first + kBlock - 1;
-            text.clear();
-            io::write_as_loaded(nodes.x.get(), nodes.y.get(), nodes.z.get(), first, last, nodes.xorig,
-                                nodes.yorig, text);
+        if (spill) {
+            spill->each_point([&](float px, float py, float pz) {
+                // One node at a time, node 1 of one-node arrays (entry 0 unused).
+                const float xs[2] = {0.0F, px}, ys[2] = {0.0F, py}, zs[2] = {0.0F, pz};
+                io::write_as_loaded(xs, ys, zs, 1, 1, nodes.xorig, nodes.yorig, text);
+                if (text.size() >= (std::size_t{1} << 20)) {
+                    result.write(text);
+                    text.clear();
+                }
+            });
             result.write(text);
+        } else {
+            constexpr std::int32_t kBlock = 1 << 16;
+            for (std::int32_t first = 1; first <= n; first += kBlock) {
+                const std::int32_t last = n - first < kBlock ? n : first + kBlock - 1;
+                text.clear();
+                io::write_as_loaded(nodes.x.get(), nodes.y.get(), nodes.z.get(), first, last, nodes.xorig,
+                                    nodes.yorig, text);
+                result.write(text);
+            }
         }
-        result.close();
+        result.commit();
         out.line(" >nodes stored on: " + io::format_a(result_name, 32));
         listing.close();
         return Exit::ok;
     }
 
-    const float ts = 400.0F * s.dx;
-    const std::int32_t ntiles = tiles::gettiles(n, nodes.x.get(), nodes.y.get(), ts, s.dx, nodes.itile.get(), out);
-    std::vector<std::int64_t> start;
-    tiles::collect_tiles(n, nodes.itile.get(), ntiles, nodes.idx.get(), start);
-
     std::int64_t total = 0;
     auto emit = [&](const TileResult& r) {
         listing.write(r.listing);
+        listing.flush();  // followed while the run goes on
         if (r.tile == 1) result.open(result_name);
         result.write(r.result);
         total += r.npt;
         out.put(r.console);
         out.iimesg(tile_line(r.tile, r.npt, r.before));
     };
-    TileBatch batch;
-    batch.x = nodes.x.get();
-    batch.y = nodes.y.get();
-    batch.z = nodes.z.get();
-    batch.idx = nodes.idx.get();
-    batch.start = &start;
-    batch.count = ntiles;
-    batch.xorig = nodes.xorig;
-    batch.yorig = nodes.yorig;
-    engine->run(batch, emit);
-    result.close();
+    const float ts = 400.0F * s.dx;
+    if (spill) {
+        const std::int32_t ntiles = spill->tile(ts, s.dx, std::max<std::int64_t>(1, budget / kBytesPerNode), out);
+        (void)ntiles;
+        TileGroup group;
+        for (std::int32_t g = 0; g < spill->groups(); ++g) {
+            spill->read_group(g, group);
+            TileBatch batch{group.x.data(), group.y.data(), group.z.data(), group.idx.data(), &group.start,
+                            group.tiles, group.first_tile, nodes.xorig, nodes.yorig};
+            engine->run(batch, emit);
+        }
+    } else {
+        const std::int32_t ntiles =
+            tiles::gettiles(n, nodes.x.get(), nodes.y.get(), ts, s.dx, nodes.itile.get(), out);
+        std::vector<std::int64_t> start;
+        tiles::collect_tiles(n, nodes.itile.get(), ntiles, nodes.idx.get(), start);
+        TileBatch batch{nodes.x.get(), nodes.y.get(), nodes.z.get(), nodes.idx.get(), &start,
+                        ntiles, 1, nodes.xorig, nodes.yorig};
+        engine->run(batch, emit);
+    }
+    result.commit();
     out.line("");
     out.put(summary_line(total, n));
     listing.close();

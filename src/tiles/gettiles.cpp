@@ -21,8 +21,15 @@ std::int64_t trunc_index(float v) {
     return static_cast<std::int64_t>(v);
 }
 
+char spinner(std::int64_t step) {
+    static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
+    return kSpin[static_cast<std::size_t>(step % 4)];
+}
+
+}  // namespace
+
 // First-appearance numbering of grid keys: open addressing, grown at half load.
-class KeyTable {
+class TileNumbering::KeyTable {
 public:
     KeyTable() : slots_(64) {}
 
@@ -37,6 +44,16 @@ public:
                 ++used_;
                 return 0;
             }
+            if (s.key == key) return s.tile;
+            i = (i + 1) & (slots_.size() - 1);
+        }
+    }
+
+    [[nodiscard]] std::int32_t find(std::int64_t key) const {
+        std::size_t i = hash(key) & (slots_.size() - 1);
+        for (;;) {
+            const Slot& s = slots_[i];
+            if (s.tile == 0) return 0;
             if (s.key == key) return s.tile;
             i = (i + 1) & (slots_.size() - 1);
         }
@@ -63,61 +80,66 @@ private:
     std::size_t used_ = 0;
 };
 
-char spinner(std::int64_t step) {
-    static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
-    return kSpin[static_cast<std::size_t>(step % 4)];
+TileNumbering::TileNumbering(std::int64_t n, float xmin, float xmax, float ymin, float ts, float dx,
+                             io::TextOut& console)
+    : n_(n), table_(std::make_unique<KeyTable>()), console_(console) {
+    const float h = 0.5F * dx;
+    x0_ = xmin - h;
+    y0_ = ymin - h;
+    r_ = 1.0F / ts;
+    nxt_ = trunc_index((xmax - x0_) / ts) + 2;
 }
 
-}  // namespace
+TileNumbering::~TileNumbering() = default;
+
+std::int64_t TileNumbering::key(float x, float y) const {
+    const std::int64_t ix = trunc_index((x - x0_) * r_);
+    const std::int64_t iy = trunc_index((y - y0_) * r_);
+    // Keys are ix + iy * nxt; the numbering depends only on which nodes share
+    // a key, so the constant offset of the classic key is not needed.
+    // Wrap-around arithmetic: only equality of keys matters.
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(ix) +
+                                     static_cast<std::uint64_t>(iy) * static_cast<std::uint64_t>(nxt_));
+}
+
+std::int32_t TileNumbering::sweep(std::int64_t i, float x, float y) {
+    const std::int64_t k = key(x, y);
+    // Neighbouring nodes mostly share a tile: remember the last key.
+    if (last_tile_ == 0 || k != last_key_) {
+        const std::int32_t found = table_->find_or_add(k, ntiles_ + 1);
+        last_tile_ = found != 0 ? found : ++ntiles_;
+        last_key_ = k;
+    }
+    if (i % 50001 == 0) {
+        spin_ = spinner(i / 50000);
+        std::string text(1, spin_);
+        text += ">tiles";
+        text += io::format_i(static_cast<std::int64_t>(static_cast<float>(i) / static_cast<float>(n_) * 100.0F), 4);
+        text += '%';
+        console_.iimesg(io::format_a(text, 20));
+    }
+    return last_tile_;
+}
+
+std::int32_t TileNumbering::finish() {
+    console_.iimesg(std::string(1, spin_));
+    console_.line(">Tiles" + io::format_i(ntiles_, 4));
+    return ntiles_;
+}
+
+std::int32_t TileNumbering::tile_of(float x, float y) const { return table_->find(key(x, y)); }
 
 std::int32_t gettiles(std::int32_t n, const float* x, const float* y, float ts, float dx,
                       std::int32_t* itile, io::TextOut& console) {
-    char spin = '|';
-    std::int32_t ntiles = 0;
-    if (n >= 1) {
-        float xmin = x[1], xmax = x[1], ymin = y[1];
-        for (std::int32_t i = 2; i <= n; ++i) {
-            if (x[i] < xmin) xmin = x[i];
-            if (x[i] > xmax) xmax = x[i];
-            if (y[i] < ymin) ymin = y[i];
-        }
-        const float h = 0.5F * dx;
-        const float x0 = xmin - h;
-        const float y0 = ymin - h;
-        const float r = 1.0F / ts;
-        const std::int64_t nxt = trunc_index((xmax - x0) / ts) + 2;
-
-        // Keys are ix + iy * nxt; the numbering depends only on which nodes
-        // share a key, so the constant offset of the classic key is not needed.
-        // Neighbouring nodes mostly share a tile: remember the last key.
-        KeyTable table;
-        std::int64_t last_key = 0;
-        std::int32_t last_tile = 0;
-        for (std::int32_t i = 1; i <= n; ++i) {
-            const std::int64_t ix = trunc_index((x[i] - x0) * r);
-            const std::int64_t iy = trunc_index((y[i] - y0) * r);
-            // Wrap-around arithmetic: only equality of keys matters.
-            const std::int64_t key = static_cast<std::int64_t>(
-                static_cast<std::uint64_t>(ix) + static_cast<std::uint64_t>(iy) * static_cast<std::uint64_t>(nxt));
-            if (last_tile == 0 || key != last_key) {
-                const std::int32_t found = table.find_or_add(key, ntiles + 1);
-                last_tile = found != 0 ? found : ++ntiles;
-                last_key = key;
-            }
-            itile[i] = last_tile;
-            if (i % 50001 == 0) {
-                spin = spinner(i / 50000);
-                std::string text(1, spin);
-                text += ">tiles";
-                text += io::format_i(static_cast<std::int64_t>(static_cast<float>(i) / static_cast<float>(n) * 100.0F), 4);
-                text += '%';
-                console.iimesg(io::format_a(text, 20));
-            }
-        }
+    float xmin = n >= 1 ? x[1] : 0.0F, xmax = xmin, ymin = n >= 1 ? y[1] : 0.0F;
+    for (std::int32_t i = 2; i <= n; ++i) {
+        if (x[i] < xmin) xmin = x[i];
+        if (x[i] > xmax) xmax = x[i];
+        if (y[i] < ymin) ymin = y[i];
     }
-    console.iimesg(std::string(1, spin));
-    console.line(">Tiles" + io::format_i(ntiles, 4));
-    return ntiles;
+    TileNumbering numbering(n, xmin, xmax, ymin, ts, dx, console);
+    for (std::int32_t i = 1; i <= n; ++i) itile[i] = numbering.sweep(i, x[i], y[i]);
+    return numbering.finish();
 }
 
 void collect_tiles(std::int32_t n, const std::int32_t* itile, std::int32_t ntiles, std::int32_t* idx,

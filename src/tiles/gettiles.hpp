@@ -3,6 +3,7 @@
 // in the order in which their first node occurs in the node arrays.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "io/textout.hpp"
@@ -15,6 +16,40 @@ namespace krel::tiles {
 // the ">Tiles" line on console. Linear in n for any number of tiles.
 std::int32_t gettiles(std::int32_t n, const float* x, const float* y, float ts, float dx,
                       std::int32_t* itile, io::TextOut& console);
+
+// The same numbering for nodes that are not all in memory: construct it with
+// the extremes of all n nodes (xmin, xmax, ymin from node 1 on, as gettiles
+// finds them), call sweep() for nodes 1..n in order, then finish(). After
+// finish(), tile_of() gives the tile of any of the nodes again.
+class TileNumbering {
+public:
+    TileNumbering(std::int64_t n, float xmin, float xmax, float ymin, float ts, float dx, io::TextOut& console);
+    ~TileNumbering();
+    TileNumbering(const TileNumbering&) = delete;
+    TileNumbering& operator=(const TileNumbering&) = delete;
+
+    // Tile of node i (the next one in order); shows the sweep's progress.
+    std::int32_t sweep(std::int64_t i, float x, float y);
+    // Prints the last spinner and the ">Tiles" line; returns the tile count.
+    std::int32_t finish();
+    // Tile of a node already swept (0 for a grid cell no node was in).
+    [[nodiscard]] std::int32_t tile_of(float x, float y) const;
+    [[nodiscard]] std::int32_t tiles() const { return ntiles_; }
+
+private:
+    [[nodiscard]] std::int64_t key(float x, float y) const;
+
+    class KeyTable;
+    std::int64_t n_;
+    float x0_, y0_, r_;
+    std::int64_t nxt_;
+    std::unique_ptr<KeyTable> table_;
+    std::int64_t last_key_ = 0;
+    std::int32_t last_tile_ = 0;
+    std::int32_t ntiles_ = 0;
+    char spin_ = '|';
+    io::TextOut& console_;
+};
 
 // Lays the nodes out tile by tile: idx[1..n] receives the node numbers of tile
 // 1 in increasing order, then those of tile 2, and so on; start[t] (t = 1..ntiles)
