@@ -113,7 +113,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
     std::unique_ptr<TileEngine> engine;
-    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s));
+    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s), hooks.draw_every);
 
     // Points beyond the memory budget go to disk, all of them; otherwise the
     // node arrays hold them, thinned when memory is short.
@@ -209,6 +209,9 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
         engine->run(batch, emit);
     }
     result.commit();
+    if (hooks.reruns != nullptr) *hooks.reruns = engine->reruns();
+    if (hooks.final_trfind != nullptr) *hooks.final_trfind = engine->trfind_seeds();
+    if (hooks.final_ctrfind != nullptr) *hooks.final_ctrfind = engine->ctrfind_seeds();
     out.line("");
     out.put(summary_line(total, n));
     listing.close();

@@ -38,10 +38,11 @@ struct TileEngine::Job {
     bool done = false;
 };
 
-TileEngine::TileEngine(const RunSettings& settings, int workers) : s_(settings) {
+TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every) : s_(settings) {
     if (workers < 1) workers = 1;
     for (int i = 0; i < workers; ++i) {
         auto w = std::make_unique<Worker>();
+        w->kernel.draw_every = draw_every;
         if (settings.tol > 0.0F) w->deflate.emplace();
         workers_.push_back(std::move(w));
     }
@@ -73,6 +74,7 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
     if (w.deflate) {
         w.kernel.trfind_seeds = seeds.trfind;
         w.kernel.ctrfind_seeds = seeds.ctrfind;
+        w.kernel.ctrfind_calls = 0;
         io::StringOut listing, console;
         npt = deflate::sdeflate(b.x, b.y, b.z, tile.first(static_cast<std::size_t>(npt)), s_.tol, *w.deflate,
                                 w.kernel, listing, console);

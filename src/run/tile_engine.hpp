@@ -46,7 +46,7 @@ class TileEngine {
 public:
     // Allocates one working set per worker (workers >= 1; 1 runs everything
     // on the calling thread).
-    TileEngine(const RunSettings& settings, int workers);
+    TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every = 0);
     ~TileEngine();
     TileEngine(const TileEngine&) = delete;
     TileEngine& operator=(const TileEngine&) = delete;
@@ -57,6 +57,9 @@ public:
     void run(const TileBatch& batch, const std::function<void(const TileResult&)>& emit);
 
     [[nodiscard]] std::int64_t reruns() const { return reruns_; }
+    // The seed state after the last accepted tile.
+    [[nodiscard]] const tin::SeedTriple& trfind_seeds() const { return truth_.trfind; }
+    [[nodiscard]] const tin::SeedTriple& ctrfind_seeds() const { return truth_.ctrfind; }
 
 private:
     struct Worker;

@@ -1,0 +1,201 @@
+// Every thread count gives the same run, byte for byte, also when tiles draw
+// from the seed triples of point location; a memory budget changes nothing
+// but the two lines that say so.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/run.hpp"
+#include "support/run_krel.hpp"
+#include "terrain.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using krel::test::read_file;
+
+struct RunOutputs {
+    krel::Exit status;
+    std::string out, err, result, listing;
+    std::int64_t reruns = 0;
+    krel::tin::SeedTriple trfind, ctrfind;  // the seed state the run ended with
+};
+
+// krel in-process with the outputs under dir/<tag>.
+RunOutputs run_in(const fs::path& dir, const std::string& tag, std::vector<std::string> args, std::int32_t draw_every = 0) {
+    // Same-length names in their own folders: the store-as-loaded line shows
+    // the result name cut to 32 characters.
+    fs::create_directories(dir / tag);
+    const std::string prefix = (dir / tag / "out").string();
+    args.insert(args.begin(), "krel");
+    args.push_back("-p");
+    args.push_back(prefix);
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    std::istringstream in;
+    RunOutputs r;
+    krel::RunHooks hooks;
+    hooks.draw_every = draw_every;
+    hooks.reruns = &r.reruns;
+    hooks.final_trfind = &r.trfind;
+    hooks.final_ctrfind = &r.ctrfind;
+    r.status = krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in, hooks);
+    r.out = out.str();
+    r.err = err.str();
+    r.result = read_file(prefix + ".xyz");
+    r.listing = read_file(prefix + ".err");
+    // The prefix appears in the store-as-loaded line only; make runs comparable.
+    const std::string folder = (dir / tag).string();
+    for (std::size_t at; (at = r.out.find(folder)) != std::string::npos;) r.out.replace(at, folder.size(), "FOLDER");
+    return r;
+}
+
+void expect_same(const RunOutputs& a, const RunOutputs& b) {
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.err, b.err);
+    EXPECT_TRUE(a.result == b.result) << "result files differ";
+    EXPECT_TRUE(a.listing == b.listing) << "listings differ";
+    EXPECT_EQ(a.trfind.ix, b.trfind.ix);
+    EXPECT_EQ(a.trfind.iy, b.trfind.iy);
+    EXPECT_EQ(a.trfind.iz, b.trfind.iz);
+    EXPECT_EQ(a.ctrfind.ix, b.ctrfind.ix);
+    EXPECT_EQ(a.ctrfind.iy, b.ctrfind.iy);
+    EXPECT_EQ(a.ctrfind.iz, b.ctrfind.iz);
+    EXPECT_EQ(a.ctrfind.draws, b.ctrfind.draws);
+}
+
+std::string synthetic(const fs::path& dir, std::int64_t points, std::uint64_t seed) {
+    krel::gen::TerrainSpec spec;
+    spec.points = points;
+    spec.seed = seed;
+    const fs::path file = dir / ("t" + std::to_string(seed) + ".xyz");
+    krel::test::write_file(file, krel::gen::terrain_text(spec));
+    return file.string();
+}
+
+TEST(Parallel, SameOutputForEveryThreadCount) {
+    krel::test::TempDir dir;
+    const std::string file = synthetic(dir.path(), 40000, 3);
+    struct Case {
+        std::vector<std::string> args;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{file, "-r", "0.05"}, "many tiles of ~1000 points"},
+        {{file, "-r", "0.02", "-t", "0.01"}, "small tiles, tight tolerance"},
+        {{file, "-r", "0.05", "-t", "0", "-f", "ag"}, "filter only"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> a = c.args;
+        a.insert(a.end(), {"-j", "1"});
+        const RunOutputs serial = run_in(dir.path(), "j1", a);
+        ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+        for (const char* j : {"2", "4"}) {
+            std::vector<std::string> b = c.args;
+            b.insert(b.end(), {"-j", j});
+            SCOPED_TRACE(std::string("-j ") + j);
+            expect_same(serial, run_in(dir.path(), std::string("j") + j, b));
+        }
+    }
+}
+
+// With point location drawing a random start every few calls, almost every
+// tile depends on the seed state it is handed: the threads must hand the true
+// state or run the tile again.
+TEST(Parallel, TilesThatDrawGiveTheSerialResult) {
+    krel::test::TempDir dir;
+    const std::string file = synthetic(dir.path(), 30000, 5);
+    for (std::int32_t every : {7, 300}) {
+        SCOPED_TRACE(testing::Message() << "draw every " << every << " locations");
+        const std::vector<std::string> base{file, "-r", "0.04"};
+        std::vector<std::string> a = base, b = base, c = base;
+        a.insert(a.end(), {"-j", "1"});
+        b.insert(b.end(), {"-j", "2"});
+        c.insert(c.end(), {"-j", "4"});
+        const RunOutputs serial = run_in(dir.path(), "s", a, every);
+        ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+        const RunOutputs two = run_in(dir.path(), "two", b, every);
+        const RunOutputs four = run_in(dir.path(), "four", c, every);
+        expect_same(serial, two);
+        expect_same(serial, four);
+        EXPECT_EQ(serial.reruns, 0);
+        EXPECT_GT(four.reruns, 0) << "no tile was run again";
+        EXPECT_GT(serial.ctrfind.draws, 100);
+    }
+}
+
+TEST(Parallel, SharedSamplesAtTwoAndFourThreads) {
+    const fs::path data = krel::test::shared_data();
+    if (data.empty()) GTEST_SKIP() << "../shared/data not found";
+    krel::test::TempDir dir;
+    for (const char* name : {"autzen_trim.xyz", "bayhills_14-2625-6369.xyz", "sample_c.xyz", "4_6_crop.xyz"}) {
+        SCOPED_TRACE(name);
+        const std::vector<std::string> base{(data / name).string(), "-r", "0.25"};
+        std::vector<std::string> a = base, b = base;
+        a.insert(a.end(), {"-j", "1"});
+        b.insert(b.end(), {"-j", "4"});
+        expect_same(run_in(dir.path(), "a", a), run_in(dir.path(), "b", b));
+    }
+}
+
+// Without the budget's two lines, the run is the same; no temporary file stays.
+TEST(MemoryBudget, SpilledRunsEqualRunsInMemory) {
+    krel::test::TempDir dir;
+    const std::string file = synthetic(dir.path(), 120000, 7);
+    krel::test::write_file(dir.path() / "hull.txt", "612347 5612346\n612460 5612347\n612462 5612460\n612346 5612455\n");
+    const std::string hull = (dir.path() / "hull.txt").string();
+    krel::test::write_file(dir.path() / "cols.txt", [&] {
+        // The same points with two leading columns, for -c 345.
+        std::istringstream in(read_file(file));
+        std::string text;
+        for (std::string l; std::getline(in, l);) text += "7 8 " + l + "\n";
+        return text;
+    }());
+    const std::string cols = (dir.path() / "cols.txt").string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{file, "-r", "0.1"}, "several groups of tiles"},
+        {{file}, "one tile larger than the budget"},
+        {{file, "-r", "0.05", "-h", hull, "-z", "248", "-Z", "265"}, "hull and z range"},
+        {{cols, "-c", "345", "-r", "0.1", "-f", "gen"}, "column selection"},
+        {{file, "-r", "-1"}, "store as loaded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RunOutputs plain = run_in(dir.path(), "p", c.args);
+        ASSERT_EQ(plain.status, krel::Exit::ok) << plain.err;
+        std::vector<std::string> m = c.args;
+        m.insert(m.end(), {"-m", "1", "-j", "2"});
+        RunOutputs spilled = run_in(dir.path(), "s", m);
+        // The echo and the spill line are the only differences.
+        const std::string echo = " >memory for points [MB] =       1\n";
+        const std::string said = " >points kept in temporary files for the memory budget\n";
+        ASSERT_NE(spilled.out.find(echo), std::string::npos);
+        ASSERT_NE(spilled.out.find(said), std::string::npos) << spilled.out;
+        spilled.out.erase(spilled.out.find(echo), echo.size());
+        spilled.out.erase(spilled.out.find(said), said.size());
+        expect_same(plain, spilled);
+    }
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(e.path().filename().string().find("krel-spill"), std::string::npos) << e.path();
+}
+
+TEST(MemoryBudget, AmpleBudgetKeepsPointsInMemory) {
+    krel::test::TempDir dir;
+    const std::string file = synthetic(dir.path(), 2000, 9);
+    const RunOutputs r = run_in(dir.path(), "r", {file, "-m", "100"});
+    EXPECT_EQ(r.status, krel::Exit::ok);
+    EXPECT_EQ(r.out.find("temporary files"), std::string::npos);
+}
+
+}  // namespace
