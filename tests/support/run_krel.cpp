@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,41 +47,73 @@ fs::path shared_data() {
     return fs::is_directory(p, ec) ? fs::canonical(p) : fs::path{};
 }
 
-Outcome run_krel(const fs::path& dir, const std::vector<std::string>& args, const std::string* stdin_text,
-                 const std::vector<std::string>& wrapper) {
+namespace {
+
+int spawn(const fs::path& dir, const std::vector<std::string>& args, const std::string* stdin_text,
+          const std::vector<std::string>& wrapper) {
     const fs::path scratch = dir / ".krel-test-io";
     fs::create_directories(scratch);
     const fs::path in_path = scratch / "stdin";
-    const fs::path out_path = scratch / "stdout";
-    const fs::path err_path = scratch / "stderr";
     write_file(in_path, stdin_text != nullptr ? *stdin_text : std::string{});
-
     std::vector<std::string> argv_s = wrapper;
     argv_s.push_back(KREL_BINARY);
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argv_s) argv.push_back(a.data());
     argv.push_back(nullptr);
-
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, stdin_text != nullptr ? in_path.c_str() : "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 1, (scratch / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, (scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) throw std::runtime_error("cannot start " + argv_s[0]);
+    return pid;
+}
+
+Outcome collect(const fs::path& dir, int pid) {
     int wstatus = 0;
     while (::waitpid(pid, &wstatus, 0) < 0) {
     }
+    const fs::path scratch = dir / ".krel-test-io";
     Outcome o;
     o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    o.out = read_file(out_path);
-    o.err = read_file(err_path);
+    o.out = read_file(scratch / "stdout");
+    o.err = read_file(scratch / "stderr");
     fs::remove_all(scratch);
     return o;
+}
+
+}  // namespace
+
+Running::Running(const fs::path& dir, const std::vector<std::string>& args, const std::vector<std::string>& wrapper)
+    : dir_(dir), pid_(spawn(dir, args, nullptr, wrapper)) {}
+
+Running::~Running() {
+    if (!waited_) {
+        ::kill(pid_, SIGKILL);
+        (void)collect(dir_, pid_);
+    }
+}
+
+void Running::signal(int sig) const { ::kill(pid_, sig); }
+
+bool Running::alive() const {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+Outcome Running::wait() {
+    waited_ = true;
+    return collect(dir_, pid_);
+}
+
+Outcome run_krel(const fs::path& dir, const std::vector<std::string>& args, const std::string* stdin_text,
+                 const std::vector<std::string>& wrapper) {
+    return collect(dir, spawn(dir, args, stdin_text, wrapper));
 }
 
 }  // namespace krel::test

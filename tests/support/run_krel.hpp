@@ -20,6 +20,24 @@ struct Outcome {
 Outcome run_krel(const std::filesystem::path& dir, const std::vector<std::string>& args,
                  const std::string* stdin_text = nullptr, const std::vector<std::string>& wrapper = {});
 
+// krel started in the background, for tests that signal it while it runs.
+class Running {
+public:
+    Running(const std::filesystem::path& dir, const std::vector<std::string>& args,
+            const std::vector<std::string>& wrapper = {});
+    ~Running();  // kills a child still running
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+    void signal(int sig) const;
+    [[nodiscard]] bool alive() const;
+    Outcome wait();
+
+private:
+    std::filesystem::path dir_;
+    int pid_ = -1;
+    bool waited_ = false;
+};
+
 // A fresh, empty temporary folder, removed by the destructor.
 class TempDir {
 public:

@@ -1,0 +1,139 @@
+// Runs that end badly: interrupted, out of file size, writing through a link.
+// None may leave a half-written result, a temporary file, or report success.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/run_krel.hpp"
+#include "terrain.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using krel::test::read_file;
+using krel::test::write_file;
+
+void synthetic(const fs::path& file, std::int64_t points) {
+    krel::gen::TerrainSpec spec;
+    spec.points = points;
+    write_file(file, krel::gen::terrain_text(spec));
+}
+
+// Files in dir whose names contain `part`.
+std::vector<std::string> named(const fs::path& dir, const std::string& part) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().find(part) != std::string::npos) out.push_back(e.path().filename().string());
+    return out;
+}
+
+// Waits until pred() holds or the child ended; true when pred() held.
+template <class Pred>
+bool wait_for(const krel::test::Running& child, Pred pred) {
+    for (int i = 0; i < 6000 && child.alive(); ++i) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pred();
+}
+
+TEST(Interrupt, OldResultIntactAndNoTemporaryFileLeft) {
+    krel::test::TempDir dir;
+    synthetic(dir.path() / "p.xyz", 1'500'000);
+    struct Case {
+        int sig, status;
+        std::vector<std::string> extra;
+        const char* what;
+    };
+    const Case cases[] = {
+        {SIGINT, 130, {}, "SIGINT while tiles are written"},
+        {SIGTERM, 143, {}, "SIGTERM while tiles are written"},
+        {SIGINT, 130, {"-m", "2"}, "SIGINT with points on disk"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        write_file(dir.path() / "out.xyz", "old result\n");
+        std::vector<std::string> args{"p.xyz", "-r", "0.02", "-t", "0.005", "-j", "1"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        krel::test::Running child(dir.path(), args, {"env", "TMPDIR=" + dir.path().string()});
+        const bool writing = wait_for(child, [&] { return !named(dir.path(), ".xyz.krel-").empty(); });
+        ASSERT_TRUE(writing) << "the run ended before its result was being written";
+        child.signal(c.sig);
+        const auto o = child.wait();
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.err, "krel: interrupted\n");
+        EXPECT_EQ(read_file(dir.path() / "out.xyz"), "old result\n");
+        EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
+        EXPECT_TRUE(named(dir.path(), "krel-spill").empty());
+    }
+}
+
+TEST(WriteFailure, FileSizeLimitIsAnIoError) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer runtime writes its own files under the limit";
+#endif
+    if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
+    krel::test::TempDir dir;
+    synthetic(dir.path() / "p.xyz", 20000);
+    // Ignoring SIGXFSZ turns the limit into a failing write (EFBIG).
+    const std::vector<std::string> limited{"prlimit", "--fsize=20000", "--", "sh", "-c", "trap '' XFSZ; exec \"$0\" \"$@\""};
+    {
+        write_file(dir.path() / "out.xyz", "old result\n");
+        const auto o = krel::test::run_krel(dir.path(), {"p.xyz", "-r", "-1"}, nullptr, limited);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.err, "krel: cannot write 'out.xyz': File too large\n");
+        EXPECT_EQ(read_file(dir.path() / "out.xyz"), "old result\n");
+        EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
+    }
+    {
+        // A hull echo larger than the limit: the listing fails.
+        std::string hull;
+        for (int k = 0; k < 1000; ++k) hull += std::to_string(612345 + k % 100) + " " + std::to_string(5612345 + k / 100) + "\n";
+        write_file(dir.path() / "hull.txt", hull);
+        const auto o = krel::test::run_krel(dir.path(), {"p.xyz", "-h", "hull.txt"}, nullptr, limited);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.err, "krel: cannot write 'out.err': File too large\n");
+    }
+}
+
+TEST(ResultLink, TheLinkTargetIsReplaced) {
+    krel::test::TempDir dir;
+    synthetic(dir.path() / "p.xyz", 3000);
+    fs::create_directories(dir.path() / "real");
+    write_file(dir.path() / "real" / "target.xyz", "old result\n");
+    fs::create_symlink("real/target.xyz", dir.path() / "out.xyz");
+    const auto o = krel::test::run_krel(dir.path(), {"p.xyz"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "out.xyz"));
+    const std::string result = read_file(dir.path() / "real" / "target.xyz");
+    EXPECT_NE(result, "old result\n");
+    EXPECT_FALSE(result.empty());
+    EXPECT_TRUE(named(dir.path() / "real", ".xyz.krel-").empty());
+
+    // A link to a file that does not exist yet: the file is created.
+    fs::create_symlink("real/new.xyz", dir.path() / "link.xyz");
+    const auto o2 = krel::test::run_krel(dir.path(), {"p.xyz", "-o", "link.xyz"});
+    ASSERT_EQ(o2.status, 0) << o2.err;
+    EXPECT_EQ(read_file(dir.path() / "real" / "new.xyz"), result);
+}
+
+TEST(ErrorEnd, TemporaryFilesGone) {
+    krel::test::TempDir dir;
+    synthetic(dir.path() / "p.xyz", 100000);
+    fs::create_directories(dir.path() / "res");
+    // The result name is a folder: the first tile fails, after the points went to disk.
+    const auto o = krel::test::run_krel(dir.path(), {"p.xyz", "-m", "1", "-o", "res"}, nullptr,
+                                        {"env", "TMPDIR=" + dir.path().string()});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "krel: cannot open 'res' for writing: Is a directory\n");
+    EXPECT_TRUE(named(dir.path(), "krel-spill").empty());
+    EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
+}
+
+}  // namespace
