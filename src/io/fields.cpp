@@ -120,6 +120,21 @@ std::optional<T> parse_real(std::string_view field) {
     return v;
 }
 
+// Whether the field is a double, converting only what could overflow: a
+// plain decimal of modest length always fits.
+bool is_double_field(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    bool any = false;
+    while (i < s.size() && is_digit(s[i])) ++i, any = true;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && is_digit(s[i])) ++i, any = true;
+    }
+    if (any && i == s.size() && s.size() <= 300) return true;
+    return parse_real<double>(s).has_value();
+}
+
 }  // namespace
 
 std::optional<double> parse_double(std::string_view field) { return parse_real<double>(field); }
@@ -188,6 +203,9 @@ RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std:
             v.d = *d;
             break;
         }
+        case FieldType::checked:
+            if (!is_double_field(field)) return RecordStatus::bad;
+            break;
         }
         comma = false;
         if (++got == need) return RecordStatus::ok;

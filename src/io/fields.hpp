@@ -23,7 +23,9 @@ namespace krel::io {
 constexpr bool is_blank(char c) { return c == ' ' || c == '\t'; }
 constexpr bool ends_field(char c) { return c == ' ' || c == '\t' || c == ',' || c == '/'; }
 
-enum class FieldType : std::uint8_t { integer, real32, real64 };
+// checked: a real64 field whose value is not needed, only whether it is a
+// number (for counting records); its value is left undefined.
+enum class FieldType : std::uint8_t { integer, real32, real64, checked };
 
 struct FieldValue {
     double d = 0.0;       // real64

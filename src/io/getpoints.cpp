@@ -107,12 +107,18 @@ private:
 
     void read_records(LineSource& src, Layout layout, std::int64_t count) {
         const bool selected = layout == Layout::plain && s_.icolmax > 0;
+        // The explore pass without a hull needs x and y only as numbers.
+        const FieldType xy = mode_ == PassMode::explore && s_.hull == nullptr ? FieldType::checked : FieldType::real64;
         std::vector<FieldType> types;
         if (layout == Layout::plain) {
-            if (selected) types.assign(static_cast<std::size_t>(s_.icolmax), FieldType::real64);
-            else types = {FieldType::real64, FieldType::real64, FieldType::real32};
+            if (selected) {
+                types.assign(static_cast<std::size_t>(s_.icolmax), xy);
+                types[static_cast<std::size_t>(s_.ic3 - 1)] = FieldType::real64;
+            } else {
+                types = {xy, xy, FieldType::real32};
+            }
         } else {
-            types = {FieldType::integer, FieldType::real64, FieldType::real64, FieldType::real32};
+            types = {FieldType::integer, xy, xy, FieldType::real32};
         }
         std::vector<FieldValue> v(types.size());
         std::int64_t from_file = 0;
