@@ -14,22 +14,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Writes the terrain file once per size and keeps it for the run.
-std::string terrain_file(std::int64_t points) {
-    const fs::path path = fs::temp_directory_path() / ("krel-bench-" + std::to_string(points) + ".xyz");
-    if (!fs::exists(path)) {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        krel::gen::TerrainSpec spec;
-        spec.points = points;
-        krel::gen::make_terrain(spec, [f](std::string_view l) { std::fwrite(l.data(), 1, l.size(), f); });
-        std::fclose(f);
-    }
-    return path.string();
-}
 
 void BM_ExplorePass(benchmark::State& state) {
     krel::io::ReadSettings rs;
-    rs.files = {terrain_file(state.range(0))};
+    rs.files = {krel::gen::terrain_file(state.range(0))};
     const auto bytes = static_cast<std::int64_t>(fs::file_size(rs.files[0]));
     for (auto _ : state) {
         krel::io::StringOut console, warnings;
@@ -42,7 +30,7 @@ BENCHMARK(BM_ExplorePass)->Arg(1'000'000)->Arg(10'000'000)->Unit(benchmark::kMil
 
 void BM_LoadPass(benchmark::State& state) {
     krel::io::ReadSettings rs;
-    rs.files = {terrain_file(state.range(0))};
+    rs.files = {krel::gen::terrain_file(state.range(0))};
     const auto bytes = static_cast<std::int64_t>(fs::file_size(rs.files[0]));
     krel::io::NodeArrays nodes;
     if (!nodes.allocate(static_cast<std::int32_t>(state.range(0)))) state.SkipWithError("no memory");

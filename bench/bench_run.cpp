@@ -25,17 +25,6 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-std::string synthetic(std::int64_t points) {
-    const fs::path path = fs::temp_directory_path() / ("krel-bench-" + std::to_string(points) + ".xyz");
-    if (!fs::exists(path)) {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        krel::gen::TerrainSpec spec;
-        spec.points = points;
-        krel::gen::make_terrain(spec, [f](std::string_view l) { std::fwrite(l.data(), 1, l.size(), f); });
-        std::fclose(f);
-    }
-    return path.string();
-}
 
 void run_file(benchmark::State& state, const std::string& file) {
     if (!fs::exists(file)) {
@@ -114,7 +103,7 @@ int main(int argc, char** argv) {
     }
     for (std::int64_t n : {1'000'000LL, 10'000'000LL}) {
         benchmark::RegisterBenchmark(("BM_Run/synthetic_" + std::to_string(n)).c_str(),
-                                     [n](benchmark::State& st) { run_file(st, synthetic(n)); })
+                                     [n](benchmark::State& st) { run_file(st, krel::gen::terrain_file(n)); })
             ->Unit(benchmark::kMillisecond)->Iterations(1);
     }
     benchmark::Initialize(&argc, argv);

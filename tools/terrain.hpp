@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace krel::gen {
@@ -75,6 +76,26 @@ void make_terrain(const TerrainSpec& spec, Sink&& sink) {
         const int len = std::snprintf(line, sizeof line, "%.2f %.2f %.3f\n", spec.x0 + u, spec.y0 + v, z);
         sink(std::string_view(line, static_cast<std::size_t>(len)));
     }
+}
+
+// The default terrain of `points` points as a file in the temporary folder,
+// written once and kept for later runs (benchmark inputs).
+inline std::string terrain_file(std::int64_t points) {
+    const std::string path = std::string(std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp") +
+                             "/krel-bench-" + std::to_string(points) + ".xyz";
+    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+        std::fclose(probe);
+        return path;
+    }
+    const std::string part = path + ".part";
+    std::FILE* f = std::fopen(part.c_str(), "wb");
+    if (f == nullptr) return path;
+    TerrainSpec spec;
+    spec.points = points;
+    make_terrain(spec, [f](std::string_view l) { std::fwrite(l.data(), 1, l.size(), f); });
+    std::fclose(f);
+    std::rename(part.c_str(), path.c_str());
+    return path;
 }
 
 inline std::string terrain_text(const TerrainSpec& spec) {

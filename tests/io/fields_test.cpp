@@ -1,4 +1,5 @@
 #include "io/fields.hpp"
+#include "support/lines.hpp"
 
 #include <gtest/gtest.h>
 
@@ -71,20 +72,7 @@ TEST(NumberField, Integers) {
     }
 }
 
-// A source over a fixed list of lines.
-class Lines final : public LineSource {
-public:
-    explicit Lines(std::vector<std::string> lines) : lines_(std::move(lines)) {}
-    bool next(std::string_view& line) override {
-        if (at_ == lines_.size()) return false;
-        line = lines_[at_++];
-        return true;
-    }
-
-private:
-    std::vector<std::string> lines_;
-    std::size_t at_ = 0;
-};
+using krel::test::Lines;
 
 TEST(Record, SeparatorsContinuationAndFaults) {
     constexpr std::array<FieldType, 3> xyz{FieldType::real64, FieldType::real64, FieldType::real32};

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/fortran.hpp"
+#include "support/lines.hpp"
 
 namespace {
 
@@ -54,19 +55,7 @@ TEST(Iipoly, ConcavePolygon) {
     EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 5, 2), 1);
 }
 
-class Text final : public LineSource {
-public:
-    explicit Text(std::vector<std::string> l) : lines_(std::move(l)) {}
-    bool next(std::string_view& line) override {
-        if (at_ == lines_.size()) return false;
-        line = lines_[at_++];
-        return true;
-    }
-
-private:
-    std::vector<std::string> lines_;
-    std::size_t at_ = 0;
-};
+using Text = krel::test::Lines;
 
 TEST(Irpoly, EndOfList) {
     struct Case {
