@@ -54,6 +54,17 @@ void ResultFile::open(const std::string& name) {
     std::string templ = folder + "." + base + ".krel-XXXXXX";
     const int fd = ::mkstemp(templ.data());
     if (fd < 0) throw io::io_error("open", name_, "for writing", errno);
+    // mkstemp makes the file private; the result gets the mode of the file it
+    // replaces, or that of a new file.
+    mode_t mode = 0;
+    if (::stat(target_.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    (void)::fchmod(fd, mode);
     ::close(fd);
     temp_name_ = templ;
     cleanup_ = cleanup::remember(temp_name_, false);

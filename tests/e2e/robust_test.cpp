@@ -116,6 +116,13 @@ TEST(ResultLink, TheLinkTargetIsReplaced) {
     EXPECT_FALSE(result.empty());
     EXPECT_TRUE(named(dir.path() / "real", ".xyz.krel-").empty());
 
+    // The replaced file keeps its permissions.
+    fs::permissions(dir.path() / "real" / "target.xyz", fs::perms::owner_read | fs::perms::owner_write |
+                                                           fs::perms::group_read);
+    ASSERT_EQ(krel::test::run_krel(dir.path(), {"p.xyz"}).status, 0);
+    EXPECT_EQ(fs::status(dir.path() / "real" / "target.xyz").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
     // A link to a file that does not exist yet: the file is created.
     fs::create_symlink("real/new.xyz", dir.path() / "link.xyz");
     const auto o2 = krel::test::run_krel(dir.path(), {"p.xyz", "-o", "link.xyz"});
