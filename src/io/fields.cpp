@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -158,7 +159,19 @@ std::optional<std::int32_t> parse_int(std::string_view field) {
     return static_cast<std::int32_t>(v);
 }
 
-RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std::span<FieldValue> out) {
+bool MemoryLines::next(std::string_view& line) {
+    if (at_ == end_) return false;
+    const auto* nl = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
+    const char* stop = nl != nullptr ? nl : end_;
+    const char* cut = stop != at_ && stop[-1] == '\r' ? stop - 1 : stop;
+    line = std::string_view(at_, static_cast<std::size_t>(cut - at_));
+    at_ = nl != nullptr ? nl + 1 : end_;
+    return true;
+}
+
+RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std::span<FieldValue> out,
+                         bool* partial) {
+    if (partial != nullptr) *partial = false;
     std::string_view line;
     if (!src.next(line)) return RecordStatus::end;
     const std::size_t need = types.size();
@@ -168,7 +181,10 @@ RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std:
     for (;;) {
         while (pos < line.size() && is_blank(line[pos])) ++pos;
         if (pos == line.size()) {
-            if (!src.next(line)) return RecordStatus::end;
+            if (!src.next(line)) {
+                if (partial != nullptr) *partial = got > 0 || comma;
+                return RecordStatus::end;
+            }
             pos = 0;
             continue;
         }

@@ -68,8 +68,21 @@ enum class RecordStatus { ok, bad, end };
 // first value, or a slash while values are still needed; the next record then
 // starts on the line after the one where the fault was found. end: the input
 // ended before the record was complete (also inside a continued record).
+// partial, when given, tells on `end` whether the record had begun (a value
+// or a comma was read): a record cut by the end of its input.
 [[nodiscard]] RecordStatus read_record(LineSource& src, std::span<const FieldType> types,
-                                       std::span<FieldValue> out);
+                                       std::span<FieldValue> out, bool* partial = nullptr);
+
+// Lines of a text held in memory, split as a file's lines are.
+class MemoryLines final : public LineSource {
+public:
+    MemoryLines(const char* begin, const char* end) : at_(begin), end_(end) {}
+    bool next(std::string_view& line) override;
+
+private:
+    const char* at_;
+    const char* end_;
+};
 
 // The first field of an option value, as the command line reads it: leading
 // blanks and tabs skipped, the field ends at a blank, tab, comma or slash.

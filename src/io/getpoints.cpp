@@ -1,6 +1,13 @@
 #include "io/getpoints.hpp"
 
 #include <array>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 #include <cmath>
 #include <span>
 #include <string_view>
@@ -43,6 +50,39 @@ private:
     bool replay_;
 };
 
+// Chunks are at least this large: smaller files are read in one piece.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+
+// A file mapped read-only, or nothing (size 0) when it cannot be.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& name) {
+        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                data_ = static_cast<const char*>(p);
+                size_ = static_cast<std::size_t>(st.st_size);
+                ::madvise(p, size_, MADV_SEQUENTIAL);
+            }
+        }
+        ::close(fd);
+    }
+    ~MappedFile() {
+        if (data_ != nullptr) ::munmap(const_cast<char*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    [[nodiscard]] const char* data() const { return data_; }
+    [[nodiscard]] std::size_t size() const { return size_; }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 char spinner(std::int64_t step) {
     static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
     return kSpin[static_cast<std::size_t>(step % 4)];
@@ -55,7 +95,8 @@ public:
           capacity_(mode == PassMode::load ? nodes->capacity : 0) {}
 
     std::int64_t run() {
-        for (const std::string& name : s_.files) read_file(name);
+        if (mode_ == PassMode::explore && s_.plans != nullptr) *s_.plans = ChunkPlans{};
+        for (std::size_t i = 0; i < s_.files.size(); ++i) read_file(s_.files[i], i);
         console_.line("");
         if (mode_ == PassMode::explore) {
             console_.put(FreeLine{}.text(">Total nodes:").num(n_).str());
@@ -66,7 +107,7 @@ public:
     }
 
 private:
-    void read_file(const std::string& name) {
+    void read_file(const std::string& name, std::size_t index) {
         console_.put(FreeLine{}
                          .text(mode_ == PassMode::explore ? "->exploring " : "->loading   ")
                          .text(name)
@@ -101,13 +142,203 @@ private:
             count = v[0].i;
             if (count <= 0) layout = Layout::plain;  // read on from the second line
         }
+        if (layout != Layout::node_list && read_chunked(name, index, layout)) return;
         ReplayFirst src(file, first, replay);
         read_records(src, layout, count);
     }
 
-    void read_records(LineSource& src, Layout layout, std::int64_t count) {
+    // One chunk of a file read side by side with the others: counts as the
+    // file's own reading would, relative to the chunk's start.
+    struct Chunk {
+        const char* begin = nullptr;
+        const char* end = nullptr;
+        std::int64_t ok0 = 0;        // load: records read in the pass before the chunk
+        std::int64_t n0 = 0;         // load: slots filled before the chunk
+        std::int64_t attempts = 0;   // record reads, the one meeting the chunk's end included
+        std::int64_t ok = 0;         // records read without error
+        std::int64_t accepted = 0;   // points passing the filters
+        bool partial = false;        // the chunk's end cut a record
+        std::vector<std::pair<std::int64_t, std::int64_t>> errors;  // explore: (read, records before)
+        std::vector<std::string> progress;                           // load: progress texts
+    };
+
+    // The record loop of read_records over one chunk, without printing: the
+    // explore pass notes its read errors, the load pass stores its points in
+    // their slots and notes its progress texts. Only reads shared state.
+    void parse_chunk(Chunk& c, Layout layout) const {
+        const std::vector<FieldType> types = record_types(layout);
+        std::vector<FieldValue> v(types.size());
+        MemoryLines src(c.begin, c.end);
+        NodeArrays* a = nodes_;
+        for (;;) {
+            ++c.attempts;
+            bool partial = false;
+            const RecordStatus st = read_record(src, types, v, &partial);
+            if (st == RecordStatus::end) {
+                c.partial = partial;
+                return;
+            }
+            if (st == RecordStatus::bad) {
+                if (mode_ == PassMode::explore) c.errors.emplace_back(c.attempts, c.ok);
+                continue;
+            }
+            ++c.ok;
+            if (mode_ == PassMode::load && (c.ok0 + c.ok) % 100001 == 0) {
+                std::string text = " >loading";
+                text += format_i((c.n0 + c.accepted) / 1000000, 4);
+                text += " M ";
+                text[0] = spinner((c.ok0 + c.ok) / 100000);
+                c.progress.push_back(std::move(text));
+            }
+            double x, y;
+            float z;
+            xyz_of(v, layout, x, y, z);
+            if (!passes(x, y, z)) continue;
+            ++c.accepted;
+            if (mode_ == PassMode::explore) continue;
+            const std::int64_t slot = c.n0 + c.accepted;
+            a->x[slot] = static_cast<float>(x - a->xorig);
+            a->y[slot] = static_cast<float>(y - a->yorig);
+            a->z[slot] = z;
+        }
+    }
+
+    // A large plain or comma file, read in chunks side by side. false: read
+    // it in one piece instead; nothing has been printed or counted then.
+    bool read_chunked(const std::string& name, std::size_t index, Layout layout) {
+        if (s_.threads < 2 || s_.plans == nullptr) return false;
+        ChunkPlans& plans = *s_.plans;
+        if (plans.files.size() < s_.files.size()) plans.files.resize(s_.files.size());
+        ChunkPlan& plan = plans.files[index];
+        std::int64_t total = 0;
+        if (mode_ == PassMode::load) {
+            // The same points in the same slots as a reading in one piece.
+            if (plan.bounds.empty() || s_.iskip != 1 || nodes_->sink != nullptr) return false;
+            for (const std::int64_t k : plan.accepted) total += k;
+            if (n_ + total > capacity_) return false;
+        }
+        const MappedFile map(name);
+        if (map.size() < kChunkBytes) return false;
+        if (mode_ == PassMode::explore) {
+            plan = ChunkPlan{};
+            const auto parts = static_cast<std::int64_t>(
+                std::min<std::size_t>(static_cast<std::size_t>(s_.threads), map.size() / kChunkBytes));
+            plan.bounds.push_back(0);
+            for (std::int64_t k = 1; k < parts; ++k) {
+                // Each chunk starts at the beginning of a line.
+                const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(map.size()) * k / parts);
+                const void* nl = std::memchr(map.data() + from, '\n', map.size() - from);
+                if (nl == nullptr) break;
+                const auto at = static_cast<std::int64_t>(static_cast<const char*>(nl) - map.data()) + 1;
+                if (at > plan.bounds.back() && at < static_cast<std::int64_t>(map.size())) plan.bounds.push_back(at);
+            }
+            plan.bounds.push_back(static_cast<std::int64_t>(map.size()));
+            if (plan.bounds.size() < 3) {
+                plan = ChunkPlan{};
+                return false;
+            }
+        } else if (plan.bounds.back() != static_cast<std::int64_t>(map.size())) {
+            return false;  // the file changed
+        }
+        const std::size_t parts = plan.bounds.size() - 1;
+        std::vector<Chunk> chunks(parts);
+        std::int64_t ok0 = records_, n0 = n_;
+        for (std::size_t c = 0; c < parts; ++c) {
+            chunks[c].begin = map.data() + plan.bounds[c];
+            chunks[c].end = map.data() + plan.bounds[c + 1];
+            if (mode_ == PassMode::load) {
+                chunks[c].ok0 = ok0;
+                chunks[c].n0 = n0;
+                ok0 += plan.ok[c];
+                n0 += plan.accepted[c];
+            }
+        }
+        if (mode_ == PassMode::load && n_ == 0 && total > 0 && !set_origin(map, layout)) return false;
+        {
+            // A thread that cannot be had (memory short) leaves its chunks to this one.
+            std::vector<std::thread> threads;
+            std::size_t started = 1;
+            try {
+                for (; started < parts; ++started)
+                    threads.emplace_back([this, &chunks, started, layout] { parse_chunk(chunks[started], layout); });
+            } catch (const std::system_error&) {
+            }
+            parse_chunk(chunks[0], layout);
+            for (std::size_t c = started; c < parts; ++c) parse_chunk(chunks[c], layout);
+            for (std::thread& t : threads) t.join();
+        }
+        for (std::size_t c = 0; c + 1 < parts; ++c) {
+            if (chunks[c].partial) {
+                // A record runs over a chunk's end: only the whole file reads it right.
+                if (mode_ == PassMode::explore) plan = ChunkPlan{};
+                return false;
+            }
+        }
+        if (mode_ == PassMode::load) {
+            for (std::size_t c = 0; c < parts; ++c)
+                if (chunks[c].ok != plan.ok[c] || chunks[c].accepted != plan.accepted[c]) return false;
+        }
+
+        // What the reading in one piece would have printed and counted.
+        for (std::size_t c = 0; c < parts; ++c) {
+            const Chunk& ch = chunks[c];
+            const std::int64_t lines0 = lines_;
+            const std::int64_t records0 = records_;
+            if (mode_ == PassMode::explore) {
+                for (const auto& [attempt, before] : ch.errors) {
+                    advance_records(records0 + before);
+                    console_.put(FreeLine{}.text("***error reading line ").num(lines0 + attempt).str());
+                }
+                advance_records(records0 + ch.ok);
+                plan.ok.push_back(ch.ok);
+                plan.accepted.push_back(ch.accepted);
+            } else {
+                for (const std::string& text : ch.progress) console_.iimesg(text);
+                records_ = records0 + ch.ok;
+            }
+            n_ += ch.accepted;
+            // The read that met a chunk's end is the next chunk's first read.
+            lines_ = lines0 + ch.attempts - (c + 1 < parts ? 1 : 0);
+        }
+        return true;
+    }
+
+    // Load: the origin is the file's first accepted point when no earlier
+    // file gave one; the chunks need it before they start.
+    bool set_origin(const MappedFile& map, Layout layout) {
+        const std::vector<FieldType> types = record_types(layout);
+        std::vector<FieldValue> v(types.size());
+        MemoryLines src(map.data(), map.data() + map.size());
+        for (;;) {
+            const RecordStatus st = read_record(src, types, v);
+            if (st == RecordStatus::end) return false;
+            if (st == RecordStatus::bad) continue;
+            double x, y;
+            float z;
+            xyz_of(v, layout, x, y, z);
+            if (!passes(x, y, z)) continue;
+            nodes_->xorig = x;
+            nodes_->yorig = y;
+            return true;
+        }
+    }
+
+    // Explore: the record counter moves on to `target`, with the progress
+    // texts of every multiple of 100001 passed on the way.
+    void advance_records(std::int64_t target) {
+        std::int64_t next = (records_ / 100001 + 1) * 100001;
+        while (next <= target) {
+            records_ = next;
+            progress();
+            next += 100001;
+        }
+        records_ = target;
+    }
+
+    // The fields a record of the layout holds. The explore pass without a
+    // hull needs x and y only as numbers.
+    [[nodiscard]] std::vector<FieldType> record_types(Layout layout) const {
         const bool selected = layout == Layout::plain && s_.icolmax > 0;
-        // The explore pass without a hull needs x and y only as numbers.
         const FieldType xy = mode_ == PassMode::explore && s_.hull == nullptr ? FieldType::checked : FieldType::real64;
         std::vector<FieldType> types;
         if (layout == Layout::plain) {
@@ -120,6 +351,27 @@ private:
         } else {
             types = {FieldType::integer, xy, xy, FieldType::real32};
         }
+        return types;
+    }
+
+    void xyz_of(const std::vector<FieldValue>& v, Layout layout, double& x, double& y, float& z) const {
+        if (layout == Layout::plain && s_.icolmax > 0) {
+            x = v[static_cast<std::size_t>(s_.ic1 - 1)].d;
+            y = v[static_cast<std::size_t>(s_.ic2 - 1)].d;
+            z = static_cast<float>(v[static_cast<std::size_t>(s_.ic3 - 1)].d);
+        } else if (layout == Layout::plain) {
+            x = v[0].d;
+            y = v[1].d;
+            z = v[2].f;
+        } else {
+            x = v[1].d;
+            y = v[2].d;
+            z = v[3].f;
+        }
+    }
+
+    void read_records(LineSource& src, Layout layout, std::int64_t count) {
+        const std::vector<FieldType> types = record_types(layout);
         std::vector<FieldValue> v(types.size());
         std::int64_t from_file = 0;
         for (;;) {
@@ -135,19 +387,7 @@ private:
             ++from_file;
             double x, y;
             float z;
-            if (selected) {
-                x = v[static_cast<std::size_t>(s_.ic1 - 1)].d;
-                y = v[static_cast<std::size_t>(s_.ic2 - 1)].d;
-                z = static_cast<float>(v[static_cast<std::size_t>(s_.ic3 - 1)].d);
-            } else if (layout == Layout::plain) {
-                x = v[0].d;
-                y = v[1].d;
-                z = v[2].f;
-            } else {
-                x = v[1].d;
-                y = v[2].d;
-                z = v[3].f;
-            }
+            xyz_of(v, layout, x, y, z);
             ++records_;
             take(x, y, z);
         }
@@ -196,8 +436,7 @@ private:
         // iskip is 1 unless memory was short: spare the division then.
         if (s_.iskip > 1 && lines_ % s_.iskip != 0) return;
         if (records_ % 100001 == 0) progress();
-        if (s_.ztmin > z || z > s_.ztmax) return;
-        if (s_.hull != nullptr && !inside_hull(*s_.hull, x, y)) return;
+        if (!passes(x, y, z)) return;
         if (mode_ == PassMode::explore) {
             ++n_;
             return;
@@ -220,6 +459,12 @@ private:
         a.x[n_] = xs;
         a.y[n_] = ys;
         a.z[n_] = z;
+    }
+
+    // The z range (inclusive) and the hull.
+    [[nodiscard]] bool passes(double x, double y, float z) const {
+        if (s_.ztmin > z || z > s_.ztmax) return false;
+        return s_.hull == nullptr || inside_hull(*s_.hull, x, y);
     }
 
     void progress() {

@@ -15,6 +15,19 @@
 
 namespace krel::io {
 
+// What the explore pass learns of a large text file that it read in chunks
+// side by side, so that the load pass can read the same chunks in the same
+// way and put each chunk's points straight into their slots.
+struct ChunkPlan {
+    std::vector<std::int64_t> bounds;    // chunk c is bytes [bounds[c], bounds[c + 1])
+    std::vector<std::int64_t> ok;        // records of each chunk read without error
+    std::vector<std::int64_t> accepted;  // points of each chunk that pass the filters
+};
+
+struct ChunkPlans {
+    std::vector<ChunkPlan> files;  // by index into ReadSettings::files; empty bounds: read in one piece
+};
+
 struct ReadSettings {
     std::vector<std::string> files;  // point files, in command-line order
     float ztmin = -9.0e20F;          // lowest z kept (inclusive)
@@ -24,6 +37,8 @@ struct ReadSettings {
     std::int32_t iskip = 1;          // keep only records whose line counter is a multiple
     const Hull* hull = nullptr;      // nullptr or an inactive hull: no hull test
     ClassSet classes;                // classes read from LAS files (-k); default all
+    int threads = 1;                 // > 1: large text files are read in that many chunks at once
+    ChunkPlans* plans = nullptr;     // filled by the explore pass, used by the load pass (threads > 1)
 };
 
 enum class PassMode { explore = 0, load = 1 };

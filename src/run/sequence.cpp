@@ -107,6 +107,9 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     rs.icolmax = s.icolmax;
     rs.hull = s.hull.active() ? &s.hull : nullptr;
     rs.classes = s.classes;
+    io::ChunkPlans plans;
+    rs.threads = worker_count(s);
+    rs.plans = &plans;
 
     const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out, console.warnings());
 

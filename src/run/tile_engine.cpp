@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <system_error>
 #include <thread>
 
 #include "deflate/sdeflate.hpp"
@@ -22,10 +23,14 @@ bool same_state(const tin::SeedTriple& a, const tin::SeedTriple& b) {
 
 }  // namespace
 
-struct TileEngine::Worker {
+// Aligned and padded to whole cache lines: the kernel's scratch cell and the
+// scoring memo are written all the time, and must not share a line with the
+// next worker's.
+struct alignas(128) TileEngine::Worker {
     filter::FilterWork filter;
     std::optional<deflate::DeflateWork> deflate;
-    tin::KernelState kernel;  // swtol and scratch of this worker; seeds set per tile
+    alignas(128) tin::KernelState kernel;  // swtol and scratch of this worker; seeds set per tile
+    char pad[128];
 };
 
 struct TileEngine::Job {
@@ -41,7 +46,7 @@ struct TileEngine::Job {
 TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every) : s_(settings) {
     if (workers < 1) workers = 1;
     for (int i = 0; i < workers; ++i) {
-        auto w = std::make_unique<Worker>();
+        auto w = std::make_unique<Worker>();  // aligned new: C++17
         w->kernel.draw_every = draw_every;
         if (settings.tol > 0.0F) w->deflate.emplace();
         workers_.push_back(std::move(w));
@@ -124,15 +129,19 @@ void TileEngine::run(const TileBatch& b, const std::function<void(const TileResu
     auto can_start = [&] { return next <= b.count && next <= emitted + window; };
 
     std::vector<std::thread> threads;
-    for (std::int32_t i = 1; i < nworkers; ++i) {
-        threads.emplace_back([&, i] {
-            std::unique_lock<std::mutex> lock(m);
-            for (;;) {
-                cv.wait(lock, [&] { return stop || can_start(); });
-                if (stop) return;
-                work_one(*workers_[static_cast<std::size_t>(i)], lock);
-            }
-        });
+    // A thread that cannot be had (memory short) leaves its share to the others.
+    try {
+        for (std::int32_t i = 1; i < nworkers; ++i) {
+            threads.emplace_back([&, i] {
+                std::unique_lock<std::mutex> lock(m);
+                for (;;) {
+                    cv.wait(lock, [&] { return stop || can_start(); });
+                    if (stop) return;
+                    work_one(*workers_[static_cast<std::size_t>(i)], lock);
+                }
+            });
+        }
+    } catch (const std::system_error&) {
     }
     auto finish = [&] {
         {

@@ -199,3 +199,92 @@ TEST(MemoryBudget, AmpleBudgetKeepsPointsInMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files of several megabytes are read in chunks side by side when threads are
+// given; the counters, messages and stored points must be those of reading
+// them in one piece, whatever falls on a chunk's edge.
+TEST(ChunkedReading, SameAsReadingInOnePiece) {
+    krel::test::TempDir dir;
+    krel::gen::TerrainSpec spec;
+    spec.points = 260000;
+    std::vector<std::string> lines;
+    {
+        std::istringstream in(krel::gen::terrain_text(spec));
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+    }
+    auto join = [](const std::vector<std::string>& ls) {
+        std::string t;
+        for (const std::string& l : ls) t += l + "\n";
+        return t;
+    };
+    // Read errors, blank lines, CR LF, extra values, throughout.
+    std::vector<std::string> messy = lines;
+    for (std::size_t i = 0; i < messy.size(); ++i) {
+        if (i % 7919 == 5) messy[i] = "a title line";
+        else if (i % 5003 == 7) messy[i] += "\r";
+        else if (i % 4001 == 3) messy[i] = messy[i] + " 17 0.5";
+        else if (i % 6007 == 11) messy[i] = "";
+    }
+    // Records cut over three lines, the first one long, around the middle:
+    // the split between two chunks falls inside such a record.
+    std::vector<std::string> cut = lines;
+    {
+        const std::size_t mid = cut.size() / 2;
+        std::vector<std::string> region;
+        for (std::size_t i = mid - 50; i < mid + 50; ++i) {
+            std::istringstream f(cut[i]);
+            std::string x, y, z;
+            f >> x >> y >> z;
+            region.push_back(x + std::string(300, ' '));
+            region.push_back(y);
+            region.push_back(z);
+        }
+        cut.erase(cut.begin() + static_cast<std::ptrdiff_t>(mid - 50), cut.begin() + static_cast<std::ptrdiff_t>(mid + 50));
+        cut.insert(cut.begin() + static_cast<std::ptrdiff_t>(mid - 50), region.begin(), region.end());
+    }
+    // The comma layout, with a hull and a z range.
+    std::vector<std::string> comma;
+    for (const std::string& l : lines) {
+        std::string c = "1," + l;
+        for (char& ch : c)
+            if (ch == ' ') ch = ',';
+        comma.push_back(c);
+    }
+    krel::test::write_file(dir.path() / "messy.xyz", join(messy));
+    krel::test::write_file(dir.path() / "cut.xyz", join(cut));
+    krel::test::write_file(dir.path() / "comma.xyz", join(comma));
+    krel::test::write_file(dir.path() / "hull.txt", "612350 5612348\n612480 5612350\n612482 5612480\n612349 5612470\n");
+    const std::string messy_f = (dir.path() / "messy.xyz").string();
+    const std::string cut_f = (dir.path() / "cut.xyz").string();
+    const std::string comma_f = (dir.path() / "comma.xyz").string();
+    const std::string hull = (dir.path() / "hull.txt").string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{messy_f, "-r", "-1"}, "read errors, blank lines, CR LF, extra values"},
+        {{cut_f, "-r", "-1"}, "a record cut by the chunks' edge"},
+        {{comma_f, "-h", hull, "-z", "249", "-Z", "262", "-r", "-1"}, "comma layout, hull and z range"},
+        {{messy_f, "-c", "213", "-r", "-1"}, "column selection"},
+        {{messy_f, cut_f, comma_f, "-t", "0"}, "three files in one run, tiles"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> a = c.args;
+        a.insert(a.end(), {"-j", "1"});
+        const RunOutputs serial = run_in(dir.path(), "j1", a);
+        ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+        ASSERT_NE(serial.out.find("M \r"), std::string::npos) << "no progress text";
+        for (const char* j : {"2", "3"}) {
+            std::vector<std::string> b = c.args;
+            b.insert(b.end(), {"-j", j});
+            SCOPED_TRACE(std::string("-j ") + j);
+            expect_same(serial, run_in(dir.path(), std::string("j") + j, b));
+        }
+    }
+}
+
+}  // namespace
