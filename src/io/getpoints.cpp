@@ -3,7 +3,8 @@
 #include <array>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <exception>
+#include <new>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -52,36 +53,31 @@ private:
 
 // Chunks are at least this large: smaller files are read in one piece.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+constexpr std::size_t kChunkBuffer = std::size_t{1} << 20;  // read buffer of each chunk
 
-// A file mapped read-only, or nothing (size 0) when it cannot be.
-class MappedFile {
-public:
-    explicit MappedFile(const std::string& name) {
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-            if (p != MAP_FAILED) {
-                data_ = static_cast<const char*>(p);
-                size_ = static_cast<std::size_t>(st.st_size);
-                ::madvise(p, size_, MADV_SEQUENTIAL);
-            }
-        }
-        ::close(fd);
-    }
-    ~MappedFile() {
-        if (data_ != nullptr) ::munmap(const_cast<char*>(data_), size_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    [[nodiscard]] const char* data() const { return data_; }
-    [[nodiscard]] std::size_t size() const { return size_; }
+// Size of a regular file, 0 for anything else.
+std::int64_t regular_size(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::int64_t>(st.st_size);
+}
 
-private:
-    const char* data_ = nullptr;
-    std::size_t size_ = 0;
-};
+// Offset just after the first LF at or after `from`, or -1 when there is none.
+std::int64_t line_start_after(const std::string& name, std::int64_t from, std::int64_t size) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    std::vector<char> buf(std::size_t{1} << 16);
+    std::int64_t at = from, found = -1;
+    while (at < size && found < 0) {
+        const ssize_t got = ::pread(fd, buf.data(), buf.size(), at);
+        if (got <= 0) break;
+        const void* nl = std::memchr(buf.data(), '\n', static_cast<std::size_t>(got));
+        if (nl != nullptr) found = at + (static_cast<const char*>(nl) - buf.data()) + 1;
+        at += got;
+    }
+    ::close(fd);
+    return found;
+}
 
 char spinner(std::int64_t step) {
     static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
@@ -150,8 +146,9 @@ private:
     // One chunk of a file read side by side with the others: counts as the
     // file's own reading would, relative to the chunk's start.
     struct Chunk {
-        const char* begin = nullptr;
-        const char* end = nullptr;
+        std::int64_t begin = 0;      // bytes [begin, end) of the file
+        std::int64_t end = 0;
+        std::exception_ptr error;    // a read failure, thrown again by the reader's thread
         std::int64_t ok0 = 0;        // load: records read in the pass before the chunk
         std::int64_t n0 = 0;         // load: slots filled before the chunk
         std::int64_t attempts = 0;   // record reads, the one meeting the chunk's end included
@@ -165,10 +162,18 @@ private:
     // The record loop of read_records over one chunk, without printing: the
     // explore pass notes its read errors, the load pass stores its points in
     // their slots and notes its progress texts. Only reads shared state.
-    void parse_chunk(Chunk& c, Layout layout) const {
+    void parse_chunk(const std::string& name, Chunk& c, Layout layout) const {
+        try {
+            LineFile src(name, c.begin, c.end, kChunkBuffer);
+            parse_chunk_lines(src, c, layout);
+        } catch (...) {
+            c.error = std::current_exception();
+        }
+    }
+
+    void parse_chunk_lines(LineSource& src, Chunk& c, Layout layout) const {
         const std::vector<FieldType> types = record_types(layout);
         std::vector<FieldValue> v(types.size());
-        MemoryLines src(c.begin, c.end);
         NodeArrays* a = nodes_;
         for (;;) {
             ++c.attempts;
@@ -217,35 +222,33 @@ private:
             for (const std::int64_t k : plan.accepted) total += k;
             if (n_ + total > capacity_) return false;
         }
-        const MappedFile map(name);
-        if (map.size() < kChunkBytes) return false;
+        const std::int64_t size = regular_size(name);
+        if (size < static_cast<std::int64_t>(kChunkBytes)) return false;
         if (mode_ == PassMode::explore) {
             plan = ChunkPlan{};
-            const auto parts = static_cast<std::int64_t>(
-                std::min<std::size_t>(static_cast<std::size_t>(s_.threads), map.size() / kChunkBytes));
+            const std::int64_t parts =
+                std::min<std::int64_t>(s_.threads, size / static_cast<std::int64_t>(kChunkBytes));
             plan.bounds.push_back(0);
             for (std::int64_t k = 1; k < parts; ++k) {
                 // Each chunk starts at the beginning of a line.
-                const auto from = static_cast<std::size_t>(static_cast<std::int64_t>(map.size()) * k / parts);
-                const void* nl = std::memchr(map.data() + from, '\n', map.size() - from);
-                if (nl == nullptr) break;
-                const auto at = static_cast<std::int64_t>(static_cast<const char*>(nl) - map.data()) + 1;
-                if (at > plan.bounds.back() && at < static_cast<std::int64_t>(map.size())) plan.bounds.push_back(at);
+                const std::int64_t at = line_start_after(name, size * k / parts, size);
+                if (at < 0) break;
+                if (at > plan.bounds.back() && at < size) plan.bounds.push_back(at);
             }
-            plan.bounds.push_back(static_cast<std::int64_t>(map.size()));
+            plan.bounds.push_back(size);
             if (plan.bounds.size() < 3) {
                 plan = ChunkPlan{};
                 return false;
             }
-        } else if (plan.bounds.back() != static_cast<std::int64_t>(map.size())) {
+        } else if (plan.bounds.back() != size) {
             return false;  // the file changed
         }
         const std::size_t parts = plan.bounds.size() - 1;
         std::vector<Chunk> chunks(parts);
         std::int64_t ok0 = records_, n0 = n_;
         for (std::size_t c = 0; c < parts; ++c) {
-            chunks[c].begin = map.data() + plan.bounds[c];
-            chunks[c].end = map.data() + plan.bounds[c + 1];
+            chunks[c].begin = plan.bounds[c];
+            chunks[c].end = plan.bounds[c + 1];
             if (mode_ == PassMode::load) {
                 chunks[c].ok0 = ok0;
                 chunks[c].n0 = n0;
@@ -253,19 +256,30 @@ private:
                 n0 += plan.accepted[c];
             }
         }
-        if (mode_ == PassMode::load && n_ == 0 && total > 0 && !set_origin(map, layout)) return false;
+        if (mode_ == PassMode::load && n_ == 0 && total > 0 && !set_origin(name, layout)) return false;
         {
             // A thread that cannot be had (memory short) leaves its chunks to this one.
             std::vector<std::thread> threads;
             std::size_t started = 1;
             try {
                 for (; started < parts; ++started)
-                    threads.emplace_back([this, &chunks, started, layout] { parse_chunk(chunks[started], layout); });
+                    threads.emplace_back(
+                        [this, &name, &chunks, started, layout] { parse_chunk(name, chunks[started], layout); });
             } catch (const std::system_error&) {
             }
-            parse_chunk(chunks[0], layout);
-            for (std::size_t c = started; c < parts; ++c) parse_chunk(chunks[c], layout);
+            parse_chunk(name, chunks[0], layout);
+            for (std::size_t c = started; c < parts; ++c) parse_chunk(name, chunks[c], layout);
             for (std::thread& t : threads) t.join();
+        }
+        for (const Chunk& c : chunks) {
+            if (!c.error) continue;
+            // Short of memory for a chunk's buffer: the reading in one piece needs less.
+            try {
+                std::rethrow_exception(c.error);
+            } catch (const std::bad_alloc&) {
+                if (mode_ == PassMode::explore) plan = ChunkPlan{};
+                return false;
+            }
         }
         for (std::size_t c = 0; c + 1 < parts; ++c) {
             if (chunks[c].partial) {
@@ -305,10 +319,10 @@ private:
 
     // Load: the origin is the file's first accepted point when no earlier
     // file gave one; the chunks need it before they start.
-    bool set_origin(const MappedFile& map, Layout layout) {
+    bool set_origin(const std::string& name, Layout layout) {
         const std::vector<FieldType> types = record_types(layout);
         std::vector<FieldValue> v(types.size());
-        MemoryLines src(map.data(), map.data() + map.size());
+        LineFile src(name, std::size_t{1} << 16);
         for (;;) {
             const RecordStatus st = read_record(src, types, v);
             if (st == RecordStatus::end) return false;

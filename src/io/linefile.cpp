@@ -16,6 +16,12 @@ LineFile::LineFile(std::string name, std::size_t buffer_bytes)
     if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
 }
 
+LineFile::LineFile(std::string name, long long begin, long long end, std::size_t buffer_bytes)
+    : LineFile(std::move(name), buffer_bytes) {
+    offset_ = begin;
+    stop_ = end;
+}
+
 LineFile::~LineFile() {
     if (fd_ >= 0) ::close(fd_);
 }
@@ -30,7 +36,10 @@ bool LineFile::fill() {
     }
     if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
     for (;;) {
-        const ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+        std::size_t want = buf_.size() - end_;
+        if (offset_ >= 0 && static_cast<long long>(want) > stop_ - offset_) want = static_cast<std::size_t>(stop_ - offset_);
+        const ssize_t got = offset_ < 0 ? ::read(fd_, buf_.data() + end_, want)
+                                        : (want == 0 ? 0 : ::pread(fd_, buf_.data() + end_, want, offset_));
         if (got < 0) {
             if (errno == EINTR) continue;
             throw read_error(name_, lines_ + 1, std::string("cannot read: ") + std::strerror(errno));
@@ -41,6 +50,7 @@ bool LineFile::fill() {
         }
         end_ += static_cast<std::size_t>(got);
         bytes_ += got;
+        if (offset_ >= 0) offset_ += got;
         return true;
     }
 }

@@ -18,6 +18,8 @@ public:
 
     // Opens the file for reading; throws IoError when it cannot be opened.
     explicit LineFile(std::string name, std::size_t buffer_bytes = kBufferBytes);
+    // Only the bytes [begin, end) of the file, as if they were all of it.
+    LineFile(std::string name, long long begin, long long end, std::size_t buffer_bytes = kBufferBytes);
     ~LineFile() override;
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
@@ -39,6 +41,8 @@ private:
     std::size_t begin_ = 0;  // first unread byte in buf_
     std::size_t end_ = 0;    // end of valid data in buf_
     bool eof_ = false;
+    long long offset_ = -1;  // ranged: next byte to read; -1: read the file from its start
+    long long stop_ = 0;     // ranged: end of the range
     long long lines_ = 0;
     long long bytes_ = 0;
 };
