@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -157,16 +156,6 @@ std::optional<std::int32_t> parse_int(std::string_view field) {
     const std::int64_t v = neg ? -mag : mag;
     if (v > 2147483647LL) return std::nullopt;
     return static_cast<std::int32_t>(v);
-}
-
-bool MemoryLines::next(std::string_view& line) {
-    if (at_ == end_) return false;
-    const auto* nl = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
-    const char* stop = nl != nullptr ? nl : end_;
-    const char* cut = stop != at_ && stop[-1] == '\r' ? stop - 1 : stop;
-    line = std::string_view(at_, static_cast<std::size_t>(cut - at_));
-    at_ = nl != nullptr ? nl + 1 : end_;
-    return true;
 }
 
 RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std::span<FieldValue> out,

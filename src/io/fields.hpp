@@ -73,16 +73,6 @@ enum class RecordStatus { ok, bad, end };
 [[nodiscard]] RecordStatus read_record(LineSource& src, std::span<const FieldType> types,
                                        std::span<FieldValue> out, bool* partial = nullptr);
 
-// Lines of a text held in memory, split as a file's lines are.
-class MemoryLines final : public LineSource {
-public:
-    MemoryLines(const char* begin, const char* end) : at_(begin), end_(end) {}
-    bool next(std::string_view& line) override;
-
-private:
-    const char* at_;
-    const char* end_;
-};
 
 // The first field of an option value, as the command line reads it: leading
 // blanks and tabs skipped, the field ends at a blank, tab, comma or slash.
