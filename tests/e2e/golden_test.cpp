@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "support/run_krel.hpp"
+#include "support/sanitized.hpp"
 
 namespace {
 
@@ -60,20 +61,6 @@ std::set<std::string> files_under(const fs::path& dir) {
     return names;
 }
 
-bool sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#else
-    return false;
-#endif
-#else
-    return false;
-#endif
-}
-
 class Golden : public testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, Run) {
@@ -84,7 +71,7 @@ TEST_P(Golden, Run) {
     std::vector<std::string> linked;  // their names in the run's folder
     for (const std::string& f : samples) linked.push_back(fs::path(f).filename().string());
     if (!linked.empty() && data.empty()) GTEST_SKIP() << "../shared/data not found";
-    if (needs.find("nosan") != std::string::npos && sanitized()) GTEST_SKIP() << "not under the sanitizers";
+    if (needs.find("nosan") != std::string::npos && krel::test::sanitized()) GTEST_SKIP() << "not under the sanitizers";
 
     krel::test::TempDir tmp;
     if (fs::exists(c / "in")) fs::copy(c / "in", tmp.path(), fs::copy_options::recursive);

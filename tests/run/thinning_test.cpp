@@ -10,6 +10,7 @@
 #include "io/fortran.hpp"
 #include "run/run.hpp"
 #include "support/run_krel.hpp"
+#include "support/sanitized.hpp"
 
 namespace {
 
@@ -78,9 +79,7 @@ TEST(Thinning, CapacityZeroStoresNothing) {
 }
 
 TEST(Thinning, UnderAnAddressSpaceLimit) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
-#endif
+    if (krel::test::sanitized()) GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
     krel::test::TempDir dir;
     // 3 million points need 60 MB of node arrays; the program itself needs
