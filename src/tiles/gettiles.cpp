@@ -28,44 +28,49 @@ char spinner(std::int64_t step) {
 
 }  // namespace
 
-// First-appearance numbering of grid keys: open addressing, grown at half load.
+// First-appearance numbering of grid cells: open addressing, grown at half
+// load. The cell itself is the key, so no two cells share a tile however far
+// apart they lie.
 class TileNumbering::KeyTable {
 public:
     KeyTable() : slots_(64) {}
 
-    // The tile number of key, or 0 if the key is new (then `number` is stored).
-    std::int32_t find_or_add(std::int64_t key, std::int32_t number) {
+    // The tile number of cell c, or 0 if the cell is new (then `number` is
+    // stored).
+    std::int32_t find_or_add(Cell c, std::int32_t number) {
         if (2 * (used_ + 1) > slots_.size()) grow();
-        std::size_t i = hash(key) & (slots_.size() - 1);
+        std::size_t i = hash(c) & (slots_.size() - 1);
         for (;;) {
             Slot& s = slots_[i];
             if (s.tile == 0) {
-                s = {key, number};
+                s = {c, number};
                 ++used_;
                 return 0;
             }
-            if (s.key == key) return s.tile;
+            if (s.cell == c) return s.tile;
             i = (i + 1) & (slots_.size() - 1);
         }
     }
 
-    [[nodiscard]] std::int32_t find(std::int64_t key) const {
-        std::size_t i = hash(key) & (slots_.size() - 1);
+    [[nodiscard]] std::int32_t find(Cell c) const {
+        std::size_t i = hash(c) & (slots_.size() - 1);
         for (;;) {
             const Slot& s = slots_[i];
             if (s.tile == 0) return 0;
-            if (s.key == key) return s.tile;
+            if (s.cell == c) return s.tile;
             i = (i + 1) & (slots_.size() - 1);
         }
     }
 
 private:
     struct Slot {
-        std::int64_t key = 0;
+        Cell cell;
         std::int32_t tile = 0;  // 0: free
     };
-    static std::size_t hash(std::int64_t key) {
-        std::uint64_t h = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ULL;
+    static std::size_t hash(Cell c) {
+        const std::uint64_t h =
+            (static_cast<std::uint64_t>(c.ix) + static_cast<std::uint64_t>(c.iy) * 0xC2B2AE3D27D4EB4FULL) *
+            0x9E3779B97F4A7C15ULL;
         return static_cast<std::size_t>(h ^ (h >> 29));
     }
     void grow() {
@@ -73,42 +78,40 @@ private:
         old.swap(slots_);
         used_ = 0;
         for (const Slot& s : old)
-            if (s.tile != 0) (void)find_or_add(s.key, s.tile);
+            if (s.tile != 0) (void)find_or_add(s.cell, s.tile);
     }
 
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
 };
 
-TileNumbering::TileNumbering(std::int64_t n, float xmin, float xmax, float ymin, float ts, float dx,
+TileNumbering::TileNumbering(std::int64_t n, float xmin, float /*xmax*/, float ymin, float ts, float dx,
                              io::TextOut& console)
     : n_(n), table_(std::make_unique<KeyTable>()), console_(console) {
     const float h = 0.5F * dx;
     x0_ = xmin - h;
     y0_ = ymin - h;
     r_ = 1.0F / ts;
-    nxt_ = trunc_index((xmax - x0_) / ts) + 2;
 }
 
 TileNumbering::~TileNumbering() = default;
 
-std::int64_t TileNumbering::key(float x, float y) const {
-    const std::int64_t ix = trunc_index((x - x0_) * r_);
-    const std::int64_t iy = trunc_index((y - y0_) * r_);
-    // Keys are ix + iy * nxt; the numbering depends only on which nodes share
-    // a key, so the constant offset of the classic key is not needed.
-    // Wrap-around arithmetic: only equality of keys matters.
-    return static_cast<std::int64_t>(static_cast<std::uint64_t>(ix) +
-                                     static_cast<std::uint64_t>(iy) * static_cast<std::uint64_t>(nxt_));
+// The classic key ix + iy * nxt + 100000, with nxt = trunc((xmax - x0) / ts)
+// + 2 columns, is the same for two nodes exactly when their cells (ix, iy)
+// are, as long as ix stays below nxt; so the cells are numbered directly,
+// which stays exact where the key would overflow (coordinates of 1e21 once
+// overflowed nxt, and a key that wrapped around merged distant cells).
+TileNumbering::Cell TileNumbering::cell(float x, float y) const {
+    return {trunc_index((x - x0_) * r_), trunc_index((y - y0_) * r_)};
 }
 
 std::int32_t TileNumbering::sweep(std::int64_t i, float x, float y) {
-    const std::int64_t k = key(x, y);
-    // Neighbouring nodes mostly share a tile: remember the last key.
-    if (last_tile_ == 0 || k != last_key_) {
-        const std::int32_t found = table_->find_or_add(k, ntiles_ + 1);
+    const Cell c = cell(x, y);
+    // Neighbouring nodes mostly share a tile: remember the last cell.
+    if (last_tile_ == 0 || !(c == last_cell_)) {
+        const std::int32_t found = table_->find_or_add(c, ntiles_ + 1);
         last_tile_ = found != 0 ? found : ++ntiles_;
-        last_key_ = k;
+        last_cell_ = c;
     }
     if (i % 50001 == 0) {
         spin_ = spinner(i / 50000);
@@ -127,7 +130,7 @@ std::int32_t TileNumbering::finish() {
     return ntiles_;
 }
 
-std::int32_t TileNumbering::tile_of(float x, float y) const { return table_->find(key(x, y)); }
+std::int32_t TileNumbering::tile_of(float x, float y) const { return table_->find(cell(x, y)); }
 
 std::int32_t gettiles(std::int32_t n, const float* x, const float* y, float ts, float dx,
                       std::int32_t* itile, io::TextOut& console) {

@@ -19,7 +19,8 @@ std::int32_t gettiles(std::int32_t n, const float* x, const float* y, float ts, 
 
 // The same numbering for nodes that are not all in memory: construct it with
 // the extremes of all n nodes (xmin, xmax, ymin from node 1 on, as gettiles
-// finds them), call sweep() for nodes 1..n in order, then finish(). After
+// finds them; xmax only sized the classic key and is not needed), call
+// sweep() for nodes 1..n in order, then finish(). After
 // finish(), tile_of() gives the tile of any of the nodes again.
 class TileNumbering {
 public:
@@ -37,14 +38,18 @@ public:
     [[nodiscard]] std::int32_t tiles() const { return ntiles_; }
 
 private:
-    [[nodiscard]] std::int64_t key(float x, float y) const;
+    // A tile of the grid: column and row from the grid origin.
+    struct Cell {
+        std::int64_t ix = 0, iy = 0;
+        bool operator==(const Cell&) const = default;
+    };
+    [[nodiscard]] Cell cell(float x, float y) const;
 
     class KeyTable;
     std::int64_t n_;
     float x0_, y0_, r_;
-    std::int64_t nxt_;
     std::unique_ptr<KeyTable> table_;
-    std::int64_t last_key_ = 0;
+    Cell last_cell_;
     std::int32_t last_tile_ = 0;
     std::int32_t ntiles_ = 0;
     char spin_ = '|';

@@ -98,6 +98,28 @@ TEST(Gettiles, SameNumbersAsTheClassicRescan) {
     }
 }
 
+// Coordinates far beyond any survey (a point file's 6e21, read in a run
+// with raster 0.1) once overflowed the column count of the grid key, and
+// a key that wrapped around put distant cells into one tile.
+TEST(Gettiles, HugeCoordinatesKeepCellsApart) {
+    struct Case {
+        std::vector<std::pair<float, float>> pts;
+        std::vector<std::int32_t> want;
+        const char* what;
+    };
+    const float far = 0x1p62F * 40.0F;  // exactly 2^62 tiles of 40 right of the origin
+    const Case cases[] = {
+        {{{0, 0}, {1e21F, 0}, {0, 1e21F}, {1e21F, 1e21F}, {1, 1}}, {1, 2, 3, 4, 1}, "column count past 64 bits"},
+        {{{0, 0}, {far, 0}, {330, 0}, {0, 180}}, {1, 2, 3, 4}, "row 4 of 2^62 + 2 columns wraps to column 8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Nodes nodes;
+        for (auto [a, b] : c.pts) nodes.add(a, b);
+        EXPECT_EQ(tiles_of(nodes, 0.1F), c.want);
+    }
+}
+
 TEST(Gettiles, ProgressAndTileLine) {
     Nodes nodes;
     for (int k = 0; k < 100002; ++k) nodes.add(static_cast<float>(k % 100), static_cast<float>(k / 100) * 0.1F);
