@@ -156,7 +156,9 @@ LasFile::LasFile(std::string name, std::size_t block_bytes) : name_(std::move(na
             warnings_.push_back("LAS header promises " + num(header_.promised) + " points, the file holds " +
                                 num(present_) + "; reading " + num(present_));
         check_vlrs(file_size);
-        const std::size_t per_block = std::max<std::size_t>(1, block_bytes / rl);
+        // No bigger than the records there are: a small file gets a small block.
+        const std::size_t per_block = static_cast<std::size_t>(
+            std::max<std::uint64_t>(1, std::min<std::uint64_t>(block_bytes / rl, records_)));
         buf_.resize(per_block * rl);
     } catch (...) {
         ::close(fd_);

@@ -1,8 +1,10 @@
 #include "io/linefile.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -10,10 +12,15 @@
 
 namespace krel::io {
 
-LineFile::LineFile(std::string name, std::size_t buffer_bytes)
-    : name_(std::move(name)), buf_(buffer_bytes < 16 ? 16 : buffer_bytes) {
+LineFile::LineFile(std::string name, std::size_t buffer_bytes) : name_(std::move(name)) {
     fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
+    // A small regular file (a hull, one of many point files) needs no more
+    // than its size; the buffer still grows if the file does.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < buffer_bytes)
+        buffer_bytes = static_cast<std::size_t>(st.st_size) + 1;
+    buf_.resize(buffer_bytes < 16 ? 16 : buffer_bytes);
 }
 
 LineFile::LineFile(std::string name, long long begin, long long end, std::size_t buffer_bytes)
