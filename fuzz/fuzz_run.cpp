@@ -1,0 +1,114 @@
+// The whole run on one tiny point file, in-process, in a scratch folder.
+//
+// Input: four option bytes, then the point file's bytes.
+//   byte 0: the raster width (store-as-loaded included)
+//   byte 1: the tolerance (greedy insertion off included)
+//   byte 2: result layout, z range, column selection, node-list name
+//   byte 3: hull or not
+//
+// Checks: the exit status is one of the program's; a run that ends normally
+// writes as many result lines as the summary counts (store-as-loaded: as many
+// as the explore pass counted), and each of them has the layout's width.
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.hpp"
+#include "run/run.hpp"
+
+namespace {
+
+constexpr const char* kRaster[] = {"0.5", "1", "0.1", "2", "-1", "0.01", "10", "1e-4", "1e4", "0.37"};
+constexpr const char* kTol[] = {"0.03", "0.001", "0.1", "0", "-1", "-2", "1", "1e-6", "10", "0.3"};
+constexpr const char* kColumns[] = {"", "123", "213", "345", "321"};
+
+// The number after `label` in text, or -1.
+long long number_after(const std::string& text, std::string_view label) {
+    const auto at = text.find(label);
+    if (at == std::string::npos) return -1;
+    return std::strtoll(text.c_str() + at + label.size(), nullptr, 10);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        lines.emplace_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return lines;
+}
+
+std::string slurp(const std::string& name) {
+    std::ifstream f(name, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const krel::fuzz::Head head(data, size, 4);
+    const krel::fuzz::Scratch& dir = krel::fuzz::scratch();
+    dir.clear();
+    const std::uint8_t b2 = head.byte(2);
+    const std::string input = (b2 & 0x40) != 0 ? "p.node" : "p.xyz";
+    dir.write(input, head.rest());
+
+    std::vector<std::string> args{"krel", input, "-r", head.pick(0, kRaster), "-t", head.pick(1, kTol)};
+    const int layout = b2 % 3;
+    if (layout == 1) args.insert(args.end(), {"-f", "ag"});
+    if (layout == 2) args.insert(args.end(), {"-f", "gen"});
+    if ((b2 & 0x04) != 0) args.insert(args.end(), {"-z", "0", "-Z", "1000"});
+    const std::string columns = kColumns[(b2 >> 3) % 5];
+    if (!columns.empty()) args.insert(args.end(), {"-c", columns});
+    if ((head.byte(3) & 1) != 0) {
+        dir.write("h.txt", "0 0\n100 0\n100 100\n0 100\n");
+        args.insert(args.end(), {"-h", "h.txt"});
+    }
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+
+    std::ostringstream out, err;
+    std::istringstream in;
+    krel::Exit status;
+    {
+        const auto scope = dir.enter();
+        status = krel::run(static_cast<int>(args.size()), argv.data(), out, err, in);
+    }
+    const int s = static_cast<int>(status);
+    KREL_FUZZ_CHECK(s >= 0 && s <= 2, std::to_string(s));
+    if (status != krel::Exit::ok) return 0;
+
+    const std::string text = out.str();
+    const bool as_loaded = args[3][0] == '-';
+    long long expected;
+    std::size_t width, wide;
+    if (as_loaded) {
+        expected = number_after(text, ">Total nodes:");
+        width = wide = 31;
+    } else {
+        expected = number_after(text, "***KREL reduced to");
+        // The wide layouts (x and y one column more) follow the origin.
+        width = layout == 2 ? 32 : 30;
+        wide = width + 2;
+    }
+    KREL_FUZZ_CHECK(expected >= 0, text);
+    const std::string result = slurp(dir.file("out.xyz"));
+    long long nodes = 0;
+    for (const std::string& line : lines_of(result)) {
+        if (!as_loaded && layout == 1 && line == "X,Y,Z") continue;
+        ++nodes;
+        KREL_FUZZ_CHECK(line.size() == width || line.size() == wide, line);
+    }
+    KREL_FUZZ_CHECK(nodes == expected, std::to_string(nodes) + " lines, expected " + std::to_string(expected));
+    return 0;
+}
