@@ -1,0 +1,247 @@
+// Pathological inputs, each a whole run in-process at a size the suite can
+// afford (the same sets at full size are in bench/bench_pathological.cpp).
+// Every row says what the right answer is and why, from the filter's and the
+// greedy loop's rules, and checks it; every row also checks that the run ends
+// normally, that the summary counts the result lines, and that every result
+// line is a point of the input.
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "run/run.hpp"
+#include "support/pathological.hpp"
+#include "support/run_krel.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace patho = krel::test::patho;
+
+// A point as the result prints it: millimetres.
+using Key = std::tuple<long long, long long, long long>;
+Key key(double x, double y, double z) { return {std::llround(x * 1000), std::llround(y * 1000), std::llround(z * 1000)}; }
+
+struct Point {
+    double x, y, z;
+};
+
+std::vector<Point> parse(const std::string& text) {
+    std::vector<Point> pts;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        Point p{};
+        if (std::sscanf(line.c_str(), "%lf %lf %lf", &p.x, &p.y, &p.z) == 3) pts.push_back(p);
+    }
+    return pts;
+}
+
+long long number_after(const std::string& text, const std::string& label) {
+    const auto at = text.find(label);
+    return at == std::string::npos ? -1 : std::atoll(text.c_str() + at + label.size());
+}
+
+struct Outcome {
+    krel::Exit status;
+    std::string out, err;
+    std::string input, result, listing;
+    std::vector<Point> nodes;  // the result's points
+    long long tiles = -1;      // from the ">Tiles" line
+    long long kept = -1;       // from the summary
+
+    // rms of the last checkpoint line of the listing.
+    [[nodiscard]] double last_rms() const {
+        const auto end = listing.find_last_not_of('\n');
+        const auto start = listing.rfind('\n', end);
+        const std::string line = listing.substr(start == std::string::npos ? 0 : start + 1);
+        double pct = 0, rms = -1, emax = 0;
+        (void)std::sscanf(line.c_str(), "%lf %lf %lf", &pct, &rms, &emax);
+        return rms;
+    }
+};
+
+Outcome run_case(const std::string& input, const std::vector<std::string>& options) {
+    krel::test::TempDir dir;
+    const std::string file = (dir.path() / "p.xyz").string();
+    const std::string prefix = (dir.path() / "out").string();
+    krel::test::write_file(file, input);
+    std::vector<std::string> args{"krel", file, "-p", prefix};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    std::istringstream in;
+    Outcome r{krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in), out.str(), err.str(), input, {}, {}, {}};
+    r.result = krel::test::read_file(prefix + ".xyz");
+    r.listing = krel::test::read_file(prefix + ".err");
+    r.nodes = parse(r.result);
+    r.tiles = number_after(r.out, ">Tiles");
+    r.kept = number_after(r.out, "***KREL reduced to");
+    return r;
+}
+
+template <class Make>
+std::string text_of(Make make) {
+    std::string text;
+    make([&](std::string_view l) { text += l; });
+    return text;
+}
+
+struct Case {
+    const char* name;
+    std::function<std::string()> input;
+    std::vector<std::string> options;
+    const char* right;  // the right answer, and why
+    std::function<void(const Outcome&)> check;
+};
+
+// Each node of the result is a point of the input (to the printed mm).
+void expect_subset(const Outcome& r) {
+    std::set<Key> in;
+    for (const Point& p : parse(r.input)) in.insert(key(p.x, p.y, p.z));
+    for (const Point& p : r.nodes) {
+        if (in.count(key(p.x, p.y, p.z)) == 0) {
+            ADD_FAILURE() << "result node " << p.x << " " << p.y << " " << p.z << " is not an input point";
+            return;
+        }
+    }
+}
+
+const Case kCases[] = {
+    {"identical points", [] { return text_of([](auto s) { patho::identical(100'000, s); }); }, {},
+     "one node, the point itself: the filter keeps one node per cell and all of them share one cell",
+     [](const Outcome& r) {
+         ASSERT_EQ(r.nodes.size(), 1U);
+         EXPECT_EQ(key(r.nodes[0].x, r.nodes[0].y, r.nodes[0].z), key(612345.50, 5612345.25, 250.125));
+     }},
+    {"points on one line", [] { return text_of([](auto s) { patho::line(100'000, s); }); }, {},
+     "one node per tile: the filter keeps the lowest (first) point of each cell, the first insertion is the "
+     "tile's far end, and the planes from the frame's two near corners to it carry the ramp within the "
+     "tolerance (rms about 0.006)",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 6);
+         EXPECT_EQ(r.kept, r.tiles);
+         for (const Point& p : r.nodes) EXPECT_EQ(p.y, 2000.0);
+     }},
+    {"exact grid in one tile", [] { return text_of([](auto s) { patho::grid(150, 1.0, s); }); }, {"-r", "1"},
+     "one tile; the raster width is the grid spacing, so the filter keeps every grid point; greedy insertion "
+     "ends when the rms falls below the tolerance",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 1);
+         EXPECT_GT(r.kept, 100);
+         EXPECT_LT(r.kept, 150 * 150 / 2);
+         EXPECT_LT(r.last_rms(), 0.03);
+     }},
+    {"every z equal", [] { return text_of([](auto s) { patho::flat(100'000, 1.0, 250.0, s); }); }, {},
+     "one node per tile: every vertical error is 0, so the first checkpoint (after one insertion) stops",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 4);
+         EXPECT_EQ(r.kept, r.tiles);
+         for (const Point& p : r.nodes) EXPECT_EQ(p.z, 250.0);
+     }},
+    {"every z equal to 0", [] { return text_of([](auto s) { patho::flat(100'000, 1.0, 0.0, s); }); }, {},
+     "one node per tile as at any other height: the opening passes over heights of 0, the height test keeps "
+     "them",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.kept, r.tiles);
+         for (const Point& p : r.nodes) EXPECT_EQ(p.z, 0.0);
+     }},
+    {"z alternating 0 and 1000",
+     [] { return text_of([](auto s) { patho::checkerboard(100, 0.5, 0.0, 1000.0, s); }); }, {},
+     "every point: the opening passes over heights of 0, so no node stands above it, and a point not "
+     "inserted is off by 500 m or more, so the rms stays above the tolerance until all are nodes",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 1);
+         EXPECT_EQ(r.kept, 100 * 100);
+     }},
+    {"z alternating 100 and 1100",
+     [] { return text_of([](auto s) { patho::checkerboard(100, 0.5, 100.0, 1100.0, s); }); }, {},
+     "one node at 100: every 3 x 3 window holds a low cell, so the opening is 100 everywhere and the filter "
+     "drops every high point; the low ones are flat",
+     [](const Outcome& r) {
+         ASSERT_EQ(r.nodes.size(), 1U);
+         EXPECT_EQ(r.nodes[0].z, 100.0);
+     }},
+    {"many points in one square metre", [] { return text_of([](auto s) { patho::square(200'000, s); }); }, {},
+     "the four planted low points: the raster has 2 x 2 cells, each keeps its lowest point, and a tile of "
+     "four is too small for greedy insertion",
+     [](const Outcome& r) {
+         ASSERT_EQ(r.nodes.size(), 4U);
+         std::set<Key> want, got;
+         for (const auto& p : patho::kPlanted) want.insert(key(p[0], p[1], 50.0));
+         for (const Point& p : r.nodes) got.insert(key(p.x, p.y, p.z));
+         EXPECT_EQ(got, want);
+     }},
+    {"coordinates near 10^7, stored as loaded", [] { return text_of([](auto s) { patho::near_1e7(200, s); }); },
+     {"-r", "-1"},
+     "every point, each line holding exactly the input's x and y: they are kept relative to the first point, "
+     "so a centimetre is far above the rounding",
+     [](const Outcome& r) {
+         std::string want;
+         for (const Point& p : parse(r.input)) {
+             char line[64];
+             std::snprintf(line, sizeof line, "%11.2f%11.2f%9.3f\n", p.x, p.y, p.z);
+             want += line;
+         }
+         EXPECT_TRUE(r.result == want) << "the result differs from the input";
+     }},
+    {"coordinates near 10^7, thinned", [] { return text_of([](auto s) { patho::near_1e7(200, s); }); }, {},
+     "nodes at the input's own coordinates (in the wide layout), thinned to the tolerance",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 1);
+         EXPECT_GT(r.kept, 1);
+         EXPECT_LT(r.last_rms(), 0.03);
+         for (const Point& p : r.nodes) EXPECT_GE(p.x, 9999000.0);
+     }},
+    {"one full tile, filter only", [] { return text_of([](auto s) { patho::full_tile(400, s); }); }, {"-t", "0"},
+     "all 160,000 points: one tile of 400 x 400 cells, one point per cell, none above the opening",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 1);
+         EXPECT_EQ(r.kept, 400 * 400);
+     }},
+    {"one full tile, thinned", [] { return text_of([](auto s) { patho::full_tile(400, s); }); }, {"-t", "0.0025"},
+     "greedy insertion over all 160,000 points of the tile until the rms falls below the tolerance",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 1);
+         EXPECT_GT(r.kept, 100);
+         EXPECT_LT(r.last_rms(), 0.0025);
+     }},
+};
+
+// One test per row, so that ctest can run them side by side.
+class Pathological : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(Pathological, RunEndsWithTheRightAnswer) {
+    const Case& c = kCases[GetParam()];
+    SCOPED_TRACE(testing::Message() << c.name << ": " << c.right);
+    const Outcome r = run_case(c.input(), c.options);
+    ASSERT_EQ(r.status, krel::Exit::ok) << r.err;
+    EXPECT_EQ(r.err, "");
+    const bool as_loaded = !c.options.empty() && c.options[0] == "-r" && c.options[1][0] == '-';
+    if (!as_loaded) {
+        EXPECT_EQ(r.kept, static_cast<long long>(r.nodes.size()));
+    }
+    expect_subset(r);
+    c.check(r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Pathological, testing::Range<std::size_t>(0, std::size(kCases)),
+                         [](const testing::TestParamInfo<std::size_t>& info) {
+                             std::string name;
+                             for (const char ch : std::string(kCases[info.param].name))
+                                 if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
+                             return name;
+                         });
+
+}  // namespace
