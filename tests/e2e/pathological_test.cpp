@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <set>
@@ -38,11 +40,19 @@ struct Point {
 
 std::vector<Point> parse(const std::string& text) {
     std::vector<Point> pts;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        Point p{};
-        if (std::sscanf(line.c_str(), "%lf %lf %lf", &p.x, &p.y, &p.z) == 3) pts.push_back(p);
+    const char* p = text.c_str();
+    const char* const end = p + text.size();
+    while (p < end) {
+        char* q = nullptr;
+        Point pt{};
+        pt.x = std::strtod(p, &q);
+        const bool x_ok = q != p;
+        pt.y = std::strtod(q, &q);
+        pt.z = std::strtod(q, &q);
+        // Lines that are not three numbers (an "X,Y,Z" header) are passed over.
+        const char* eol = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
+        if (x_ok) pts.push_back(pt);
+        p = eol == nullptr ? end : eol + 1;
     }
     return pts;
 }
@@ -108,10 +118,11 @@ struct Case {
 
 // Each node of the result is a point of the input (to the printed mm).
 void expect_subset(const Outcome& r) {
-    std::set<Key> in;
-    for (const Point& p : parse(r.input)) in.insert(key(p.x, p.y, p.z));
+    std::vector<Key> in;
+    for (const Point& p : parse(r.input)) in.push_back(key(p.x, p.y, p.z));
+    std::sort(in.begin(), in.end());
     for (const Point& p : r.nodes) {
-        if (in.count(key(p.x, p.y, p.z)) == 0) {
+        if (!std::binary_search(in.begin(), in.end(), key(p.x, p.y, p.z))) {
             ADD_FAILURE() << "result node " << p.x << " " << p.y << " " << p.z << " is not an input point";
             return;
         }
@@ -119,23 +130,32 @@ void expect_subset(const Outcome& r) {
 }
 
 const Case kCases[] = {
-    {"identical points", [] { return text_of([](auto s) { patho::identical(100'000, s); }); }, {},
+    {"identical points", [] { return text_of([](auto s) { patho::identical(1'000'000, s); }); }, {},
      "one node, the point itself: the filter keeps one node per cell and all of them share one cell",
      [](const Outcome& r) {
          ASSERT_EQ(r.nodes.size(), 1U);
          EXPECT_EQ(key(r.nodes[0].x, r.nodes[0].y, r.nodes[0].z), key(612345.50, 5612345.25, 250.125));
      }},
-    {"points on one line", [] { return text_of([](auto s) { patho::line(100'000, s); }); }, {},
+    {"points on one line", [] { return text_of([](auto s) { patho::line(1'000'000, s); }); }, {},
      "one node per tile: the filter keeps the lowest (first) point of each cell, the first insertion is the "
      "tile's far end, and the planes from the frame's two near corners to it carry the ramp within the "
      "tolerance (rms about 0.006)",
      [](const Outcome& r) {
-         EXPECT_EQ(r.tiles, 6);
+         EXPECT_EQ(r.tiles, 51);  // 50 tiles of 200 m, and the last 0.24 m
          EXPECT_EQ(r.kept, r.tiles);
          for (const Point& p : r.nodes) EXPECT_EQ(p.y, 2000.0);
      }},
-    {"exact grid in one tile", [] { return text_of([](auto s) { patho::grid(150, 1.0, s); }); }, {"-r", "1"},
-     "one tile; the raster width is the grid spacing, so the filter keeps every grid point; greedy insertion "
+    {"exact grid in one tile", [] { return text_of([](auto s) { patho::grid(1000, 1.0, s); }); }, {"-r", "2.51"},
+     "one tile (400 cells of 2.51 m span the 999 m of the grid); the filter keeps at most one grid point per "
+     "cell, and greedy insertion ends when the rms falls below the tolerance",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 1);
+         EXPECT_GT(r.kept, 100);
+         EXPECT_LT(r.kept, 399 * 399);
+         EXPECT_LT(r.last_rms(), 0.03);
+     }},
+    {"exact grid, a point per cell", [] { return text_of([](auto s) { patho::grid(150, 1.0, s); }); }, {"-r", "1"},
+     "one tile; the raster width is the grid spacing, so greedy insertion starts from every grid point and "
      "ends when the rms falls below the tolerance",
      [](const Outcome& r) {
          EXPECT_EQ(r.tiles, 1);
@@ -173,7 +193,7 @@ const Case kCases[] = {
          ASSERT_EQ(r.nodes.size(), 1U);
          EXPECT_EQ(r.nodes[0].z, 100.0);
      }},
-    {"many points in one square metre", [] { return text_of([](auto s) { patho::square(200'000, s); }); }, {},
+    {"many points in one square metre", [] { return text_of([](auto s) { patho::square(1'000'000, s); }); }, {},
      "the four planted low points: the raster has 2 x 2 cells, each keeps its lowest point, and a tile of "
      "four is too small for greedy insertion",
      [](const Outcome& r) {
