@@ -1,6 +1,7 @@
 #include "deflate/sdeflate.hpp"
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "deflate/scoring.hpp"
@@ -37,6 +38,21 @@ float checkpoint(const DeflateWork& w, std::int32_t nnode, io::TextOut& listing)
     return rms;
 }
 
+// A frame coordinate 0.1 below (or above) the points' extreme v. Far from
+// the origin (|v| of 2^21 and more) 0.1 is under half a float step, v - 0.1
+// rounds back to v, and the outermost points would lie on the frame, or all
+// four corners on one line for a tile whose points share a y (or an x), which
+// does not triangulate. The next float outward keeps every point strictly
+// inside; nearer the origin the corner is v - 0.1 (v + 0.1) as it stands.
+float below(float v) {
+    const float c = v - kFrame;
+    return c < v ? c : std::nextafter(v, -std::numeric_limits<float>::infinity());
+}
+float above(float v) {
+    const float c = v + kFrame;
+    return c > v ? c : std::nextafter(v, std::numeric_limits<float>::infinity());
+}
+
 }  // namespace
 
 DeflateWork::DeflateWork(std::int32_t slots) { reserve(slots); }
@@ -67,9 +83,9 @@ std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<
         w.z[j + 4] = z[i];
     }
 
-    // Frame: the points' box widened by 0.1 on every side, counterclockwise
-    // from the lower left, all at the height of the tile's first point. NaN
-    // coordinates never widen the box.
+    // Frame: the points' box widened by 0.1 on every side (see below()),
+    // counterclockwise from the lower left, all at the height of the tile's
+    // first point. NaN coordinates never widen the box.
     float xmin = w.x[5], xmax = w.x[5], ymin = w.y[5], ymax = w.y[5];
     for (std::int32_t s = 6; s <= nt; ++s) {
         if (w.x[s] < xmin) xmin = w.x[s];
@@ -77,17 +93,21 @@ std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<
         if (w.y[s] < ymin) ymin = w.y[s];
         if (w.y[s] > ymax) ymax = w.y[s];
     }
-    w.x[1] = xmin - kFrame, w.y[1] = ymin - kFrame;
-    w.x[2] = xmax + kFrame, w.y[2] = ymin - kFrame;
-    w.x[3] = xmax + kFrame, w.y[3] = ymax + kFrame;
-    w.x[4] = xmin - kFrame, w.y[4] = ymax + kFrame;
+    w.x[1] = below(xmin), w.y[1] = below(ymin);
+    w.x[2] = above(xmax), w.y[2] = below(ymin);
+    w.x[3] = above(xmax), w.y[3] = above(ymax);
+    w.x[4] = below(xmin), w.y[4] = above(ymax);
     for (std::int32_t s = 1; s <= 4; ++s) w.z[s] = w.z[5];
 
-    // Starting triangulation of the corners and the nearest-node sets. Its
-    // error code is not examined: four distinct corners always triangulate.
+    // Starting triangulation of the corners and the nearest-node sets. Four
+    // corners of a proper box always triangulate; only coordinates that are
+    // not finite numbers make a frame that does not, and then the store holds
+    // no triangulation to insert into: the tile is kept whole rather than
+    // thinned on whatever an earlier tile left there.
     std::int32_t nnode = 4;
-    (void)tin::ctrmesh(nnode, w.x.data(), w.y.data(), nt, w.store, w.near.data(), w.next.data(), w.ds.data(), kernel,
-                       console);
+    if (tin::ctrmesh(nnode, w.x.data(), w.y.data(), nt, w.store, w.near.data(), w.next.data(), w.ds.data(), kernel,
+                     console) < 0)
+        return npt;
     for (std::int32_t m = 1; m <= nnode; ++m) {
         w.inx[m] = m;
         w.lpro[m] = 1;

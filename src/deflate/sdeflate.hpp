@@ -67,7 +67,8 @@ struct DeflateOptions {
 };
 
 // Thins one tile. x, y, z: the run's node arrays (1-based); idx: the tile's
-// node numbers. A tile of 99 points or fewer is left as it is. Otherwise
+// node numbers. A tile of 99 points or fewer is left as it is, and so is one
+// whose frame does not triangulate (coordinates that are not finite). Otherwise
 // rewrites idx[0 .. kept) with the inserted points in their input order and
 // returns kept (at least 1). Writes one line "(f10.5,f10.5,f10.3)" per
 // checkpoint (percent of slots that are nodes, rms, largest |dd|) to listing;

@@ -193,6 +193,36 @@ TEST(Sdeflate, NonFiniteHeightsEndCleanly) {
     EXPECT_LE(r.kept.size(), 300U);
 }
 
+// A tile far from the origin: from |coordinate| 2^21 on, 0.1 is under half
+// a float step. The frame corners once rounded back onto the points' box, so
+// for points on one line all four lay on that line, the corners did not
+// triangulate, and the tile lost every point. A gentle ramp along the line
+// needs one node (its far end), as it does near the origin.
+TEST(Sdeflate, LineFarFromTheOriginKeepsItsFarEnd) {
+    struct Case {
+        float x0, y0;
+        bool along_x;
+        const char* what;
+    };
+    const Case cases[] = {
+        {1000.0F, 1000.0F, true, "near the origin"},
+        {5.0e6F, 5.0e6F, true, "5,000 km out, along x"},
+        {1000.0F, 5.0e6F, true, "5,000 km out in y only, along x"},
+        {5.0e6F, 1000.0F, false, "5,000 km out in x only, along y"},
+        {-3.0e7F, -3.0e7F, false, "30,000 km out, along y"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Tile t;
+        for (int k = 0; k < 150; ++k) {
+            const float d = 2.0F * static_cast<float>(k);  // a step of 2 m is exact out to 2^24
+            t.add(c.along_x ? c.x0 + d : c.x0, c.along_x ? c.y0 : c.y0 + d, 100.0F + 0.02F * static_cast<float>(k));
+        }
+        const Result r = deflate(t, 0.03F);
+        EXPECT_EQ(r.kept, std::vector<std::int32_t>{150});
+    }
+}
+
 // The tree answers exactly as the scan: same choices, same result, same
 // listing, on tiles with ties (a grid of equal heights in places), large
 // flat parts and random relief, one working set and kernel state reused.
