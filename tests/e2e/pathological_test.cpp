@@ -145,6 +145,15 @@ const Case kCases[] = {
          EXPECT_EQ(r.kept, r.tiles);
          for (const Point& p : r.nodes) EXPECT_EQ(p.y, 2000.0);
      }},
+    {"points on one line far from the first point", [] { return text_of([](auto s) { patho::far_line(20'000, s); }); },
+     {},
+     "one node per tile, as for a line near the origin: 5,000 km out the frame's 0.1 m margin is below half a "
+     "float step, and the corners must still lie outside the line (they once fell onto it, the frame did not "
+     "triangulate, and every line tile came out empty)",
+     [](const Outcome& r) {
+         EXPECT_EQ(r.tiles, 52);  // the first point's tile and 51 along the 10 km
+         EXPECT_EQ(r.kept, r.tiles);
+     }},
     {"exact grid in one tile", [] { return text_of([](auto s) { patho::grid(1000, 1.0, s); }); }, {"-r", "2.51"},
      "one tile (400 cells of 2.51 m span the 999 m of the grid); the filter keeps at most one grid point per "
      "cell, and greedy insertion ends when the rms falls below the tolerance",

@@ -40,6 +40,18 @@ void line(std::int64_t n, Sink&& sink) {
     }
 }
 
+// A first point at (900000, 900000), then n points 0.5 m apart on a line
+// 5,000 km from it (x from 5.9e6, y = 5.9e6), z rising 0.02 per metre.
+// Relative to the first point, which is the origin of the stored
+// coordinates, the line lies where a float step is 0.5 m; the first point's
+// map coordinates select the wide result layout, in which the line fits.
+template <class Sink>
+void far_line(std::int64_t n, Sink&& sink) {
+    sink("900000.00 900000.00 100.000\n");
+    for (std::int64_t k = 0; k < n; ++k)
+        put(sink, "%.2f 5900000.00 %.3f\n", 5.9e6 + 0.5 * static_cast<double>(k), 100.0 + 0.01 * static_cast<double>(k));
+}
+
 // side x side points on an exact grid of `spacing` (every square of four
 // neighbours is cocircular), z a smooth swell of +-5 m.
 template <class Sink>
