@@ -1,5 +1,6 @@
 #include "run/tile_engine.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -45,6 +46,12 @@ struct TileEngine::Job {
 
 TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every) : s_(settings) {
     if (workers < 1) workers = 1;
+    // Each worker holds a whole tile working set (about 17 MB). Beyond a few
+    // per hardware thread more of them only take memory, and an absurd -j
+    // must not take all of it; the output does not depend on the count.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const int most = 4 * static_cast<int>(cores == 0 ? 1 : std::min(cores, 1024U));
+    if (workers > most) workers = most;
     for (int i = 0; i < workers; ++i) {
         auto w = std::make_unique<Worker>();  // aligned new: C++17
         w->kernel.draw_every = draw_every;

@@ -45,7 +45,7 @@ struct TileResult {
 class TileEngine {
 public:
     // Allocates one working set per worker (workers >= 1; 1 runs everything
-    // on the calling thread).
+    // on the calling thread; at most four per hardware thread are made).
     TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every = 0);
     ~TileEngine();
     TileEngine(const TileEngine&) = delete;
