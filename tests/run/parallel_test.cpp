@@ -70,6 +70,24 @@ void expect_same(const RunOutputs& a, const RunOutputs& b) {
     EXPECT_EQ(a.ctrfind.draws, b.ctrfind.draws);
 }
 
+// The run at -j 1 against the same run at each of `threads`.
+void expect_same_for_threads(const fs::path& dir, const std::vector<std::string>& args,
+                             std::initializer_list<const char*> threads, bool expect_progress = false) {
+    std::vector<std::string> a = args;
+    a.insert(a.end(), {"-j", "1"});
+    const RunOutputs serial = run_in(dir, "j1", a);
+    ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+    if (expect_progress) {
+        ASSERT_NE(serial.out.find("M \r"), std::string::npos) << "no progress text";
+    }
+    for (const char* j : threads) {
+        std::vector<std::string> b = args;
+        b.insert(b.end(), {"-j", j});
+        SCOPED_TRACE(std::string("-j ") + j);
+        expect_same(serial, run_in(dir, std::string("j") + j, b));
+    }
+}
+
 std::string synthetic(const fs::path& dir, std::int64_t points, std::uint64_t seed) {
     krel::gen::TerrainSpec spec;
     spec.points = points;
@@ -93,16 +111,7 @@ TEST(Parallel, SameOutputForEveryThreadCount) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> a = c.args;
-        a.insert(a.end(), {"-j", "1"});
-        const RunOutputs serial = run_in(dir.path(), "j1", a);
-        ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
-        for (const char* j : {"2", "4"}) {
-            std::vector<std::string> b = c.args;
-            b.insert(b.end(), {"-j", j});
-            SCOPED_TRACE(std::string("-j ") + j);
-            expect_same(serial, run_in(dir.path(), std::string("j") + j, b));
-        }
+        expect_same_for_threads(dir.path(), c.args, {"2", "4"});
     }
 }
 
@@ -273,17 +282,7 @@ TEST(ChunkedReading, SameAsReadingInOnePiece) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<std::string> a = c.args;
-        a.insert(a.end(), {"-j", "1"});
-        const RunOutputs serial = run_in(dir.path(), "j1", a);
-        ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
-        ASSERT_NE(serial.out.find("M \r"), std::string::npos) << "no progress text";
-        for (const char* j : {"2", "3"}) {
-            std::vector<std::string> b = c.args;
-            b.insert(b.end(), {"-j", j});
-            SCOPED_TRACE(std::string("-j ") + j);
-            expect_same(serial, run_in(dir.path(), std::string("j") + j, b));
-        }
+        expect_same_for_threads(dir.path(), c.args, {"2", "3"}, true);
     }
 }
 
