@@ -83,23 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     args.insert(args.end(), {"-j", (head.byte(3) & 4) != 0 ? "2" : "1"});
     const bool budget = (head.byte(3) & 8) != 0;
     if (budget) args.insert(args.end(), {"-m", "1"});
-    auto argv_of = [](const std::vector<std::string>& a) {
-        std::vector<const char*> v;
-        for (const std::string& s : a) v.push_back(s.c_str());
-        v.push_back(nullptr);
-        return v;
-    };
-    const std::vector<const char*> argv = argv_of(args);
-
     std::ostringstream out, err;
-    std::istringstream in;
-    krel::Exit status;
-    {
-        const auto scope = dir.enter();
-        status = krel::run(static_cast<int>(args.size()), argv.data(), out, err, in);
-    }
-    const int s = static_cast<int>(status);
-    KREL_FUZZ_CHECK(s >= 0 && s <= 2, std::to_string(s));
+    const krel::Exit status = krel::fuzz::run_in_scratch(args, out, err);
     if (status != krel::Exit::ok) return 0;
 
     const std::string text = out.str();
@@ -134,13 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::filesystem::remove(dir.file("out.xyz"));
         std::filesystem::remove(dir.file("out.err"));
         std::ostringstream out2, err2;
-        std::istringstream in2;
-        const std::vector<const char*> argv2 = argv_of(again_args);
-        krel::Exit again;
-        {
-            const auto scope = dir.enter();
-            again = krel::run(static_cast<int>(again_args.size()), argv2.data(), out2, err2, in2);
-        }
+        const krel::Exit again = krel::fuzz::run_in_scratch(again_args, out2, err2);
         KREL_FUZZ_CHECK(again == status);
         // A budget prints lines of its own; the rest of the console is the same.
         if (!budget) KREL_FUZZ_CHECK(out2.str() == text && err2.str() == err.str());

@@ -16,7 +16,10 @@
 #include <system_error>
 #include <vector>
 
+#include <sstream>
+
 #include "io/fields.hpp"
+#include "run/run.hpp"
 
 namespace krel::fuzz {
 
@@ -167,6 +170,25 @@ inline std::string confined(std::string_view arg) {
     for (std::size_t i = 0; i + 1 < a.size(); ++i)
         if (a[i] == '/') a[i] = '_';
     return a;
+}
+
+// The whole program in-process inside the scratch folder, standard input
+// empty; the status must be one krel gives, and an I/O end must say why.
+inline krel::Exit run_in_scratch(const std::vector<std::string>& args, std::ostringstream& out,
+                                 std::ostringstream& err) {
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    std::istringstream in;
+    krel::Exit status;
+    {
+        const auto scope = scratch().enter();
+        status = krel::run(static_cast<int>(args.size()), argv.data(), out, err, in);
+    }
+    const int s = static_cast<int>(status);
+    KREL_FUZZ_CHECK(s >= 0 && s <= 2, std::to_string(s));
+    if (status == krel::Exit::io) KREL_FUZZ_CHECK(err.str().find("krel: ") != std::string::npos);
+    return status;
 }
 
 }  // namespace krel::fuzz
