@@ -27,11 +27,16 @@ struct Points {
     [[nodiscard]] std::int32_t n() const { return static_cast<std::int32_t>(x.size()) - 1; }
 };
 
+// The points of each size, made once for both benchmarks.
+const Points& points(std::int64_t n) {
+    static const Points* made[2] = {};
+    const int which = n == 1'000'000 ? 0 : 1;
+    if (made[which] == nullptr) made[which] = new Points(n);
+    return *made[which];
+}
+
 void BM_Gettiles(benchmark::State& state) {
-    static const Points* pts[2] = {};
-    const int which = state.range(0) == 1'000'000 ? 0 : 1;
-    if (pts[which] == nullptr) pts[which] = new Points(state.range(0));
-    const Points& p = *pts[which];
+    const Points& p = points(state.range(0));
     const float dx = static_cast<float>(state.range(1)) / 1000.0F;
     std::vector<std::int32_t> itile(static_cast<std::size_t>(p.n()) + 1);
     std::int32_t ntiles = 0;
@@ -45,10 +50,7 @@ void BM_Gettiles(benchmark::State& state) {
 BENCHMARK(BM_Gettiles)->Args({1'000'000, 500})->Args({10'000'000, 500})->Args({1'000'000, 10})->Args({10'000'000, 10})->Unit(benchmark::kMillisecond);
 
 void BM_CollectTiles(benchmark::State& state) {
-    static const Points* pts[2] = {};
-    const int which = state.range(0) == 1'000'000 ? 0 : 1;
-    if (pts[which] == nullptr) pts[which] = new Points(state.range(0));
-    const Points& p = *pts[which];
+    const Points& p = points(state.range(0));
     const float dx = static_cast<float>(state.range(1)) / 1000.0F;
     std::vector<std::int32_t> itile(static_cast<std::size_t>(p.n()) + 1), idx(itile.size());
     krel::io::StringOut console;
