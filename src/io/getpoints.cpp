@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "io/fields.hpp"
+#include "io/file.hpp"
 #include "io/fortran.hpp"
 #include "io/io_error.hpp"
 #include "io/linefile.hpp"
@@ -64,19 +65,17 @@ std::int64_t regular_size(const std::string& name) {
 
 // Offset just after the first LF at or after `from`, or -1 when there is none.
 std::int64_t line_start_after(const std::string& name, std::int64_t from, std::int64_t size) {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    const Fd fd = Fd::open(name, O_RDONLY);
+    if (!fd.valid()) return -1;
     std::vector<char> buf(std::size_t{1} << 16);
-    std::int64_t at = from, found = -1;
-    while (at < size && found < 0) {
-        const ssize_t got = ::pread(fd, buf.data(), buf.size(), at);
-        if (got <= 0) break;
+    for (std::int64_t at = from; at < size;) {
+        const ssize_t got = pread_full(fd.get(), buf.data(), buf.size(), at);
+        if (got <= 0) return -1;
         const void* nl = std::memchr(buf.data(), '\n', static_cast<std::size_t>(got));
-        if (nl != nullptr) found = at + (static_cast<const char*>(nl) - buf.data()) + 1;
+        if (nl != nullptr) return at + (static_cast<const char*>(nl) - buf.data()) + 1;
         at += got;
     }
-    ::close(fd);
-    return found;
+    return -1;
 }
 
 char spinner(std::int64_t step) {
