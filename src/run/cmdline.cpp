@@ -154,7 +154,7 @@ std::optional<Exit> hull(Scanner& args, RunSettings& s, Console& console) {
         return Exit::failure;
     }
     io::StringOut echo;
-    io::read_hull(s.chull, s.hull, echo, console.tally(), out);
+    io::read_hull(s.chull, s.hull, echo, console.tally());
     s.hull_listing = echo.take();
     s.hull_given = true;
     out.line(" >found hull with" + io::format_i(s.hull.nh, 4) + " points");
