@@ -120,8 +120,9 @@ void TileEngine::run(const TileBatch& b, const std::function<void(const TileResu
         Job& job = job_of(t);
         job.done = false;
         job.error = nullptr;
+        // One read of the true state, under the lock that its writer holds.
         job.given = truth_;
-        Seeds seeds = truth_;
+        Seeds seeds = job.given;
         lock.unlock();
         try {
             job.drew = process(b, t, w, seeds, job, true);
@@ -178,7 +179,10 @@ void TileEngine::run(const TileBatch& b, const std::function<void(const TileResu
                 job.after = seeds;
                 ++reruns_;
             }
+            // Workers copy the true state under the lock: it changes only there.
+            lock.lock();
             if (job.drew) truth_ = job.after;
+            lock.unlock();
             emit(job.result);
             lock.lock();
             ++emitted;

@@ -97,7 +97,7 @@ std::string synthetic(const fs::path& dir, std::int64_t points, std::uint64_t se
     return file.string();
 }
 
-TEST(Parallel, SameOutputForEveryThreadCount) {
+TEST(ThreadedTiles, SameOutputForEveryThreadCount) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 40000, 3);
     struct Case {
@@ -118,7 +118,7 @@ TEST(Parallel, SameOutputForEveryThreadCount) {
 // With point location drawing a random start every few calls, almost every
 // tile depends on the seed state it is handed: the threads must hand the true
 // state or run the tile again.
-TEST(Parallel, TilesThatDrawGiveTheSerialResult) {
+TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 30000, 5);
     for (std::int32_t every : {7, 300}) {
@@ -140,7 +140,28 @@ TEST(Parallel, TilesThatDrawGiveTheSerialResult) {
     }
 }
 
-TEST(Parallel, SharedSamplesAtTwoAndFourThreads) {
+// The true seed state was once assigned after the lock was released while
+// workers copied it under the lock, in two reads: a worker could start a tile
+// from half an old and half a new state, and the tile then passed as run from
+// the true one. Many small tiles that all draw, at four threads, three times
+// over: ThreadSanitizer reports the race, and every build must give the
+// serial run.
+TEST(ThreadedTiles, SeedStateHandedOutWhole) {
+    krel::test::TempDir dir;
+    const std::string file = synthetic(dir.path(), 20000, 11);
+    const std::vector<std::string> base{file, "-r", "0.03"};
+    std::vector<std::string> a = base, b = base;
+    a.insert(a.end(), {"-j", "1"});
+    b.insert(b.end(), {"-j", "4"});
+    const RunOutputs serial = run_in(dir.path(), "s", a, 7);
+    ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        expect_same(serial, run_in(dir.path(), "four", b, 7));
+    }
+}
+
+TEST(ThreadedTiles, SharedSamplesAtTwoAndFourThreads) {
     const fs::path data = krel::test::shared_data();
     if (data.empty()) GTEST_SKIP() << "../shared/data not found";
     krel::test::TempDir dir;
@@ -155,7 +176,7 @@ TEST(Parallel, SharedSamplesAtTwoAndFourThreads) {
 }
 
 // Without the budget's two lines, the run is the same; no temporary file stays.
-TEST(MemoryBudget, SpilledRunsEqualRunsInMemory) {
+TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 120000, 7);
     krel::test::write_file(dir.path() / "hull.txt", "612347 5612346\n612460 5612347\n612462 5612460\n612346 5612455\n");
@@ -199,7 +220,7 @@ TEST(MemoryBudget, SpilledRunsEqualRunsInMemory) {
         EXPECT_EQ(e.path().filename().string().find("krel-spill"), std::string::npos) << e.path();
 }
 
-TEST(MemoryBudget, AmpleBudgetKeepsPointsInMemory) {
+TEST(ThreadedSpill, AmpleBudgetKeepsPointsInMemory) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 2000, 9);
     const RunOutputs r = run_in(dir.path(), "r", {file, "-m", "100"});
@@ -214,7 +235,7 @@ namespace {
 // Files of several megabytes are read in chunks side by side when threads are
 // given; the counters, messages and stored points must be those of reading
 // them in one piece, whatever falls on a chunk's edge.
-TEST(ChunkedReading, SameAsReadingInOnePiece) {
+TEST(ThreadedReading, SameAsReadingInOnePiece) {
     krel::test::TempDir dir;
     krel::gen::TerrainSpec spec;
     spec.points = 260000;
