@@ -44,7 +44,7 @@ struct TileEngine::Job {
     bool done = false;
 };
 
-TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every) : s_(settings) {
+TileEngine::TileEngine(const RunSettings& settings, int workers) : s_(settings) {
     if (workers < 1) workers = 1;
     // Each worker holds a whole tile working set (about 17 MB). Beyond a few
     // per hardware thread more of them only take memory, and an absurd -j
@@ -54,7 +54,6 @@ TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t dr
     if (workers > most) workers = most;
     for (int i = 0; i < workers; ++i) {
         auto w = std::make_unique<Worker>();  // aligned new: C++17
-        w->kernel.draw_every = draw_every;
         if (settings.tol > 0.0F) w->deflate.emplace();
         workers_.push_back(std::move(w));
     }
@@ -86,7 +85,6 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
     if (w.deflate) {
         w.kernel.trfind_seeds = seeds.trfind;
         w.kernel.ctrfind_seeds = seeds.ctrfind;
-        w.kernel.ctrfind_calls = 0;
         io::StringOut listing, console;
         npt = deflate::sdeflate(b.x, b.y, b.z, tile.first(static_cast<std::size_t>(npt)), s_.tol, *w.deflate,
                                 w.kernel, listing, console);

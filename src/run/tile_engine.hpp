@@ -46,7 +46,7 @@ class TileEngine {
 public:
     // Allocates one working set per worker (workers >= 1; 1 runs everything
     // on the calling thread; at most four per hardware thread are made).
-    TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every = 0);
+    TileEngine(const RunSettings& settings, int workers);
     ~TileEngine();
     TileEngine(const TileEngine&) = delete;
     TileEngine& operator=(const TileEngine&) = delete;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "run/run.hpp"
 #include "support/run_krel.hpp"
+#include "tin/test_seam.hpp"
 #include "terrain.hpp"
 
 namespace {
@@ -25,8 +28,24 @@ struct RunOutputs {
     krel::tin::SeedTriple trfind, ctrfind;  // the seed state the run ended with
 };
 
-// krel in-process with the outputs under dir/<tag>.
-RunOutputs run_in(const fs::path& dir, const std::string& tag, std::vector<std::string> args, std::int32_t draw_every = 0) {
+// Forced draws: point location starts from a random node at about one
+// location in g_every, chosen by a hash of the location alone so that every
+// thread makes the same choice.
+std::uint32_t g_every = 0;
+bool draw_now(std::int32_t n, float px, float py) {
+    std::uint32_t a, b;
+    std::memcpy(&a, &px, sizeof a);
+    std::memcpy(&b, &py, sizeof b);
+    std::uint32_t h = a * 0x9E3779B1U ^ b * 0x85EBCA77U ^ static_cast<std::uint32_t>(n) * 0xC2B2AE3DU;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6DU;
+    h ^= h >> 13;
+    return h % g_every == 0;
+}
+
+// krel in-process with the outputs under dir/<tag>; draw_every > 0 forces
+// draws that often.
+RunOutputs run_in(const fs::path& dir, const std::string& tag, std::vector<std::string> args, std::uint32_t draw_every = 0) {
     // Same-length names in their own folders: the store-as-loaded line shows
     // the result name cut to 32 characters.
     fs::create_directories(dir / tag);
@@ -40,11 +59,13 @@ RunOutputs run_in(const fs::path& dir, const std::string& tag, std::vector<std::
     std::istringstream in;
     RunOutputs r;
     krel::RunHooks hooks;
-    hooks.draw_every = draw_every;
     hooks.reruns = &r.reruns;
     hooks.final_trfind = &r.trfind;
     hooks.final_ctrfind = &r.ctrfind;
+    g_every = draw_every;
+    krel::tin::force_draw = draw_every > 0 ? draw_now : nullptr;
     r.status = krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in, hooks);
+    krel::tin::force_draw = nullptr;
     r.out = out.str();
     r.err = err.str();
     r.result = read_file(prefix + ".xyz");
@@ -121,7 +142,7 @@ TEST(ThreadedTiles, SameOutputForEveryThreadCount) {
 TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 30000, 5);
-    for (std::int32_t every : {7, 300}) {
+    for (std::uint32_t every : {7U, 300U}) {
         SCOPED_TRACE(testing::Message() << "draw every " << every << " locations");
         const std::vector<std::string> base{file, "-r", "0.04"};
         std::vector<std::string> a = base, b = base, c = base;
