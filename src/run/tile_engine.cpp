@@ -99,51 +99,76 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
     return drew;
 }
 
-void TileEngine::run(const TileBatch& b, const std::function<void(const TileResult&)>& emit) {
-    const auto nworkers = static_cast<std::int32_t>(workers_.size());
-    // Tiles ahead of the one to emit: bounds the results held in memory.
-    const std::int32_t window = nworkers == 1 ? 1 : 2 * nworkers;
-    std::vector<Job> jobs(static_cast<std::size_t>(window));
-    auto job_of = [&](std::int32_t t) -> Job& { return jobs[static_cast<std::size_t>(t % window)]; };
+// What the threads of one run share. Everything but the contents of a job
+// that is being worked on is guarded by m; a job belongs to its worker from
+// its start until done is set.
+struct TileEngine::Schedule {
+    Schedule(const TileBatch& batch, std::int32_t window) : b(batch), window(window), jobs(static_cast<std::size_t>(window)) {}
 
+    Job& job_of(std::int32_t t) { return jobs[static_cast<std::size_t>(t % window)]; }
+    [[nodiscard]] bool can_start() const { return next <= b.count && next <= emitted + window; }
+
+    const TileBatch& b;
+    const std::int32_t window;  // tiles ahead of the one to emit: bounds the results held
+    std::vector<Job> jobs;
     std::mutex m;
     std::condition_variable cv;
     std::int32_t next = 1;     // next tile to start
     std::int32_t emitted = 0;  // tiles handed to emit
     bool stop = false;
+};
 
-    // Takes the next tile when its turn is near enough; runs it outside the lock.
-    auto work_one = [&](Worker& w, std::unique_lock<std::mutex>& lock) {
-        const std::int32_t t = next++;
-        Job& job = job_of(t);
-        job.done = false;
-        job.error = nullptr;
-        // One read of the true state, under the lock that its writer holds.
-        job.given = truth_;
-        Seeds seeds = job.given;
-        lock.unlock();
-        try {
-            job.drew = process(b, t, w, seeds, job, true);
-            job.after = seeds;
-        } catch (...) {
-            job.error = std::current_exception();
-        }
-        lock.lock();
-        job.done = true;
-        cv.notify_all();
-    };
-    auto can_start = [&] { return next <= b.count && next <= emitted + window; };
+// Takes the next tile (lock held) and runs it outside the lock.
+void TileEngine::work_one(Schedule& sc, Worker& w, std::unique_lock<std::mutex>& lock) {
+    const std::int32_t t = sc.next++;
+    Job& job = sc.job_of(t);
+    job.done = false;
+    job.error = nullptr;
+    // One read of the true state, under the lock that its writer holds.
+    job.given = truth_;
+    Seeds seeds = job.given;
+    lock.unlock();
+    try {
+        job.drew = process(sc.b, t, w, seeds, job, true);
+        job.after = seeds;
+    } catch (...) {
+        job.error = std::current_exception();
+    }
+    lock.lock();
+    job.done = true;
+    sc.cv.notify_all();
+}
+
+// Accepts tile t in its turn (no lock held): a tile that drew from a state
+// that turned out wrong runs again from the true one, and the true state
+// moves on to what the tile left.
+void TileEngine::accept(Schedule& sc, std::int32_t t, Job& job) {
+    // truth_ is read here without the lock: this thread is its only writer.
+    if (job.drew && !(same_state(job.given.trfind, truth_.trfind) && same_state(job.given.ctrfind, truth_.ctrfind))) {
+        Seeds seeds = truth_;
+        (void)process(sc.b, t, *workers_[0], seeds, job, false);
+        job.after = seeds;
+        ++reruns_;
+    }
+    // Workers copy the true state under the lock: it changes only there.
+    std::lock_guard<std::mutex> lock(sc.m);
+    if (job.drew) truth_ = job.after;
+}
+
+void TileEngine::run(const TileBatch& b, const std::function<void(const TileResult&)>& emit) {
+    const auto nworkers = static_cast<std::int32_t>(workers_.size());
+    Schedule sc(b, nworkers == 1 ? 1 : 2 * nworkers);
 
     std::vector<std::thread> threads;
     // A thread that cannot be had (memory short) leaves its share to the others.
     try {
         for (std::int32_t i = 1; i < nworkers; ++i) {
-            threads.emplace_back([&, i] {
-                std::unique_lock<std::mutex> lock(m);
+            threads.emplace_back([this, &sc, i] {
+                std::unique_lock<std::mutex> lock(sc.m);
                 for (;;) {
-                    cv.wait(lock, [&] { return stop || can_start(); });
-                    if (stop) return;
-                    work_one(*workers_[static_cast<std::size_t>(i)], lock);
+                    sc.cv.wait(lock, [&] { return sc.stop || sc.can_start(); });
+                    if (sc.stop) return;
+                    work_one(sc, *workers_[static_cast<std::size_t>(i)], lock);
                 }
             });
         }
@@ -151,40 +176,29 @@ void TileEngine::run(const TileBatch& b, const std::function<void(const TileResu
     }
     auto finish = [&] {
         {
-            std::lock_guard<std::mutex> lock(m);
-            stop = true;
+            std::lock_guard<std::mutex> lock(sc.m);
+            sc.stop = true;
         }
-        cv.notify_all();
+        sc.cv.notify_all();
         for (std::thread& th : threads) th.join();
     };
 
     try {
-        std::unique_lock<std::mutex> lock(m);
+        std::unique_lock<std::mutex> lock(sc.m);
         for (std::int32_t t = 1; t <= b.count; ++t) {
-            Job& job = job_of(t);
+            Job& job = sc.job_of(t);
             // The calling thread works too while its tile is not done.
-            while (!(next > t && job.done)) {
-                if (can_start()) work_one(*workers_[0], lock);
-                else cv.wait(lock);
+            while (!(sc.next > t && job.done)) {
+                if (sc.can_start()) work_one(sc, *workers_[0], lock);
+                else sc.cv.wait(lock);
             }
             lock.unlock();
             if (job.error) std::rethrow_exception(job.error);
-            if (job.drew && !(same_state(job.given.trfind, truth_.trfind) &&
-                              same_state(job.given.ctrfind, truth_.ctrfind))) {
-                // It drew from a state that turned out wrong: again from the true one.
-                Seeds seeds = truth_;
-                (void)process(b, t, *workers_[0], seeds, job, false);
-                job.after = seeds;
-                ++reruns_;
-            }
-            // Workers copy the true state under the lock: it changes only there.
-            lock.lock();
-            if (job.drew) truth_ = job.after;
-            lock.unlock();
+            accept(sc, t, job);
             emit(job.result);
             lock.lock();
-            ++emitted;
-            cv.notify_all();
+            ++sc.emitted;
+            sc.cv.notify_all();
         }
     } catch (...) {
         finish();

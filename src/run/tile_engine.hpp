@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ private:
     // Filter, insertion from `seeds`, result lines. Returns whether a seed
     // triple was drawn from; seeds receives the state after the tile.
     bool process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& seeds, Job& job, bool keep_filtered);
+    struct Schedule;
+    void work_one(Schedule& sc, Worker& w, std::unique_lock<std::mutex>& lock);
+    void accept(Schedule& sc, std::int32_t t, Job& job);
 
     const RunSettings& s_;
     std::vector<std::unique_ptr<Worker>> workers_;
