@@ -4,6 +4,7 @@
 // slots. Either prints and counts exactly what the reading in one piece
 // would, or gives up before printing anything and leaves the file to it.
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>

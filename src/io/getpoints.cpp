@@ -1,5 +1,6 @@
 #include "io/getpoints.hpp"
 
+#include <array>
 #include <cmath>
 #include <span>
 #include <string_view>
