@@ -11,7 +11,6 @@
 
 namespace {
 
-using krel::tiles::collect_tiles;
 using krel::tiles::gettiles;
 
 struct Nodes {
@@ -31,31 +30,9 @@ std::vector<std::int32_t> tiles_of(const Nodes& nodes, float dx, std::string* co
     return {itile.begin() + 1, itile.end()};
 }
 
-TEST(Gettiles, NumberingByFirstAppearance) {
-    struct Case {
-        std::vector<std::pair<float, float>> pts;
-        float dx;
-        std::vector<std::int32_t> want;
-        const char* what;
-    };
-    const Case cases[] = {
-        {{{0, 0}, {150, 0}, {250, 0}}, 0.5F, {1, 1, 2}, "grid origin half a cell left of xmin"},
-        {{{250, 0}, {0, 0}, {300, 10}, {0, 300}, {10, 10}}, 0.5F, {1, 2, 1, 3, 2}, "cells B A B C A"},
-        {{{7, 7}}, 0.5F, {1}, "single node"},
-        {{{0, 0}, {199.74F, 0}, {199.76F, 0}}, 0.5F, {1, 1, 2}, "tile edge at xmin - 0.25 + 200"},
-        {{{0, 0}, {0, 199.74F}, {0, 199.76F}}, 0.5F, {1, 1, 2}, "tile edge in y"},
-        {{{0, 0}, {-50, 0}, {60, -50}}, 0.25F, {1, 1, 2}, "negative offsets, tile 100 wide"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Nodes nodes;
-        for (auto [a, b] : c.pts) nodes.add(a, b);
-        EXPECT_EQ(tiles_of(nodes, c.dx), c.want);
-    }
-}
-
 // The classic renumbering: 32-bit keys from 100000 up, replaced in place by
-// tile numbers with one rescan of the rest of the nodes per new tile.
+// tile numbers with one rescan of the rest of the nodes per new tile; tiles
+// are numbered by first appearance.
 std::vector<std::int32_t> classic_tiles(const Nodes& nodes, float dx) {
     const std::int32_t n = nodes.n();
     const float ts = 400.0F * dx;
@@ -102,11 +79,7 @@ TEST(Gettiles, SameNumbersAsTheClassicRescan) {
 // with raster 0.1) once overflowed the column count of the grid key, and
 // a key that wrapped around put distant cells into one tile.
 TEST(Gettiles, HugeCoordinatesKeepCellsApart) {
-    struct Case {
-        std::vector<std::pair<float, float>> pts;
-        std::vector<std::int32_t> want;
-        const char* what;
-    };
+    struct Case { std::vector<std::pair<float, float>> pts; std::vector<std::int32_t> want; const char* what; };
     const float far = 0x1p62F * 40.0F;  // exactly 2^62 tiles of 40 right of the origin
     const Case cases[] = {
         {{{0, 0}, {1e21F, 0}, {0, 1e21F}, {1e21F, 1e21F}, {1, 1}}, {1, 2, 3, 4, 1}, "column count past 64 bits"},
@@ -132,15 +105,6 @@ TEST(Gettiles, ProgressAndTileLine) {
     krel::io::StringOut out;
     EXPECT_EQ(gettiles(0, none.x.data(), none.y.data(), 200.0F, 0.5F, itile.data(), out), 0);
     EXPECT_EQ(out.str(), "\r|>Tiles   0\n");
-}
-
-TEST(CollectTiles, TileAfterTileInNodeOrder) {
-    const std::vector<std::int32_t> itile{0, 2, 1, 2, 3, 1, 2};  // 1-based, nodes 1..6
-    std::vector<std::int32_t> idx(7, -1);
-    std::vector<std::int64_t> start;
-    collect_tiles(6, itile.data(), 3, idx.data(), start);
-    EXPECT_EQ(std::vector<std::int32_t>(idx.begin() + 1, idx.end()), (std::vector<std::int32_t>{2, 5, 1, 3, 6, 4}));
-    EXPECT_EQ(start, (std::vector<std::int64_t>{0, 0, 2, 5, 6}));
 }
 
 }  // namespace
