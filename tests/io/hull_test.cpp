@@ -24,10 +24,7 @@ TEST(Iipoly, SquareEdgesAndCorners) {
     const Poly square{{0, 0}, {10, 0}, {10, 10}, {0, 10}};
     const Poly closed{{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};  // first vertex repeated
     const Poly wide{{0, 0}, {20, 0}, {20, 10}, {0, 10}};             // reference point below
-    struct Case {
-        float x, y;
-        int want_square, want_wide;
-    };
+    struct Case { float x, y; int want_square, want_wide; };
     const Case cases[] = {
         {5, 5, 1, 1},     // inside
         {15, 5, 0, 1},    // right of the square's box
@@ -58,11 +55,7 @@ TEST(Iipoly, ConcavePolygon) {
 using Text = krel::test::Lines;
 
 TEST(Irpoly, EndOfList) {
-    struct Case {
-        std::vector<std::string> lines;
-        int want;
-        const char* what;
-    };
+    struct Case { std::vector<std::string> lines; int want; const char* what; };
     const Case cases[] = {
         {{"0 0", "1 0", "1 1"}, 3, "end of file"},
         {{"0 0", "1 0", "", "1 1"}, 2, "empty line"},

@@ -84,12 +84,7 @@ TEST(Addnod, SwapsTheArcFacingAnObtuseAngle) {
 }
 
 TEST(Addnod, RefusesAndChangesNothing) {
-    struct Case {
-        std::int32_t k;
-        float px, py;
-        std::int32_t ist, n, want;
-        const char* what;
-    };
+    struct Case { std::int32_t k; float px, py; std::int32_t ist, n, want; const char* what; };
     const Case cases[] = {
         {4, 0, 0, 3, 3, 1, "exactly node 1"},
         {4, 4, 0, 1, 3, 2, "exactly node 2"},
@@ -126,11 +121,7 @@ struct Frame {
 };
 
 TEST(Caddnod, DuplicateToleranceAroundAVertex) {
-    struct Case {
-        float dx, dy;
-        std::int32_t want;
-        const char* what;
-    };
+    struct Case { float dx, dy; std::int32_t want; const char* what; };
     const Case cases[] = {
         {0.004f, 0.004f, 5, "within 0.005 in x and y: V"},
         {-0.004f, -0.0049f, 5, "within, on the other side"},
@@ -162,12 +153,7 @@ TEST(Caddnod, ReportsTheFirstCloseVertex) {
     // is within the tolerance of both, which share the triangle it is in.
     // The walk's start decides the order of the vertices, and the first of
     // V, W in that order is reported.
-    struct Case {
-        float py;
-        std::int32_t ist;
-        Triple located;
-        std::int32_t want;
-    };
+    struct Case { float py; std::int32_t ist; Triple located; std::int32_t want; };
     const Case cases[] = {
         {0.001f, 5, {6, 3, 5}, 6},   // above the arc V-W, from V
         {0.001f, 6, {3, 5, 6}, 5},   // above, from W
@@ -192,10 +178,7 @@ TEST(Caddnod, ReportsTheFirstCloseVertex) {
 }
 
 TEST(Caddnod, RefusesInvalidInput) {
-    struct Case {
-        std::int32_t kk, ist, n;
-        const char* what;
-    };
+    struct Case { std::int32_t kk, ist, n; const char* what; };
     const Case cases[] = {{0, 1, 5, "kk < 1"}, {6, 0, 5, "ist < 1"}, {6, 1, 2, "n < 3"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

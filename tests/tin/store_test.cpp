@@ -40,10 +40,7 @@ TEST(Lstptr, FindsSignedEntriesOnly) {
 
 TEST(Left, OnOrLeftOfTheLine) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    struct Case {
-        float x1, y1, x2, y2, x0, y0;
-        bool want;
-    };
+    struct Case { float x1, y1, x2, y2, x0, y0; bool want; };
     const Case cases[] = {
         {0, 0, 1, 0, 0.5f, 1, true},     // strictly left
         {0, 0, 1, 0, 0.5f, -1, false},   // strictly right
@@ -61,12 +58,7 @@ TEST(Left, OnOrLeftOfTheLine) {
 
 TEST(Swptst, EmptyCircumcircleWithTolerance) {
     // Quadrilateral io1 = 1, io2 = 2, in1 = 3, in2 = 4; triangles (1, 2, 3) and (2, 1, 4).
-    struct Case {
-        float x[4], y[4];
-        float swtol;
-        bool want;
-        const char* what;
-    };
+    struct Case { float x[4], y[4]; float swtol; bool want; const char* what; };
     const float swtol = 20.0f * 0x1p-24f;
     const Case cases[] = {
         {{5, 0, -3, 4}, {0, 5, 4, 3}, swtol, false, "cocircular, one angle obtuse: sin12 exactly 0"},
@@ -153,9 +145,7 @@ TEST(Jrand, FirstDrawsFromFreshSeeds) {
 TEST(Jrand, RoundingUpToNPlusOneGivesN) {
     // From these seeds the next state gives u = 1 - 2^-24 exactly, where
     // n*u + 1 rounds up to n + 1 for n a power of two.
-    struct Case {
-        std::int32_t n, want;
-    };
+    struct Case { std::int32_t n, want; };
     const Case cases[] = {{1, 1}, {4, 4}, {1024, 1024}, {1000, 1000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.n);

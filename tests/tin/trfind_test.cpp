@@ -79,10 +79,7 @@ TEST(Trfind, AnswersOfTheSquare) {
 }
 
 TEST(Trfind, RandomStartOnlyOutsideTheNodeRange) {
-    struct Case {
-        std::int32_t nst;
-        std::int64_t draws;
-    };
+    struct Case { std::int32_t nst; std::int64_t draws; };
     const Case cases[] = {{0, 1}, {-3, 1}, {6, 1}, {1, 0}, {5, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nst);
@@ -96,11 +93,7 @@ TEST(Trfind, RandomStartOnlyOutsideTheNodeRange) {
 }
 
 TEST(Ctrfind, StartsAtAnyNodeIndexAndDrawsFromInx) {
-    struct Case {
-        std::int32_t nst;
-        Triple want;
-        std::int64_t draws;
-    };
+    struct Case { std::int32_t nst; Triple want; std::int64_t draws; };
     const Case cases[] = {
         {9, {1, 2, 9}, 0},   // above n, yet a node: the walk starts there
         {2, {9, 1, 2}, 0},   // a hull node
