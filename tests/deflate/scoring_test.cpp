@@ -11,10 +11,7 @@ using krel::deflate::weight;
 using krel::deflate::zval;
 
 TEST(Weight, SlopeAndAreaFactorsAtTheirBounds) {
-    struct Case {
-        float a, c, want;
-        const char* what;
-    };
+    struct Case { float a, c, want; const char* what; };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float c45 = std::sqrt(0.5F);
     const Case cases[] = {

@@ -47,11 +47,7 @@ bool wait_for(const krel::test::Running& child, Pred pred) {
 TEST(Interrupt, OldResultIntactAndNoTemporaryFileLeft) {
     krel::test::TempDir dir;
     synthetic(dir.path() / "p.xyz", 1'500'000);
-    struct Case {
-        int sig, status;
-        std::vector<std::string> extra;
-        const char* what;
-    };
+    struct Case { int sig, status; std::vector<std::string> extra; const char* what; };
     const Case cases[] = {
         {SIGINT, 130, {}, "SIGINT while tiles are written"},
         {SIGTERM, 143, {}, "SIGTERM while tiles are written"},

@@ -1,6 +1,7 @@
 // The shared point clouds through the built binary: every point comes back in
 // the store-as-loaded mode, and with -t 0 every tile's filtered nodes come back
-// in order, each the lowest of its raster cell and apart from its neighbours.
+// in order, each the lowest of its raster cell and apart from its neighbours,
+// the same through the occupied-cells filter.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/grid.hpp"
+#include "filter/sparse.hpp"
 #include "io/getpoints.hpp"
 #include "io/swrite.hpp"
 #include "support/run_krel.hpp"
@@ -89,10 +92,7 @@ Loaded load_and_tile(const fs::path& file, float dx) {
 TEST(Samples, FilteredTilesComeBackLowestAndApart) {
     const fs::path data = krel::test::shared_data();
     if (data.empty()) GTEST_SKIP() << "../shared/data not found";
-    struct Case {
-        const char* file;
-        float dx;
-    };
+    struct Case { const char* file; float dx; };
     std::vector<Case> cases;
     for (const char* name : kSamples) cases.push_back({name, 0.5F});
     cases.push_back({"warsaw_small.xyz", 0.02F});   // many tiles, threshold at its floor
@@ -156,6 +156,7 @@ TEST(Samples, FilteredTilesComeBackLowestAndApart) {
                 if (!fresh && a.z[it->second] > a.z[p]) it->second = p;
             }
             std::map<std::int64_t, std::int32_t> kept;
+            std::vector<std::int32_t> in_order;
             std::int64_t last = 0;
             for (const std::string& line : blocks[static_cast<std::size_t>(t - 1)]) {
                 const auto found = by_line.find(line);
@@ -166,7 +167,15 @@ TEST(Samples, FilteredTilesComeBackLowestAndApart) {
                 last = k;
                 ASSERT_EQ(p, lowest[k]) << "not the lowest node of its cell";
                 kept[k] = p;
+                in_order.push_back(p);
             }
+            // The occupied-cells path keeps the same nodes as the run.
+            std::vector<std::int32_t> idx(tile.begin(), tile.end());
+            krel::filter::SparseWork sparse;
+            const auto grid = krel::filter::tile_grid(a.x.get(), a.y.get(), idx, c.dx);
+            idx.resize(static_cast<std::size_t>(
+                krel::filter::sfilt_sparse(a.x.get(), a.y.get(), a.z.get(), idx, grid, sparse)));
+            EXPECT_EQ(idx, in_order) << "tile " << t;
             kept_total += static_cast<std::int64_t>(kept.size());
             for (const auto& [k, p] : kept) {
                 for (const std::int64_t kn : {k - 1, k - nx, k - nx - 1}) {

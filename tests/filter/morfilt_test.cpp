@@ -16,13 +16,7 @@ TEST(Morfilt, WindowPasses) {
                                     7, 9, 1, -1};
     const std::vector<float> r51 = {5, 4, 3, 2, 1};
     const std::vector<float> r13 = {3, 1, 2};
-    struct Case {
-        int nx, ny;
-        const std::vector<float>* in;
-        int nw, imax;
-        std::vector<float> want;
-        const char* what;
-    };
+    struct Case { int nx, ny; const std::vector<float>* in; int nw, imax; std::vector<float> want; const char* what; };
     const Case cases[] = {
         // Corners see 2 x 2, edges 3 x 2; values <= 0 never count; a zero
         // centre stays 0 under the minimum; cells below 0 are copied.

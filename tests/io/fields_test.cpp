@@ -50,10 +50,7 @@ TEST(NumberField, FloatRoundsOnceFromTheText) {
 }
 
 TEST(NumberField, Integers) {
-    struct Case {
-        std::string_view text;
-        std::optional<std::int32_t> want;
-    };
+    struct Case { std::string_view text; std::optional<std::int32_t> want; };
     const Case cases[] = {
         {"345", 345},
         {"+12", 12},
@@ -130,11 +127,7 @@ TEST(Record, IntegerFieldMustBeInteger) {
 }
 
 TEST(OptionValue, FirstField) {
-    struct Case {
-        std::string_view arg;
-        OptionField want;
-        std::string_view field;
-    };
+    struct Case { std::string_view arg; OptionField want; std::string_view field; };
     const Case cases[] = {
         {"0.05", OptionField::value, "0.05"},
         {" \t0.05 junk", OptionField::value, "0.05"},  // leading blanks and tabs skipped

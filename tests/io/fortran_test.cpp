@@ -12,11 +12,7 @@ using krel::io::format_i;
 using krel::io::FreeLine;
 
 TEST(FormatF, EditBoundaries) {
-    struct Case {
-        double v;
-        int w, d;
-        std::string_view want;
-    };
+    struct Case { double v; int w, d; std::string_view want; };
     const double inf = std::numeric_limits<double>::infinity();
     const Case cases[] = {
         {3.14159, 8, 3, "   3.142"},             // right-aligned
@@ -63,11 +59,7 @@ TEST(FormatF, EditBoundaries) {
 }
 
 TEST(FormatI, Widths) {
-    struct Case {
-        long long v;
-        int w;
-        std::string_view want;
-    };
+    struct Case { long long v; int w; std::string_view want; };
     const Case cases[] = {
         {5, 4, "   5"},        // right-aligned
         {1000, 4, "1000"},      // fills the field
@@ -84,10 +76,7 @@ TEST(FormatI, Widths) {
 }
 
 TEST(FreeLine, ItemSpacing) {
-    struct Case {
-        FreeLine line;
-        std::string_view want;
-    };
+    struct Case { FreeLine line; std::string_view want; };
     const Case cases[] = {
         {FreeLine{}, "\n"},                                            // no items: empty line
         {FreeLine{}.text(""), " \n"},                                  // one empty text: one blank

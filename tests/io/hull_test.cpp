@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "io/fortran.hpp"
 #include "support/lines.hpp"
 
 namespace {
@@ -24,10 +23,7 @@ TEST(Iipoly, SquareEdgesAndCorners) {
     const Poly square{{0, 0}, {10, 0}, {10, 10}, {0, 10}};
     const Poly closed{{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 0}};  // first vertex repeated
     const Poly wide{{0, 0}, {20, 0}, {20, 10}, {0, 10}};             // reference point below
-    struct Case {
-        float x, y;
-        int want_square, want_wide;
-    };
+    struct Case { float x, y; int want_square, want_wide; };
     const Case cases[] = {
         {5, 5, 1, 1},     // inside
         {15, 5, 0, 1},    // right of the square's box
@@ -46,23 +42,10 @@ TEST(Iipoly, SquareEdgesAndCorners) {
     }
 }
 
-TEST(Iipoly, ConcavePolygon) {
-    // A U shape: the notch between x = 4 and 6 above y = 4 is outside.
-    const Poly u{{0, 0}, {10, 0}, {10, 10}, {6, 10}, {6, 4}, {4, 4}, {4, 10}, {0, 10}};
-    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 5, 7), 0);
-    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 2, 7), 1);
-    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 8, 7), 1);
-    EXPECT_EQ(iipoly(u.x.data(), u.y.data(), u.n(), 5, 2), 1);
-}
-
 using Text = krel::test::Lines;
 
 TEST(Irpoly, EndOfList) {
-    struct Case {
-        std::vector<std::string> lines;
-        int want;
-        const char* what;
-    };
+    struct Case { std::vector<std::string> lines; int want; const char* what; };
     const Case cases[] = {
         {{"0 0", "1 0", "1 1"}, 3, "end of file"},
         {{"0 0", "1 0", "", "1 1"}, 2, "empty line"},
@@ -87,23 +70,6 @@ TEST(Irpoly, EndOfList) {
         EXPECT_EQ(irpoly(kHullCapacity, xh.data(), yh.data(), src, echo, tally, 0.0, 0.0), c.want);
         EXPECT_EQ(tally.nwrn, 0);
     }
-}
-
-TEST(Irpoly, CapacityWarningOnce) {
-    std::vector<std::string> lines;
-    for (int k = 0; k < 1200; ++k) lines.push_back(std::to_string(k) + " " + std::to_string(k % 7));
-    Text src(lines);
-    StringOut echo;
-    Tally tally;
-    std::vector<float> xh(kHullCapacity + 1), yh(kHullCapacity + 1);
-    EXPECT_EQ(irpoly(kHullCapacity, xh.data(), yh.data(), src, echo, tally, 0.0, 0.0), 1000);
-    EXPECT_EQ(tally.nwrn, 1);
-    EXPECT_EQ(xh[1000], 999.0F);
-    const std::string stars(47, '*');
-    const std::string box = "\n" + stars + "\n**warning: vertices ignored (maximum=  1000)\n" + stars + "\n\n";
-    std::string want;
-    for (int k = 0; k < 1000; ++k) want += format_f(k, 12, 2) + format_f(k % 7, 12, 2) + "\n";
-    EXPECT_EQ(echo.str(), want + box);
 }
 
 TEST(Irpoly, OriginSubtractedInDouble) {

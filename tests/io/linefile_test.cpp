@@ -19,10 +19,7 @@ std::vector<std::string> all_lines(const std::string& path, std::size_t buffer) 
 }
 
 TEST(LineFile, LineEndsAndBufferBoundaries) {
-    struct Case {
-        std::string text;
-        std::vector<std::string> want;
-    };
+    struct Case { std::string text; std::vector<std::string> want; };
     const std::string long_line(100, 'x');
     const Case cases[] = {
         {"a\nb\n", {"a", "b"}},

@@ -7,11 +7,7 @@
 namespace {
 
 TEST(TileLine, FieldsAndPercentages) {
-    struct Case {
-        int it;
-        long long npt, before;
-        std::string want;
-    };
+    struct Case { int it; long long npt, before; std::string want; };
     const Case cases[] = {
         {1, 3, 3, " >tile   1, nodes     3 (100%)  "},      // every node kept
         {12, 1, 8, " >tile  12, nodes     1 ( 13%)  "},     // 12.5 rounds away from zero
@@ -28,10 +24,7 @@ TEST(TileLine, FieldsAndPercentages) {
 }
 
 TEST(SummaryLine, WidthSwitchAndPercentages) {
-    struct Case {
-        long long total, n;
-        std::string want;
-    };
+    struct Case { long long total, n; std::string want; };
     const Case cases[] = {
         {999998, 2000000, "***KREL reduced to 999998 nodes (50%)\n"},     // 7 columns up to 999998
         {999999, 2000000, "***KREL reduced to   999999 nodes (50%)\n"},   // 9 columns from 999999

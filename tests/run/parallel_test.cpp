@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "run/run.hpp"
@@ -21,9 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using krel::test::read_file;
 
-struct RunOutputs {
-    krel::Exit status;
-    std::string out, err, result, listing;
+struct Threaded {
+    krel::test::Outcome o;
     std::int64_t reruns = 0;
     krel::tin::SeedTriple trfind, ctrfind;  // the seed state the run ended with
 };
@@ -43,69 +43,45 @@ bool draw_now(std::int32_t n, float px, float py) {
     return h % g_every == 0;
 }
 
-// krel in-process with the outputs under dir/<tag>; draw_every > 0 forces
-// draws that often.
-RunOutputs run_in(const fs::path& dir, const std::string& tag, std::vector<std::string> args, std::uint32_t draw_every = 0) {
-    // Same-length names in their own folders: the store-as-loaded line shows
-    // the result name cut to 32 characters.
-    fs::create_directories(dir / tag);
-    const std::string prefix = (dir / tag / "out").string();
-    args.insert(args.begin(), "krel");
-    args.push_back("-p");
-    args.push_back(prefix);
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    std::istringstream in;
-    RunOutputs r;
+// krel in-process in dir with -j threads; every run in one folder, so that
+// the names it prints are the same.
+Threaded run_j(const fs::path& dir, std::vector<std::string> args, const char* threads, std::uint32_t draw_every = 0) {
+    args.insert(args.end(), {"-j", threads});
+    Threaded r;
     krel::RunHooks hooks;
     hooks.reruns = &r.reruns;
     hooks.final_trfind = &r.trfind;
     hooks.final_ctrfind = &r.ctrfind;
     g_every = draw_every;
     krel::tin::force_draw = draw_every > 0 ? draw_now : nullptr;
-    r.status = krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in, hooks);
+    r.o = krel::test::run_in_process(dir, args, hooks);
     krel::tin::force_draw = nullptr;
-    r.out = out.str();
-    r.err = err.str();
-    r.result = read_file(prefix + ".xyz");
-    r.listing = read_file(prefix + ".err");
-    // The prefix appears in the store-as-loaded line only; make runs comparable.
-    const std::string folder = (dir / tag).string();
-    for (std::size_t at; (at = r.out.find(folder)) != std::string::npos;) r.out.replace(at, folder.size(), "FOLDER");
     return r;
 }
 
-void expect_same(const RunOutputs& a, const RunOutputs& b) {
-    EXPECT_EQ(a.status, b.status);
-    EXPECT_EQ(a.out, b.out);
-    EXPECT_EQ(a.err, b.err);
-    EXPECT_TRUE(a.result == b.result) << "result files differ";
-    EXPECT_TRUE(a.listing == b.listing) << "listings differ";
-    EXPECT_EQ(a.trfind.ix, b.trfind.ix);
-    EXPECT_EQ(a.trfind.iy, b.trfind.iy);
-    EXPECT_EQ(a.trfind.iz, b.trfind.iz);
-    EXPECT_EQ(a.ctrfind.ix, b.ctrfind.ix);
-    EXPECT_EQ(a.ctrfind.iy, b.ctrfind.iy);
-    EXPECT_EQ(a.ctrfind.iz, b.ctrfind.iz);
-    EXPECT_EQ(a.ctrfind.draws, b.ctrfind.draws);
+auto seeds(const krel::tin::SeedTriple& s) { return std::tuple(s.ix, s.iy, s.iz, s.draws); }
+
+void expect_same(const Threaded& a, const Threaded& b) {
+    EXPECT_EQ(a.o.status, b.o.status);
+    EXPECT_EQ(a.o.out, b.o.out);
+    EXPECT_EQ(a.o.err, b.o.err);
+    EXPECT_TRUE(a.o.result == b.o.result) << "result files differ";
+    EXPECT_TRUE(a.o.listing == b.o.listing) << "listings differ";
+    EXPECT_EQ(seeds(a.trfind), seeds(b.trfind));
+    EXPECT_EQ(seeds(a.ctrfind), seeds(b.ctrfind));
 }
 
 // The run at -j 1 against the same run at each of `threads`.
 void expect_same_for_threads(const fs::path& dir, const std::vector<std::string>& args,
                              std::initializer_list<const char*> threads, bool expect_progress = false) {
-    std::vector<std::string> a = args;
-    a.insert(a.end(), {"-j", "1"});
-    const RunOutputs serial = run_in(dir, "j1", a);
-    ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+    const Threaded serial = run_j(dir, args, "1");
+    ASSERT_EQ(serial.o.status, 0) << serial.o.err;
     if (expect_progress) {
-        ASSERT_NE(serial.out.find("M \r"), std::string::npos) << "no progress text";
+        ASSERT_NE(serial.o.out.find("M \r"), std::string::npos) << "no progress text";
     }
     for (const char* j : threads) {
-        std::vector<std::string> b = args;
-        b.insert(b.end(), {"-j", j});
         SCOPED_TRACE(std::string("-j ") + j);
-        expect_same(serial, run_in(dir, std::string("j") + j, b));
+        expect_same(serial, run_j(dir, args, j));
     }
 }
 
@@ -121,10 +97,7 @@ std::string synthetic(const fs::path& dir, std::int64_t points, std::uint64_t se
 TEST(ThreadedTiles, SameOutputForEveryThreadCount) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 40000, 3);
-    struct Case {
-        std::vector<std::string> args;
-        const char* what;
-    };
+    struct Case { std::vector<std::string> args; const char* what; };
     const Case cases[] = {
         {{file, "-r", "0.05"}, "many tiles of ~1000 points"},
         {{file, "-r", "0.02", "-t", "0.01"}, "small tiles, tight tolerance"},
@@ -144,16 +117,11 @@ TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
     const std::string file = synthetic(dir.path(), 30000, 5);
     for (std::uint32_t every : {7U, 300U}) {
         SCOPED_TRACE(testing::Message() << "draw every " << every << " locations");
-        const std::vector<std::string> base{file, "-r", "0.04"};
-        std::vector<std::string> a = base, b = base, c = base;
-        a.insert(a.end(), {"-j", "1"});
-        b.insert(b.end(), {"-j", "2"});
-        c.insert(c.end(), {"-j", "4"});
-        const RunOutputs serial = run_in(dir.path(), "s", a, every);
-        ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
-        const RunOutputs two = run_in(dir.path(), "two", b, every);
-        const RunOutputs four = run_in(dir.path(), "four", c, every);
-        expect_same(serial, two);
+        const std::vector<std::string> args{file, "-r", "0.04"};
+        const Threaded serial = run_j(dir.path(), args, "1", every);
+        ASSERT_EQ(serial.o.status, 0) << serial.o.err;
+        const Threaded four = run_j(dir.path(), args, "4", every);
+        expect_same(serial, run_j(dir.path(), args, "2", every));
         expect_same(serial, four);
         EXPECT_EQ(serial.reruns, 0);
         EXPECT_GT(four.reruns, 0) << "no tile was run again";
@@ -188,11 +156,8 @@ TEST(ThreadedTiles, SharedSamplesAtTwoAndFourThreads) {
     krel::test::TempDir dir;
     for (const char* name : {"autzen_trim.xyz", "bayhills_14-2625-6369.xyz", "sample_c.xyz", "4_6_crop.xyz"}) {
         SCOPED_TRACE(name);
-        const std::vector<std::string> base{(data / name).string(), "-r", "0.25"};
-        std::vector<std::string> a = base, b = base;
-        a.insert(a.end(), {"-j", "1"});
-        b.insert(b.end(), {"-j", "4"});
-        expect_same(run_in(dir.path(), "a", a), run_in(dir.path(), "b", b));
+        const std::vector<std::string> args{(data / name).string(), "-r", "0.25"};
+        expect_same(run_j(dir.path(), args, "1"), run_j(dir.path(), args, "4"));
     }
 }
 
@@ -210,10 +175,7 @@ TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
         return text;
     }());
     const std::string cols = (dir.path() / "cols.txt").string();
-    struct Case {
-        std::vector<std::string> args;
-        const char* what;
-    };
+    struct Case { std::vector<std::string> args; const char* what; };
     const Case cases[] = {
         {{file, "-r", "0.1"}, "several groups of tiles"},
         {{file}, "one tile larger than the budget"},
@@ -223,35 +185,23 @@ TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const RunOutputs plain = run_in(dir.path(), "p", c.args);
-        ASSERT_EQ(plain.status, krel::Exit::ok) << plain.err;
+        const Threaded plain = run_j(dir.path(), c.args, "1");
+        ASSERT_EQ(plain.o.status, 0) << plain.o.err;
         std::vector<std::string> m = c.args;
-        m.insert(m.end(), {"-m", "1", "-j", "2"});
-        RunOutputs spilled = run_in(dir.path(), "s", m);
+        m.insert(m.end(), {"-m", "1"});
+        Threaded spilled = run_j(dir.path(), m, "2");
         // The echo and the spill line are the only differences.
         const std::string echo = " >memory for points [MB] =       1\n";
         const std::string said = " >points kept in temporary files for the memory budget\n";
-        ASSERT_NE(spilled.out.find(echo), std::string::npos);
-        ASSERT_NE(spilled.out.find(said), std::string::npos) << spilled.out;
-        spilled.out.erase(spilled.out.find(echo), echo.size());
-        spilled.out.erase(spilled.out.find(said), said.size());
+        ASSERT_NE(spilled.o.out.find(echo), std::string::npos);
+        ASSERT_NE(spilled.o.out.find(said), std::string::npos) << spilled.o.out;
+        spilled.o.out.erase(spilled.o.out.find(echo), echo.size());
+        spilled.o.out.erase(spilled.o.out.find(said), said.size());
         expect_same(plain, spilled);
     }
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_EQ(e.path().filename().string().find("krel-spill"), std::string::npos) << e.path();
 }
-
-TEST(ThreadedSpill, AmpleBudgetKeepsPointsInMemory) {
-    krel::test::TempDir dir;
-    const std::string file = synthetic(dir.path(), 2000, 9);
-    const RunOutputs r = run_in(dir.path(), "r", {file, "-m", "100"});
-    EXPECT_EQ(r.status, krel::Exit::ok);
-    EXPECT_EQ(r.out.find("temporary files"), std::string::npos);
-}
-
-}  // namespace
-
-namespace {
 
 // Files of several megabytes are read in chunks side by side when threads are
 // given; the counters, messages and stored points must be those of reading
@@ -311,10 +261,7 @@ TEST(ThreadedReading, SameAsReadingInOnePiece) {
     const std::string cut_f = (dir.path() / "cut.xyz").string();
     const std::string comma_f = (dir.path() / "comma.xyz").string();
     const std::string hull = (dir.path() / "hull.txt").string();
-    struct Case {
-        std::vector<std::string> args;
-        const char* what;
-    };
+    struct Case { std::vector<std::string> args; const char* what; };
     const Case cases[] = {
         {{messy_f, "-r", "-1"}, "read errors, blank lines, CR LF, extra values"},
         {{cut_f, "-r", "-1"}, "a record cut by the chunks' edge"},

@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "io/fortran.hpp"
-#include "run/run.hpp"
 #include "support/run_krel.hpp"
 #include "support/sanitized.hpp"
 
@@ -16,10 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Limit {
-    std::int32_t max_capacity;
-    std::vector<std::int32_t> asked;
-};
+struct Limit { std::int32_t max_capacity; std::vector<std::int32_t> asked; };
 
 bool limited(krel::io::NodeArrays& nodes, std::int32_t capacity, void* context) {
     auto& limit = *static_cast<Limit*>(context);
@@ -27,55 +22,43 @@ bool limited(krel::io::NodeArrays& nodes, std::int32_t capacity, void* context) 
     return capacity <= limit.max_capacity && nodes.allocate(capacity);
 }
 
-struct Result {
-    krel::Exit status;
-    std::string out, err, xyz;
-    std::vector<std::int32_t> asked;
-};
-
-Result run_limited(const fs::path& dir, const std::string& points, std::int32_t max_capacity) {
-    krel::test::write_file(dir / "p.xyz", points);
-    const std::string file = (dir / "p.xyz").string();
-    const std::string prefix = (dir / "out").string();
-    const char* argv[] = {"krel", file.c_str(), "-r", "-1", "-p", prefix.c_str()};
-    Limit limit{max_capacity, {}};
-    std::ostringstream out, err;
-    std::istringstream in;
-    const krel::Exit status = krel::run(6, argv, out, err, in, {limited, &limit});
-    return {status, out.str(), err.str(), krel::test::read_file(dir / "out.xyz"), limit.asked};
-}
-
-TEST(Thinning, HalfTheMemoryKeepsEverySecondRecord) {
+TEST(Thinning, ShortMemoryKeepsEveryNthRecord) {
+    struct Case {
+        int records;
+        std::int32_t max_capacity;
+        std::vector<std::int32_t> asked;
+        std::string said;  // after the explore pass
+        std::string result;
+    };
+    const Case cases[] = {
+        // The line counter is 2 at the first record: records 1, 3, 5, 7, 9 are
+        // read at even counts. Capacity 4 takes the first four; the fifth
+        // overwrites the last slot.
+        {9, 4, {9, 4}, " *** Trouble allocating data storage***           1\n >reduce data by factor 2\n",
+         "       1.00       0.00    1.000\n       3.00       0.00    3.000\n"
+         "       5.00       0.00    5.000\n       9.00       0.00    9.000\n"},
+        // Capacity 0 stores nothing.
+        {2, 0, {2, 1, 0},
+         " *** Trouble allocating data storage***           1\n *** Trouble allocating data storage***           2\n"
+         " >reduce data by factor 3\n",
+         ""},
+    };
     krel::test::TempDir dir;
-    std::string points;
-    for (int k = 1; k <= 9; ++k) points += std::to_string(k) + " 0 " + std::to_string(k) + "\n";
-    const Result r = run_limited(dir.path(), points, 4);
-    EXPECT_EQ(r.status, krel::Exit::ok);
-    EXPECT_EQ(r.asked, (std::vector<std::int32_t>{9, 4}));
-    const std::string file = (dir.path() / "p.xyz").string();
-    EXPECT_EQ(r.out, "\n Program KREL v3.12\n >raster [m]    = -1.00\n >tolerance [m] =  0.03\n"
-                     " ->exploring " + file + "\n\n >Total nodes:           9\n"
-                     " *** Trouble allocating data storage***           1\n"
-                     " >reduce data by factor 2\n"
-                     " ->loading   " + file + "\n\n"
-                     " >nodes stored on: " + krel::io::format_a((dir.path() / "out.xyz").string(), 32) + "\n");
-    // The line counter is 2 at the first record: records 1, 3, 5, 7, 9 are read
-    // at even counts. Capacity 4 takes the first four; the fifth overwrites
-    // the last slot.
-    EXPECT_EQ(r.xyz,
-              "       1.00       0.00    1.000\n"
-              "       3.00       0.00    3.000\n"
-              "       5.00       0.00    5.000\n"
-              "       9.00       0.00    9.000\n");
-}
-
-TEST(Thinning, CapacityZeroStoresNothing) {
-    krel::test::TempDir dir;
-    const Result r = run_limited(dir.path(), "1 0 1\n2 0 2\n", 0);
-    EXPECT_EQ(r.status, krel::Exit::ok);
-    EXPECT_EQ(r.asked, (std::vector<std::int32_t>{2, 1, 0}));
-    EXPECT_NE(r.out.find(" >reduce data by factor 3\n"), std::string::npos);
-    EXPECT_EQ(r.xyz, "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.records << " records, capacity " << c.max_capacity);
+        std::string points;
+        for (int k = 1; k <= c.records; ++k) points += std::to_string(k) + " 0 " + std::to_string(k) + "\n";
+        krel::test::write_file(dir.path() / "p.xyz", points);
+        Limit limit{c.max_capacity, {}};
+        const auto o = krel::test::run_in_process(dir.path(), {(dir.path() / "p.xyz").string(), "-r", "-1"},
+                                                  {limited, &limit});
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(limit.asked, c.asked);
+        EXPECT_NE(o.out.find(" >Total nodes:" + krel::io::format_i(c.records, 12) + "\n" + c.said + " ->loading   "),
+                  std::string::npos)
+            << o.out;
+        EXPECT_EQ(o.result, c.result);
+    }
 }
 
 TEST(Thinning, UnderAnAddressSpaceLimit) {

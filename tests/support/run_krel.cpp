@@ -11,6 +11,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "run/run.hpp"
+
 extern char** environ;
 
 namespace krel::test {
@@ -84,6 +86,8 @@ Outcome collect(const fs::path& dir, int pid) {
     o.out = read_file(scratch / "stdout");
     o.err = read_file(scratch / "stderr");
     fs::remove_all(scratch);
+    o.result = read_file(dir / "out.xyz");
+    o.listing = read_file(dir / "out.err");
     return o;
 }
 
@@ -114,6 +118,25 @@ Outcome Running::wait() {
 Outcome run_krel(const fs::path& dir, const std::vector<std::string>& args, const std::string* stdin_text,
                  const std::vector<std::string>& wrapper) {
     return collect(dir, spawn(dir, args, stdin_text, wrapper));
+}
+
+Outcome run_in_process(const fs::path& dir, const std::vector<std::string>& args, const RunHooks& hooks) {
+    fs::remove(dir / "out.xyz");
+    fs::remove(dir / "out.err");
+    std::vector<std::string> all{"krel"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.insert(all.end(), {"-p", (dir / "out").string()});
+    std::vector<const char*> argv;
+    for (const std::string& a : all) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    std::istringstream in;
+    Outcome o;
+    o.status = static_cast<int>(krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in, hooks));
+    o.out = out.str();
+    o.err = err.str();
+    o.result = read_file(dir / "out.xyz");
+    o.listing = read_file(dir / "out.err");
+    return o;
 }
 
 }  // namespace krel::test

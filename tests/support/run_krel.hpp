@@ -1,10 +1,12 @@
 #pragma once
-// Runs the built krel binary as a child process in a folder, with a given
-// standard input, and captures what it prints.
+// Runs krel in a folder, as the built binary in a child process or as
+// krel::run in-process, and captures what it prints and writes.
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "run/sequence.hpp"
 
 namespace krel::test {
 
@@ -12,6 +14,8 @@ struct Outcome {
     int status = -1;      // exit status; 128 + signal when killed
     std::string out;      // standard output
     std::string err;      // standard error
+    std::string result;   // the folder's out.xyz and out.err afterwards ("" when absent)
+    std::string listing;
 };
 
 // args do not include the program name. stdin_text nullptr: standard input at
@@ -19,6 +23,12 @@ struct Outcome {
 // e.g. {"prlimit", "--as=100000000", "--"}.
 Outcome run_krel(const std::filesystem::path& dir, const std::vector<std::string>& args,
                  const std::string* stdin_text = nullptr, const std::vector<std::string>& wrapper = {});
+
+// krel::run in-process with "-p dir/out" after args, standard input empty.
+// out.xyz and out.err of an earlier run in dir are removed first, so runs in
+// one folder compare whole outputs.
+Outcome run_in_process(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                       const RunHooks& hooks = {});
 
 // krel started in the background, for tests that signal it while it runs.
 class Running {

@@ -13,7 +13,6 @@ namespace {
 
 using krel::test::check_tin;
 using krel::test::hand_store;
-using krel::test::neighbours;
 using namespace krel::tin;
 
 constexpr float kSwtol = 20.0f * 0x1p-24f;
@@ -38,58 +37,8 @@ struct Triangle {
     std::int32_t n = 3;
 };
 
-TEST(Addnod, LinksTheNodeAndSwaps) {
-    struct Case {
-        float px, py;
-        std::int32_t lnew_growth;
-        std::vector<std::int32_t> want;  // node 4's list; empty: the located triangle
-        const char* what;
-    };
-    const Case cases[] = {
-        {1, 1, 6, {}, "inside a triangle, no swap: the list is i1, i2, i3"},
-        {2, -1, 4, {2, -1}, "outside, facing the arc 1->2: first i1, last -i2"},
-        {-1, -1, 6, {2, 1, -3}, "outside the corner 1, which becomes interior"},
-        {0.001f, 0.001f, 6, {}, "0.001 from node 1 is no duplicate"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Triangle t;
-        KernelState probe = t.kernel;
-        const Triple where = trfind(3, c.px, c.py, 3, t.x.data(), t.y.data(), t.store, probe);
-        const std::int32_t lnew = t.store.lnew;
-        ASSERT_EQ(addnod(4, c.px, c.py, 3, t.n, t.x.data(), t.y.data(), t.store, t.kernel), 0);
-        EXPECT_EQ(t.n, 4);
-        EXPECT_EQ(t.x[4], c.px);
-        EXPECT_EQ(t.y[4], c.py);
-        EXPECT_EQ(t.store.lnew, lnew + c.lnew_growth);
-        const std::vector<std::int32_t> want =
-            c.want.empty() ? std::vector<std::int32_t>{where.i1, where.i2, where.i3} : c.want;
-        EXPECT_EQ(neighbours(t.store, 4), want);
-        EXPECT_TRUE(check_tin(t.store, t.x.data(), t.y.data(), 4, kSwtol));
-    }
-}
-
-TEST(Addnod, SwapsTheArcFacingAnObtuseAngle) {
-    // Node 4 below the arc 1-2 sees it at about 150 degrees, node 3 above at
-    // about 70: the arc is replaced by 3-4.
-    std::vector<float> x{0, 0, 4, 2, 0};
-    std::vector<float> y{0, 0, 0, 3, 0};
-    Store store = hand_store({{2, -3}, {3, -1}, {1, -2}});
-    KernelState kernel = kernel_after_ctrmesh();
-    std::int32_t n = 3;
-    ASSERT_EQ(addnod(4, 2.0f, -0.5f, 1, n, x.data(), y.data(), store, kernel), 0);
-    EXPECT_EQ(neighbours(store, 4), (std::vector<std::int32_t>{2, 3, -1}));
-    EXPECT_EQ(neighbours(store, 3), (std::vector<std::int32_t>{1, 4, -2}));
-    EXPECT_TRUE(check_tin(store, x.data(), y.data(), 4, kSwtol));
-}
-
 TEST(Addnod, RefusesAndChangesNothing) {
-    struct Case {
-        std::int32_t k;
-        float px, py;
-        std::int32_t ist, n, want;
-        const char* what;
-    };
+    struct Case { std::int32_t k; float px, py; std::int32_t ist, n, want; const char* what; };
     const Case cases[] = {
         {4, 0, 0, 3, 3, 1, "exactly node 1"},
         {4, 4, 0, 1, 3, 2, "exactly node 2"},
@@ -126,11 +75,7 @@ struct Frame {
 };
 
 TEST(Caddnod, DuplicateToleranceAroundAVertex) {
-    struct Case {
-        float dx, dy;
-        std::int32_t want;
-        const char* what;
-    };
+    struct Case { float dx, dy; std::int32_t want; const char* what; };
     const Case cases[] = {
         {0.004f, 0.004f, 5, "within 0.005 in x and y: V"},
         {-0.004f, -0.0049f, 5, "within, on the other side"},
@@ -162,12 +107,7 @@ TEST(Caddnod, ReportsTheFirstCloseVertex) {
     // is within the tolerance of both, which share the triangle it is in.
     // The walk's start decides the order of the vertices, and the first of
     // V, W in that order is reported.
-    struct Case {
-        float py;
-        std::int32_t ist;
-        Triple located;
-        std::int32_t want;
-    };
+    struct Case { float py; std::int32_t ist; Triple located; std::int32_t want; };
     const Case cases[] = {
         {0.001f, 5, {6, 3, 5}, 6},   // above the arc V-W, from V
         {0.001f, 6, {3, 5, 6}, 5},   // above, from W
@@ -192,10 +132,7 @@ TEST(Caddnod, ReportsTheFirstCloseVertex) {
 }
 
 TEST(Caddnod, RefusesInvalidInput) {
-    struct Case {
-        std::int32_t kk, ist, n;
-        const char* what;
-    };
+    struct Case { std::int32_t kk, ist, n; const char* what; };
     const Case cases[] = {{0, 1, 5, "kk < 1"}, {6, 0, 5, "ist < 1"}, {6, 1, 2, "n < 3"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,8 +1,6 @@
 #include "tin/ctrmesh.hpp"
 
-#include <algorithm>
 #include <cstdint>
-#include <random>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -17,7 +15,6 @@ namespace {
 using krel::io::StringOut;
 using krel::test::check_near_sets;
 using krel::test::check_tin;
-using krel::test::near_set;
 using krel::test::neighbours;
 using krel::test::PointSet;
 using namespace krel::tin;
@@ -44,28 +41,6 @@ struct Mesh {
         return ctrmesh(n, p.x.data(), p.y.data(), nt, store, near.data(), next.data(), ds.data(), kernel, console);
     }
 };
-
-TEST(Ctrmesh, FrameCornersGiveTwoTriangles) {
-    const PointSet frames[] = {
-        krel::test::framed(krel::test::uniform_points(1, 10, 50.0f)),
-        krel::test::framed(krel::test::uniform_points(2, 10, 3.0f)),
-        krel::test::framed(krel::test::large_points(3, 10)),
-    };
-    for (const PointSet& f : frames) {
-        SCOPED_TRACE(f.name + " " + std::to_string(f.x[1]) + " " + std::to_string(f.y[1]));
-        Mesh m(f);
-        EXPECT_EQ(m.run(4, 4), 0);
-        // Triangles (1, 2, 3) and (1, 3, 4): node 4 came in outside the arc
-        // 3->1 and the cocircular corners kept the diagonal 1-3.
-        EXPECT_EQ(neighbours(m.store, 1), (std::vector<std::int32_t>{2, 3, -4}));
-        EXPECT_EQ(neighbours(m.store, 2), (std::vector<std::int32_t>{3, -1}));
-        EXPECT_EQ(neighbours(m.store, 3), (std::vector<std::int32_t>{4, 1, -2}));
-        EXPECT_EQ(neighbours(m.store, 4), (std::vector<std::int32_t>{1, -3}));
-        EXPECT_EQ(m.store.lnew, 11);
-        EXPECT_EQ(m.kernel.swtol, kSwtol);
-        EXPECT_EQ(m.console.str(), "");
-    }
-}
 
 TEST(Ctrmesh, SmallAndDegenerateStarts) {
     struct Case {
@@ -96,44 +71,6 @@ TEST(Ctrmesh, SmallAndDegenerateStarts) {
         }
         // The sets are not touched before four nodes.
         for (std::size_t k = 0; k < m.near.size(); ++k) EXPECT_EQ(m.near[k], -7);
-    }
-}
-
-TEST(Ctrmesh, NearestNodeSetsOfTheFrame) {
-    for (const unsigned seed : {1u, 2u, 3u}) {
-        SCOPED_TRACE(seed);
-        // Points on a coarse grid of half-metres: many exact ties.
-        PointSet pts;
-        std::mt19937 gen(seed);
-        std::uniform_int_distribution<int> cell(0, 40);
-        for (int i = 0; i < 100; ++i) pts.add(0.5f * static_cast<float>(cell(gen)), 0.25f * static_cast<float>(cell(gen)));
-        Mesh m(krel::test::framed(pts));
-        ASSERT_EQ(m.run(4, 104), 0);
-
-        std::vector<char> is_node(105, 0);
-        for (int k = 1; k <= 4; ++k) is_node[k] = 1;
-        EXPECT_TRUE(check_near_sets(m.p.x.data(), m.p.y.data(), is_node, m.near.data(), m.next.data(), m.ds.data(),
-                                    104, {}, /*ties_to_lowest=*/true, kSwtol));
-        // Sets of 1 to 3 were built downwards, so they ascend; node 4 took
-        // its members from the sets of its neighbours 1, then 3, each pushed
-        // at the front: its set is that discovery order reversed.
-        for (std::int32_t j = 1; j <= 3; ++j) {
-            const auto s = near_set(m.near.data(), m.next.data(), j);
-            EXPECT_TRUE(std::is_sorted(s.begin(), s.end())) << "set of " << j;
-        }
-        const auto d = [&](std::int32_t i, std::int32_t j) { return squared_distance(m.p.x.data(), m.p.y.data(), i, j); };
-        std::vector<std::int32_t> discovered;
-        for (const std::int32_t from : {1, 3}) {
-            for (std::int32_t i = 5; i <= 104; ++i) {
-                const std::int32_t first = (d(i, 1) <= d(i, 2) && d(i, 1) <= d(i, 3))   ? 1
-                                           : (d(i, 2) <= d(i, 1) && d(i, 2) <= d(i, 3)) ? 2
-                                                                                        : 3;
-                if (first == from && d(i, 4) < d(i, first)) discovered.push_back(i);
-            }
-        }
-        const std::vector<std::int32_t> want(discovered.rbegin(), discovered.rend());
-        EXPECT_EQ(near_set(m.near.data(), m.next.data(), 4), want);
-        EXPECT_FALSE(want.empty());
     }
 }
 

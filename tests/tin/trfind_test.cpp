@@ -5,12 +5,10 @@
 #include <limits>
 #include <vector>
 
-#include "support/check_tin.hpp"
 #include "support/hand_store.hpp"
 
 namespace {
 
-using krel::test::check_location;
 using krel::test::hand_store;
 using namespace krel::tin;
 
@@ -37,52 +35,8 @@ struct SparseSquare {
     Store store = hand_store({{2, 9, -4}, {3, 9, -1}, {4, 9, -2}, {1, 9, -3}, {}, {}, {}, {}, {1, 2, 3, 4}});
 };
 
-TEST(Trfind, AnswersOfTheSquare) {
-    struct Case {
-        float px, py;
-        std::int32_t nst;
-        Triple want;  // i1 = -1: only checked against brute force
-        const char* what;
-    };
-    const Case cases[] = {
-        {2, 2, 1, {-1, 0, 0}, "P equal to the centre node"},
-        {0, 0, 5, {-1, 0, 0}, "P equal to a corner node"},
-        {1, 1, 3, {-1, 0, 0}, "P on the interior arc 1-5"},
-        {2, 0.5f, 4, {1, 2, 5}, "inside (1, 2, 5), walked to from the hull node 4"},
-        {2, 0.5f, 5, {1, 2, 5}, "inside (1, 2, 5), from the interior node 5"},
-        {2, 0.5f, 2, {5, 1, 2}, "inside (1, 2, 5), from its vertex 2: apex last"},
-        {2, 0.5f, 0, {2, 5, 1}, "inside (1, 2, 5), from the drawn node jrand(5) = 1"},
-        {2, -1, 5, {2, 1, 0}, "outside, facing the single arc 1->2"},
-        {5, -1, 4, {3, 1, 0}, "outside the corner 2, facing arcs 1->2 and 2->3"},
-        {6, 0, 1, {-1, 0, 0}, "outside, collinear with the arc 1->2"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Square sq;
-        KernelState kernel;
-        const Triple t = trfind(c.nst, c.px, c.py, 5, sq.x.data(), sq.y.data(), sq.store, kernel);
-        EXPECT_TRUE(check_location(sq.store, sq.x.data(), sq.y.data(), sq.nodes.data(), 5, c.px, c.py, t.i1, t.i2,
-                                   t.i3));
-        if (c.want.i1 >= 0) {
-            EXPECT_EQ(t.i1, c.want.i1);
-            EXPECT_EQ(t.i2, c.want.i2);
-            EXPECT_EQ(t.i3, c.want.i3);
-        }
-        // A point equal to a node lies in a triangle of that node.
-        for (const std::int32_t k : {1, 5}) {
-            if (c.px == sq.x[k] && c.py == sq.y[k]) {
-                EXPECT_TRUE(t.i1 == k || t.i2 == k || t.i3 == k);
-            }
-        }
-        EXPECT_EQ(kernel.trfind_seeds.draws, c.nst == 0 ? 1 : 0);  // no restart
-    }
-}
-
 TEST(Trfind, RandomStartOnlyOutsideTheNodeRange) {
-    struct Case {
-        std::int32_t nst;
-        std::int64_t draws;
-    };
+    struct Case { std::int32_t nst; std::int64_t draws; };
     const Case cases[] = {{0, 1}, {-3, 1}, {6, 1}, {1, 0}, {5, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nst);
@@ -96,11 +50,7 @@ TEST(Trfind, RandomStartOnlyOutsideTheNodeRange) {
 }
 
 TEST(Ctrfind, StartsAtAnyNodeIndexAndDrawsFromInx) {
-    struct Case {
-        std::int32_t nst;
-        Triple want;
-        std::int64_t draws;
-    };
+    struct Case { std::int32_t nst; Triple want; std::int64_t draws; };
     const Case cases[] = {
         {9, {1, 2, 9}, 0},   // above n, yet a node: the walk starts there
         {2, {9, 1, 2}, 0},   // a hull node
