@@ -1,0 +1,278 @@
+#include "io/laz.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "io/io_error.hpp"
+#include "io/las.hpp"
+
+namespace krel::io::laz {
+
+namespace {
+
+std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint64_t le64(const unsigned char* p) {
+    return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+std::string num(std::uint64_t v) { return std::to_string(v); }
+
+constexpr std::uint16_t kCompressionRecord = 22204;
+constexpr std::uint32_t kVariableChunks = 0xFFFFFFFFU;
+constexpr std::size_t kVlrHeader = 54;
+constexpr std::size_t kRecordFixed = 34;  // compression record before its item list
+
+// The compression record: found by walking the VLRs as far as they go
+// before the point data (the LAS reader says separately when they do not).
+std::vector<unsigned char> find_record(const ReadAt& read, const LasHeader& h, std::uint64_t file_size,
+                                       const std::string& file) {
+    const std::uint64_t limit = std::min<std::uint64_t>(h.point_offset, file_size);
+    std::uint64_t pos = h.header_size;
+    for (std::uint32_t i = 0; i < h.vlr_count && pos + kVlrHeader <= limit; ++i) {
+        std::array<unsigned char, kVlrHeader> vh{};
+        if (read(vh.data(), vh.size(), pos) != vh.size()) break;
+        const std::uint16_t id = le16(vh.data() + 18);
+        const std::uint64_t length = le16(vh.data() + 20);
+        const bool ours = std::memcmp(vh.data() + 2, "laszip encoded", 14) == 0 && vh[16] == 0;
+        if (ours && id == kCompressionRecord) {
+            if (pos + kVlrHeader + length > limit)
+                throw file_error(file, "LAZ compression record runs into the point data");
+            std::vector<unsigned char> rec(static_cast<std::size_t>(length));
+            if (read(rec.data(), rec.size(), pos + kVlrHeader) != rec.size())
+                throw file_error(file, "LAZ compression record cannot be read");
+            return rec;
+        }
+        pos += kVlrHeader + length;
+    }
+    throw file_error(file, "LAZ points without their compression record (variable-length record 22204)");
+}
+
+}  // namespace
+
+Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_size, const std::string& file) {
+    const std::vector<unsigned char> rec = find_record(read, h, file_size, file);
+    auto lie = [&](const std::string& what) { return file_error(file, "LAZ compression record: " + what); };
+    if (rec.size() < kRecordFixed) throw lie("only " + num(rec.size()) + " bytes");
+    Layout lay;
+    lay.compressor = le16(rec.data());
+    const std::uint16_t coder = le16(rec.data() + 2);
+    lay.chunk_size = le32(rec.data() + 12);
+    const std::uint16_t item_count = le16(rec.data() + 32);
+    if (rec.size() < kRecordFixed + 6 * std::size_t{item_count})
+        throw lie(num(item_count) + " items do not fit its " + num(rec.size()) + " bytes");
+    for (std::uint16_t i = 0; i < item_count; ++i) {
+        const unsigned char* p = rec.data() + kRecordFixed + 6 * i;
+        lay.items.push_back({le16(p), le16(p + 2), le16(p + 4)});
+    }
+    if (coder != 0) throw file_error(file, "LAZ coder " + num(coder) + " is not supported");
+    if (lay.compressor < 1 || lay.compressor > 3)
+        throw file_error(file, "LAZ compressor " + num(lay.compressor) + " is not supported");
+    if (auto bad = check_items(lay.items, h.record_length)) {
+        if (lay.compressor == 1)
+            throw file_error(file, "the LAZ point-wise compressor (without chunks) with " + *bad);
+        throw file_error(file, *bad);
+    }
+    const bool layered = lay.items[0].type == static_cast<std::uint16_t>(ItemType::point14);
+    if (layered != (lay.compressor == 3))
+        throw lie("compressor " + num(lay.compressor) + " does not fit item " + item_name(lay.items[0].type));
+    if (lay.compressor != 1 && lay.chunk_size == 0) throw lie("chunk size 0");
+
+    const std::uint64_t data = h.point_offset;
+    if (lay.compressor == 1) {
+        // One chunk of every point, from the offset to the end of the file.
+        if (file_size > data && h.promised > 0) {
+            lay.chunks.push_back({data, file_size - data, h.promised, 0});
+            lay.points = h.promised;
+        }
+        return lay;
+    }
+    if (h.promised == 0) return lay;
+    // The table's offset leads the point data; a writer that could not go
+    // back to fill it in leaves -1 there and puts it in the last 8 bytes.
+    std::array<unsigned char, 8> b8{};
+    if (data + 8 > file_size || read(b8.data(), 8, data) != 8) throw file_error(file, "LAZ chunk table missing: the file ends at its offset");
+    std::uint64_t table = le64(b8.data());
+    if (table <= data || table > file_size) {
+        if (file_size >= 8 && read(b8.data(), 8, file_size - 8) == 8) table = le64(b8.data());
+        if (table <= data + 8 || table > file_size - 8 || file_size < 16)
+            throw file_error(file, "LAZ chunk table missing (its offset " + num(le64(b8.data())) +
+                                       " is not in the file of " + num(file_size) + " bytes)");
+    }
+    if (table + 8 > file_size) throw file_error(file, "LAZ chunk table cut off at byte " + num(table));
+    std::array<unsigned char, 8> th{};
+    if (read(th.data(), 8, table) != 8) throw file_error(file, "LAZ chunk table cannot be read");
+    const std::uint32_t count = le32(th.data() + 4);
+    const std::uint64_t first_chunk = data + 8;
+    const std::uint64_t span = table > first_chunk ? table - first_chunk : 0;
+    // Every chunk holds at least its first record whole, so the data bounds
+    // the count before anything is allocated for it.
+    if (count == 0 || count > span / h.record_length)
+        throw file_error(file, "LAZ chunk table counts " + num(count) + " chunks in " + num(span) +
+                                   " bytes of point data");
+    // Each entry codes in a few bytes; the rest of the file bounds it anyway.
+    std::vector<unsigned char> coded(
+        static_cast<std::size_t>(std::min<std::uint64_t>(file_size - table - 8, 64 + std::uint64_t{count} * 24)));
+    coded.resize(read(coded.data(), coded.size(), table + 8));
+    Decoder dec;
+    dec.start(coded.data(), coded.data() + coded.size());
+    IntDecoder ic(32, 2);
+    const bool variable = lay.chunk_size == kVariableChunks;
+    std::uint32_t last_points = 0, last_bytes = 0;
+    std::uint64_t at = first_chunk, first = 0;
+    lay.chunks.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint64_t points = lay.chunk_size;
+        if (variable) {
+            last_points = static_cast<std::uint32_t>(ic.decode(dec, static_cast<std::int32_t>(last_points), 0));
+            points = last_points;
+        }
+        last_bytes = static_cast<std::uint32_t>(ic.decode(dec, static_cast<std::int32_t>(last_bytes), 1));
+        if (dec.overrun() > 4 || last_bytes > table - at)
+            throw file_error(file, "LAZ chunk table is wrong: chunk " + num(i + 1) + " of " + num(count) +
+                                       " does not end before the table at byte " + num(table));
+        if (first < h.promised) {
+            const std::uint64_t in_chunk = std::min(points, h.promised - first);
+            lay.chunks.push_back({at, last_bytes, in_chunk, first});
+            first += in_chunk;
+        }
+        at += last_bytes;
+    }
+    lay.points = first;
+    return lay;
+}
+
+struct ChunkStream::Slot {
+    explicit Slot(const std::vector<Item>& items) : dec(items) {}
+    ChunkDecoder dec;
+    std::vector<unsigned char> coded;  // the chunk's bytes
+    std::vector<unsigned char> out;    // its records
+    std::size_t chunk = 0;
+    std::uint64_t points = 0;          // records of the chunk to decode
+    std::size_t out_records = 0;       // decoded into out
+    bool streaming = false;            // too large to hold whole: decoded block by block
+    bool started = false;
+    std::string error;                 // where the chunk turned out damaged
+    std::exception_ptr failed;         // a read that failed on a worker thread
+};
+
+namespace {
+// A chunk is decoded whole (and on a thread of its own) when its records fit
+// in this; a larger one, which only an odd writer makes, streams in blocks.
+constexpr std::uint64_t kWholeChunkBytes = std::uint64_t{16} << 20;
+}  // namespace
+
+ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, std::uint64_t records, int threads,
+                         std::size_t block_bytes)
+    : layout_(layout), read_(std::move(read)), file_(std::move(file)), records_(records),
+      threads_(std::max(1, threads)) {
+    rl_ = 0;
+    for (const Item& it : layout_.items) rl_ += it.size;
+    block_records_ = std::max<std::size_t>(1, block_bytes / rl_);
+    const int slots = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads_),
+                                                              std::max<std::size_t>(1, layout_.chunks.size())));
+    for (int i = 0; i < slots; ++i) slots_.push_back(std::make_unique<Slot>(layout_.items));
+}
+
+ChunkStream::~ChunkStream() = default;
+
+void ChunkStream::decode_whole(Slot& s) try {
+    const Chunk& c = layout_.chunks[s.chunk];
+    s.coded.resize(static_cast<std::size_t>(c.bytes));
+    const std::size_t got = read_(s.coded.data(), s.coded.size(), c.offset);
+    s.coded.resize(got);
+    s.out.resize(static_cast<std::size_t>(s.points) * rl_);
+    if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points)) {
+        s.error = "its first point";
+        return;
+    }
+    s.out_records = s.dec.decode(s.out.data(), static_cast<std::size_t>(s.points));
+    if (s.dec.damaged() || s.out_records < s.points)
+        s.error = "point " + num(c.first + s.dec.done());
+} catch (...) {
+    s.failed = std::current_exception();  // raised in order, when the chunk's turn comes
+}
+
+// Claims the next chunks: as many as there are slots, each decoded whole on a
+// thread of its own; or one too large to hold, streamed in the first slot.
+void ChunkStream::fill_batch() {
+    batch_ = batch_at_ = 0;
+    while (batch_ < slots_.size() && next_chunk_ < layout_.chunks.size()) {
+        const Chunk& c = layout_.chunks[next_chunk_];
+        if (c.first >= records_) break;
+        const std::uint64_t points = std::min(c.points, records_ - c.first);
+        const bool large = points * rl_ > kWholeChunkBytes;
+        if (large && batch_ > 0) break;
+        Slot& s = *slots_[batch_++];
+        s.chunk = next_chunk_++;
+        s.points = points;
+        s.out_records = 0;
+        s.error.clear();
+        s.failed = nullptr;
+        s.streaming = large;
+        s.started = false;
+        if (large) break;
+    }
+    if (batch_ == 0 || slots_[0]->streaming) return;
+    if (batch_ == 1) {
+        decode_whole(*slots_[0]);
+        return;
+    }
+    std::vector<std::thread> workers;
+    workers.reserve(batch_ - 1);
+    for (std::size_t i = 1; i < batch_; ++i) workers.emplace_back([this, i] { decode_whole(*slots_[i]); });
+    decode_whole(*slots_[0]);
+    for (std::thread& t : workers) t.join();
+}
+
+bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
+    for (;;) {
+        if (handed_ >= records_) return false;
+        if (batch_at_ >= batch_) {
+            fill_batch();
+            if (batch_ == 0) return false;
+        }
+        Slot& s = *slots_[batch_at_];
+        const Chunk& c = layout_.chunks[s.chunk];
+        auto damaged = [&](const std::string& where) {
+            return file_error(file_, "LAZ chunk " + num(s.chunk + 1) + " of " + num(layout_.chunks.size()) +
+                                         " is damaged or cut off at " + where);
+        };
+        if (!s.streaming) {
+            ++batch_at_;
+            if (s.failed) std::rethrow_exception(s.failed);
+            if (!s.error.empty()) throw damaged(s.error);
+            handed_ += s.out_records;
+            data = s.out.data();
+            bytes = s.out_records * rl_;
+            return true;
+        }
+        if (!s.started) {
+            s.coded.resize(static_cast<std::size_t>(c.bytes));
+            s.coded.resize(read_(s.coded.data(), s.coded.size(), c.offset));
+            s.out.resize(block_records_ * rl_);
+            s.started = true;
+            if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points))
+                throw damaged("its first point");
+        }
+        const std::uint64_t left = s.points - s.dec.done();
+        if (left == 0) {
+            ++batch_at_;
+            continue;
+        }
+        const std::size_t made = s.dec.decode(s.out.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, block_records_)));
+        if (s.dec.damaged() || made == 0) throw damaged("point " + num(c.first + s.dec.done()));
+        handed_ += made;
+        data = s.out.data();
+        bytes = made * rl_;
+        return true;
+    }
+}
+
+}  // namespace krel::io::laz
