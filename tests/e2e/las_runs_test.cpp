@@ -173,7 +173,7 @@ TEST(LasRuns, RefusedFilesEndTheRunBeforeTheResult) {
     short_record.format = 1;
     short_record.record_length = 20;
     const Case cases[] = {
-        {"LAZ", laz, "compressed LAZ is not supported; decompress it first"},
+        {"LAZ", laz, "LAZ points without their compression record (variable-length record 22204)"},
         {"version 2", v2, "LAS header: version major is 2, must be 1"},
         {"record length", short_record, "LAS header: point record length is 20, format 1 needs at least 28"},
     };

@@ -67,4 +67,19 @@ TEST(LazSamples, EqualTheirTwinsRecordForRecord) {
     }
 }
 
+// Chunks decoded side by side hand out the records of the serial decode, in
+// order; a small block makes the serial path hand out pieces of chunks.
+TEST(LazSamples, ThreadsGiveTheSerialRecords) {
+    if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
+    for (const char* name : {"autzen_trim.laz", "1.2-with-color.copc.laz", "append-bug.laz"}) {
+        SCOPED_TRACE(name);
+        const std::string path = (kLaz / name).string();
+        const auto serial = all_records(path, 1);
+        for (int threads : {2, 3, 8}) {
+            SCOPED_TRACE(threads);
+            EXPECT_TRUE(all_records(path, threads) == serial);
+        }
+    }
+}
+
 }  // namespace
