@@ -76,7 +76,7 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
         throw file_error(file, "LAZ compressor " + num(lay.compressor) + " is not supported");
     if (auto bad = check_items(lay.items, h.record_length)) {
         if (lay.compressor == 1)
-            throw file_error(file, "the LAZ point-wise compressor (without chunks) with " + *bad);
+            throw file_error(file, "LAZ point-wise compressor (no chunks): " + bad->substr(4));
         throw file_error(file, *bad);
     }
     const bool layered = lay.items[0].type == static_cast<std::uint16_t>(ItemType::point14);
@@ -98,12 +98,13 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
     // back to fill it in leaves -1 there and puts it in the last 8 bytes.
     std::array<unsigned char, 8> b8{};
     if (data + 8 > file_size || read(b8.data(), 8, data) != 8) throw file_error(file, "LAZ chunk table missing: the file ends at its offset");
-    std::uint64_t table = le64(b8.data());
+    const std::uint64_t lead = le64(b8.data());
+    std::uint64_t table = lead;
     if (table <= data || table > file_size) {
-        if (file_size >= 8 && read(b8.data(), 8, file_size - 8) == 8) table = le64(b8.data());
+        if (file_size >= 16 && read(b8.data(), 8, file_size - 8) == 8) table = le64(b8.data());
         if (table <= data + 8 || table > file_size - 8 || file_size < 16)
-            throw file_error(file, "LAZ chunk table missing (its offset " + num(le64(b8.data())) +
-                                       " is not in the file of " + num(file_size) + " bytes)");
+            throw file_error(file, "LAZ chunk table missing: its offset " + num(lead) + " is not in the file of " +
+                                       num(file_size) + " bytes");
     }
     if (table + 8 > file_size) throw file_error(file, "LAZ chunk table cut off at byte " + num(table));
     std::array<unsigned char, 8> th{};

@@ -526,7 +526,7 @@ std::string item_name(std::uint16_t type) {
     case ItemType::wavepacket14: return "WAVEPACKET14";
     case ItemType::byte14: return "BYTE14";
     }
-    return "item type " + std::to_string(type);
+    return "type " + std::to_string(type);
 }
 
 std::optional<std::string> check_items(const std::vector<Item>& items, std::size_t record_length) {

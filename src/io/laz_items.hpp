@@ -32,7 +32,7 @@ struct Item {
     std::uint16_t version = 0;  // coder version
 };
 
-// Name of an item type for messages ("POINT10", "item type 3").
+// Name of an item type for messages ("POINT10", "type 3").
 [[nodiscard]] std::string item_name(std::uint16_t type);
 
 // What is wrong with an item list for a record of `record_length` bytes, or

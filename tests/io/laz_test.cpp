@@ -111,4 +111,85 @@ TEST(LazWriter, FilesReadBackRecordForRecord) {
     }
 }
 
+// Damaged and lying files end with an IoError naming the file and, for a
+// chunk, the chunk and the point; none crashes, hangs or allocates wildly.
+TEST(LazDamage, EndsWithItsDiagnostic) {
+    const auto recs = lazw::point10_records(1000, 3);
+    std::vector<std::string> chunks;
+    std::vector<lazw::TableEntry> table;
+    for (std::size_t i = 0; i < recs.size(); i += 300) {
+        const std::vector<std::array<unsigned char, 20>> part(
+            recs.begin() + static_cast<std::ptrdiff_t>(i), recs.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(1000, i + 300)));
+        chunks.push_back(lazw::point10_chunk(part));
+        table.push_back({static_cast<std::uint32_t>(part.size()), static_cast<std::uint32_t>(chunks.back().size())});
+    }
+    using Items = std::vector<std::array<std::uint16_t, 3>>;
+    // A whole file from its parts; the table offset is filled in unless given.
+    auto build = [&](const std::string& record, const std::vector<lazw::TableEntry>& entries,
+                     std::int64_t table_offset = -2, krel::test::LasShape shape = {}) {
+        std::string s = lazw::laz_head(shape, recs.size(), record);
+        const std::size_t at = s.size();
+        s.append(8, '\0');
+        for (const std::string& c : chunks) s += c;
+        const std::uint64_t off = table_offset == -2 ? s.size() : static_cast<std::uint64_t>(table_offset);
+        std::memcpy(s.data() + at, &off, 8);
+        return s + lazw::chunk_table(entries, false);
+    };
+    const std::string good_record = lazw::laz_record(2, 300, {{6, 20, 2}});
+    const std::string good = build(good_record, table);
+    auto with_bytes = [&](std::size_t k, std::uint32_t bytes) {
+        auto t = table;
+        t[k].bytes = bytes;
+        return t;
+    };
+    std::string flipped = good;  // noise in the middle of chunk 2
+    const std::size_t chunk2 = good.size() - lazw::chunk_table(table, false).size() - chunks[3].size() - chunks[2].size() - chunks[1].size();
+    for (std::size_t i = 30; i < 60; ++i) flipped[chunk2 + i] = static_cast<char>(flipped[chunk2 + i] ^ 0x5A);
+    krel::test::LasShape long_record;
+    long_record.record_length = 28;
+    struct Case { std::string what, bytes, diagnostic; };
+    const Case cases[] = {
+        {"cut inside the last chunk", good.substr(0, good.size() - lazw::chunk_table(table, false).size() - 40),
+         "LAZ chunk table missing"},
+        {"table offset past the end", build(good_record, table, 1 << 30), "LAZ chunk table missing"},
+        {"chunk 2 claims too many bytes", build(good_record, with_bytes(1, 1 << 20)),
+         "LAZ chunk table is wrong: chunk 2 of 4 does not end before the table"},
+        {"chunk 2 claims too few bytes", build(good_record, with_bytes(1, table[1].bytes - 25)),
+         "LAZ chunk 2 of 4 is damaged or cut off at point"},
+        {"chunk 1 shorter than a record", build(good_record, with_bytes(0, 10)), "LAZ chunk 1 of 4 is damaged or cut off at"},
+        {"table counts too many chunks", build(good_record, std::vector<lazw::TableEntry>(5000, {300, 1})),
+         "LAZ chunk table counts 5000 chunks in"},
+        {"no compression record", [&] { auto s = good; s[good_record.size() > 0 ? 227 + 18 : 0] = 1; return s; }(),
+         "LAZ points without their compression record"},
+        {"item list longer than the record", build(lazw::laz_record(2, 300, {{6, 20, 2}}).substr(0, 34) + std::string(4, '\0') + "\x06", table),
+         ""},  // whatever it says, it is refused
+        {"unknown item", build(lazw::laz_record(2, 300, Items{{99, 20, 2}}), table), "LAZ item type 99 version 2 is not supported"},
+        {"item version 1", build(lazw::laz_record(2, 300, {{6, 20, 1}}), table), "LAZ item POINT10 version 1 is not supported"},
+        {"layered item in a plain list", build(lazw::laz_record(2, 300, {{6, 20, 2}, {11, 6, 3}}), table), "cannot be mixed"},
+        {"items shorter than the record", build(good_record, table, -2, long_record),
+         "LAZ items make records of 20 bytes, the header says 28"},
+        {"point-wise compressor, version 1", build(lazw::laz_record(1, 0, {{6, 20, 1}}), table),
+         "LAZ point-wise compressor (no chunks): item POINT10 version 1 is not supported"},
+        {"coder 1", [&] { auto r = good_record; r[2] = 1; return build(r, table); }(), "LAZ coder 1 is not supported"},
+        {"chunk size 0", build(lazw::laz_record(2, 0, {{6, 20, 2}}), table), "chunk size 0"},
+        {"noise inside chunk 2", flipped, ""},  // wrong points or a diagnostic, nothing worse
+    };
+    krel::test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write_temp(dir, c.bytes);
+        for (int threads : {1, 2}) {
+            std::string said;
+            try {
+                (void)all_records(path, threads);
+            } catch (const krel::io::IoError& e) {
+                said = e.what();
+            }
+            if (c.diagnostic.empty() && c.what.starts_with("noise")) continue;
+            EXPECT_TRUE(said.starts_with("'" + path + "': ")) << said;
+            EXPECT_NE(said.find(c.diagnostic), std::string::npos) << said;
+        }
+    }
+}
+
 }  // namespace
