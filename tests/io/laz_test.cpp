@@ -109,6 +109,19 @@ TEST(LazWriter, FilesReadBackRecordForRecord) {
             EXPECT_EQ(std::memcmp(got.data(), recs.data(), got.size()), 0);
         }
     }
+    const auto recs = lazw::point10_records(300, 9);
+    struct Other { const char* what; std::string bytes; };
+    const Other others[] = {
+        {"variable chunks", lazw::point10_variable_file(recs, {1, 100, 7, 192})},
+        {"point-wise, no chunks", lazw::point10_pointwise_file(recs)},
+    };
+    for (const Other& o : others) {
+        SCOPED_TRACE(o.what);
+        const std::string path = write_temp(dir, o.bytes);
+        const auto got = all_records(path, 2, 1000);
+        ASSERT_EQ(got.size(), recs.size() * 20);
+        EXPECT_EQ(std::memcmp(got.data(), recs.data(), got.size()), 0);
+    }
 }
 
 // Damaged and lying files end with an IoError naming the file and, for a

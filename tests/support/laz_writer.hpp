@@ -342,6 +342,33 @@ inline std::string point10_file(const std::vector<std::array<unsigned char, 20>>
     return s + chunk_table(entries, false);
 }
 
+// The same records in chunks of the given sizes, the sizes in the table
+// (variable chunk size).
+inline std::string point10_variable_file(const std::vector<std::array<unsigned char, 20>>& recs,
+                                         const std::vector<std::size_t>& sizes) {
+    std::string s = laz_head({}, recs.size(), laz_record(2, 0xFFFFFFFFU, {{6, 20, 2}}));
+    const std::size_t table_at = s.size();
+    s.append(8, '\0');
+    std::vector<TableEntry> entries;
+    std::size_t i = 0;
+    for (const std::size_t n : sizes) {
+        const std::vector<std::array<unsigned char, 20>> part(recs.begin() + static_cast<std::ptrdiff_t>(i),
+                                                             recs.begin() + static_cast<std::ptrdiff_t>(i + n));
+        i += n;
+        const std::string c = point10_chunk(part);
+        entries.push_back({static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(c.size())});
+        s += c;
+    }
+    las_detail::put<std::uint64_t>(s, table_at, s.size());
+    return s + chunk_table(entries, true);
+}
+
+// The point-wise compressor: one stream from the point data to the end, no
+// chunk table.
+inline std::string point10_pointwise_file(const std::vector<std::array<unsigned char, 20>>& recs) {
+    return laz_head({}, recs.size(), laz_record(1, 0, {{6, 20, 2}})) + point10_chunk(recs);
+}
+
 // Format 0 records of a small synthetic terrain walk: varied returns,
 // classes (2 and others), withheld flags, intensities.
 inline std::vector<std::array<unsigned char, 20>> point10_records(std::size_t n, std::uint32_t seed) {
