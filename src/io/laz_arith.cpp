@@ -190,9 +190,11 @@ IntDecoder::IntDecoder(std::uint32_t bits, std::uint32_t contexts) {
     init();
 }
 
+// The corrector models start on first use: most bit lengths never occur in a
+// chunk, and a model's start state does not depend on when it is made.
 void IntDecoder::init() {
     for (SymbolModel& m : bits_) m.init(corr_bits_ + 1);
-    for (std::uint32_t i = 1; i <= corr_bits_; ++i) corrector_[i - 1].init(1U << std::min(i, kBitsHigh));
+    for (SymbolModel& m : corrector_) m.reset();
     corrector0_ = BitModel{};
     k_ = 0;
 }
@@ -203,7 +205,9 @@ std::int32_t IntDecoder::decode(Decoder& dec, std::int32_t pred, std::uint32_t c
     if (k_ == 0) {
         c = dec.decode_bit(corrector0_);
     } else if (k_ < 32) {
-        std::uint32_t u = dec.decode_symbol(corrector_[k_ - 1]);
+        SymbolModel& m = corrector_[k_ - 1];
+        if (!m.ready()) m.init(1U << std::min(k_, kBitsHigh));
+        std::uint32_t u = dec.decode_symbol(m);
         if (k_ > kBitsHigh) {
             const std::uint32_t k1 = k_ - kBitsHigh;
             u = u << k1 | dec.read_bits(k1);
