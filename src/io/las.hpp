@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/file.hpp"
+
 namespace krel::io {
 
 namespace laz {
@@ -139,7 +141,7 @@ private:
     std::size_t read_at(unsigned char* dst, std::size_t n, std::uint64_t pos);
 
     std::string name_;
-    int fd_ = -1;
+    Fd fd_;
     LasHeader header_;
     std::uint64_t present_ = 0;
     std::uint64_t records_ = 0;
