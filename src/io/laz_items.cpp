@@ -642,7 +642,13 @@ bool ChunkDecoder::start_layered(const unsigned char* p, const unsigned char* en
     for (const std::uint32_t s : size) total += s;
     if (total > static_cast<std::uint64_t>(end - p)) return false;
     // POINT14's layers in order: X/Y, Z, class, flags, then intensity, scan
-    // angle, user data, point source, GPS time, which are skipped.
+    // angle, user data, point source, GPS time, which are skipped, like the
+    // other items' layers. Skipping cannot change what is decoded: each layer
+    // is a stream of its own with its own models, and the four decoded here
+    // take their contexts only from each other (returns, scanner channel,
+    // the GPS-time-changed bit of the X/Y layer) and from their own last
+    // values, never from a skipped field. The tests hold these fields against
+    // the twins decoded whole by another decoder.
     for (int k = 0; k < Point14Coder::kLayers; ++k) {
         layer_on_[k] = size[k] != 0 || k == Point14Coder::xy;
         layer_[k].start(p, p + size[k]);
