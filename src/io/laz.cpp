@@ -28,6 +28,13 @@ constexpr std::uint16_t kCompressionRecord = 22204;
 constexpr std::uint32_t kVariableChunks = 0xFFFFFFFFU;
 constexpr std::size_t kVlrHeader = 54;
 constexpr std::size_t kRecordFixed = 34;  // compression record before its item list
+// The most points a chunk can code per byte. An adaptive model never gives a
+// symbol more than 1 - 2^-15 of the interval (a bit model 1 - 2^-13), and a
+// point codes at least a change symbol and three coordinate lengths with
+// their correctors: at least 0.0075 bits, some 1,100 points a byte. A chunk
+// claiming more is a lie, and decoding it would take time that its bytes do
+// not justify; the bound leaves a margin of seven.
+constexpr std::uint64_t kMaxPointsPerByte = 8192;
 
 // The compression record: found by walking the VLRs as far as they go
 // before the point data (the LAS reader says separately when they do not).
@@ -88,8 +95,9 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
     if (lay.compressor == 1) {
         // One chunk of every point, from the offset to the end of the file.
         if (file_size > data && h.promised > 0) {
-            lay.chunks.push_back({data, file_size - data, h.promised, 0});
-            lay.points = h.promised;
+            const std::uint64_t bytes = file_size - data;
+            lay.points = std::min(h.promised, bytes * kMaxPointsPerByte);
+            lay.chunks.push_back({data, bytes, lay.points, 0});
         }
         return lay;
     }
@@ -138,8 +146,12 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
         if (dec.overrun() > 4 || last_bytes > table - at)
             throw file_error(file, "LAZ chunk table is wrong: chunk " + num(i + 1) + " of " + num(count) +
                                        " does not end before the table at byte " + num(table));
-        if (first < h.promised) {
-            const std::uint64_t in_chunk = std::min(points, h.promised - first);
+        // A fixed-size file's last chunk holds what is left of the count.
+        const std::uint64_t in_chunk = first < h.promised ? std::min(points, h.promised - first) : 0;
+        if (in_chunk > std::uint64_t{last_bytes} * kMaxPointsPerByte)
+            throw file_error(file, "LAZ chunk table is wrong: chunk " + num(i + 1) + " of " + num(count) +
+                                       " cannot hold " + num(in_chunk) + " points in " + num(last_bytes) + " bytes");
+        if (in_chunk > 0) {
             lay.chunks.push_back({at, last_bytes, in_chunk, first});
             first += in_chunk;
         }
@@ -249,6 +261,7 @@ bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
             ++batch_at_;
             if (s.failed) std::rethrow_exception(s.failed);
             if (!s.error.empty()) throw damaged(s.error);
+            if (s.out_records == 0) continue;  // a chunk of no points
             handed_ += s.out_records;
             data = s.out.data();
             bytes = s.out_records * rl_;

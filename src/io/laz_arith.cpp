@@ -190,17 +190,20 @@ IntDecoder::IntDecoder(std::uint32_t bits, std::uint32_t contexts) {
     init();
 }
 
-// The corrector models start on first use: most bit lengths never occur in a
-// chunk, and a model's start state does not depend on when it is made.
+// The models start on first use: most contexts and bit lengths never occur
+// in a chunk (small chunks, as in octree pages, pay for every model made),
+// and a model's start state does not depend on when it is made.
 void IntDecoder::init() {
-    for (SymbolModel& m : bits_) m.init(corr_bits_ + 1);
+    for (SymbolModel& m : bits_) m.reset();
     for (SymbolModel& m : corrector_) m.reset();
     corrector0_ = BitModel{};
     k_ = 0;
 }
 
 std::int32_t IntDecoder::decode(Decoder& dec, std::int32_t pred, std::uint32_t context) {
-    k_ = dec.decode_symbol(bits_[context]);
+    SymbolModel& length = bits_[context];
+    if (!length.ready()) length.init(corr_bits_ + 1);
+    k_ = dec.decode_symbol(length);
     std::int64_t c;
     if (k_ == 0) {
         c = dec.decode_bit(corrector0_);

@@ -144,7 +144,7 @@ public:
         for (SymbolModel& m : bit_byte_) m.reset();
         for (SymbolModel& m : classification_) m.reset();
         for (SymbolModel& m : user_data_) m.reset();
-        for (SymbolModel& m : angle_model_) m.init(256);
+        for (SymbolModel& m : angle_model_) m.reset();
         ic_intensity_.init();
         ic_source_.init();
         ic_dx_.init();
@@ -170,7 +170,7 @@ public:
             }
             if (changed & 8) class_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(classification_[class_], 256)));
             if (changed & 4)
-                angle_ = static_cast<std::uint8_t>(angle_ + d.decode_symbol(angle_model_[(bits_ >> 6) & 1U]));
+                angle_ = static_cast<std::uint8_t>(angle_ + d.decode_symbol(lazy(angle_model_[(bits_ >> 6) & 1U], 256)));
             if (changed & 2) user_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(user_data_[user_], 256)));
             if (changed & 1) source_ = static_cast<std::uint16_t>(ic_source_.decode(d, source_, 0));
         }
@@ -414,10 +414,10 @@ public:
             const Last& p = c->last;
             const unsigned r = p.returns & 15U, n = p.returns >> 4;
             const unsigned lpr = (r == 1 ? 1 : 0) + (r >= n ? 2 : 0) + (p.gps_changed ? 4 : 0);
-            changed_ = d.decode_symbol(c->changed[lpr]);
+            changed_ = d.decode_symbol(lazy(c->changed[lpr], 128));
         }
         if (changed_ & 64) {
-            const unsigned channel = (current_ + d.decode_symbol(c->channel) + 1) & 3U;
+            const unsigned channel = (current_ + d.decode_symbol(lazy(c->channel, 3)) + 1) & 3U;
             if (ctx_[channel].unused) ctx_[channel].start(c->last);
             current_ = channel;
             c = &ctx_[current_];
@@ -434,7 +434,7 @@ public:
         case 2: r = (last_r + 15) & 15U; break;
         default:
             r = gps_changed ? d.decode_symbol(lazy(c->return_r[last_r], 16))
-                            : (last_r + d.decode_symbol(c->return_same) + 2) & 15U;
+                            : (last_r + d.decode_symbol(lazy(c->return_same, 13)) + 2) & 15U;
         }
         p.returns = static_cast<std::uint8_t>(n << 4 | r);
         const unsigned m = kReturnMap6[n][r], l = kReturnLevel8[n][r];
@@ -495,9 +495,9 @@ private:
             x_median.fill(Median5{});
             y_median.fill(Median5{});
             last_z.fill(p.z);
-            for (SymbolModel& m : changed) m.init(128);
-            channel.init(3);
-            return_same.init(13);
+            for (SymbolModel& m : changed) m.reset();
+            channel.reset();
+            return_same.reset();
             for (SymbolModel& m : returns_n) m.reset();
             for (SymbolModel& m : return_r) m.reset();
             for (SymbolModel& m : classification) m.reset();

@@ -160,6 +160,8 @@ TEST(LazDamage, EndsWithItsDiagnostic) {
     for (std::size_t i = 30; i < 60; ++i) flipped[chunk2 + i] = static_cast<char>(flipped[chunk2 + i] ^ 0x5A);
     krel::test::LasShape long_record;
     long_record.record_length = 28;
+    krel::test::LasShape huge_count;
+    huge_count.legacy_count = 3'000'000'000;
     struct Case { std::string what, bytes, diagnostic; };
     const Case cases[] = {
         {"cut inside the last chunk", good.substr(0, good.size() - lazw::chunk_table(table, false).size() - 40),
@@ -184,6 +186,8 @@ TEST(LazDamage, EndsWithItsDiagnostic) {
         {"point-wise compressor, version 1", build(lazw::laz_record(1, 0, {{6, 20, 1}}), table),
          "LAZ point-wise compressor (no chunks): item POINT10 version 1 is not supported"},
         {"coder 1", [&] { auto r = good_record; r[2] = 1; return build(r, table); }(), "LAZ coder 1 is not supported"},
+        {"a billion points in a chunk of bytes", build(lazw::laz_record(2, 1'000'000'000, {{6, 20, 2}}), table, -2, huge_count),
+         "LAZ chunk table is wrong: chunk 1 of 4 cannot hold 1000000000 points in"},
         {"chunk size 0", build(lazw::laz_record(2, 0, {{6, 20, 2}}), table), "chunk size 0"},
         {"noise inside chunk 2", flipped, ""},  // wrong points or a diagnostic, nothing worse
     };
