@@ -161,24 +161,30 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
     return lay;
 }
 
+// A group of consecutive chunks, decoded by one worker into one buffer; or one
+// chunk too large for that, streamed block by block.
 struct ChunkStream::Slot {
     explicit Slot(const std::vector<Item>& items) : dec(items) {}
     ChunkDecoder dec;
-    std::vector<unsigned char> coded;  // the chunk's bytes
-    std::vector<unsigned char> out;    // its records
-    std::size_t chunk = 0;
-    std::uint64_t points = 0;          // records of the chunk to decode
+    std::vector<unsigned char> coded;  // the bytes of the chunk being decoded
+    std::vector<unsigned char> out;    // the group's records
+    std::size_t chunk = 0, chunk_end = 0;  // the group: chunks [chunk, chunk_end)
+    std::uint64_t points = 0;          // records of the group to decode
     std::size_t out_records = 0;       // decoded into out
-    bool streaming = false;            // too large to hold whole: decoded block by block
+    bool streaming = false;            // one chunk too large to hold whole: decoded block by block
     bool started = false;
-    std::string error;                 // where the chunk turned out damaged
+    std::size_t bad = 0;               // the chunk that turned out damaged
+    std::string error;                 // where in it, empty: none
     std::exception_ptr failed;         // a read that failed on a worker thread
 };
 
 namespace {
-// A chunk is decoded whole (and on a thread of its own) when its records fit
-// in this; a larger one, which only an odd writer makes, streams in blocks.
+// A chunk is decoded whole when its records fit in this; a larger one, which
+// only an odd writer makes, streams in blocks. Small chunks (octree pages)
+// are grouped up to kGroupPoints so that a worker gets a worthwhile share.
+// The grouping depends on the chunks alone, never on the thread count.
 constexpr std::uint64_t kWholeChunkBytes = std::uint64_t{16} << 20;
+constexpr std::uint64_t kGroupPoints = 50000;
 }  // namespace
 
 ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, std::uint64_t records, int threads,
@@ -195,31 +201,42 @@ ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, st
 
 ChunkStream::~ChunkStream() = default;
 
-void ChunkStream::decode_whole(Slot& s) try {
-    const Chunk& c = layout_.chunks[s.chunk];
-    s.coded.resize(static_cast<std::size_t>(c.bytes));
-    const std::size_t got = read_(s.coded.data(), s.coded.size(), c.offset);
-    s.coded.resize(got);
-    s.out.resize(static_cast<std::size_t>(s.points) * rl_);
-    if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points)) {
-        s.error = "its first point";
-        return;
-    }
-    s.out_records = s.dec.decode(s.out.data(), static_cast<std::size_t>(s.points));
-    if (s.dec.damaged() || s.out_records < s.points)
-        s.error = "point " + num(c.first + s.dec.done());
-} catch (...) {
-    s.failed = std::current_exception();  // raised in order, when the chunk's turn comes
+std::uint64_t ChunkStream::wanted(std::size_t k) const {
+    const Chunk& c = layout_.chunks[k];
+    return c.first < records_ ? std::min(c.points, records_ - c.first) : 0;
 }
 
-// Claims the next chunks: as many as there are slots, each decoded whole on a
-// thread of its own; or one too large to hold, streamed in the first slot.
+void ChunkStream::decode_whole(Slot& s) try {
+    s.out.resize(static_cast<std::size_t>(s.points) * rl_);
+    for (std::size_t k = s.chunk; k < s.chunk_end; ++k) {
+        const Chunk& c = layout_.chunks[k];
+        const std::uint64_t want = wanted(k);
+        s.coded.resize(static_cast<std::size_t>(c.bytes));
+        s.coded.resize(read_(s.coded.data(), s.coded.size(), c.offset));
+        s.bad = k;
+        if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points)) {
+            s.error = "its first point";
+            return;
+        }
+        const std::size_t made = s.dec.decode(s.out.data() + s.out_records * rl_, static_cast<std::size_t>(want));
+        s.out_records += made;
+        if (s.dec.damaged() || made < want) {
+            s.error = "point " + num(c.first + s.dec.done());
+            return;
+        }
+    }
+} catch (...) {
+    s.failed = std::current_exception();  // raised in order, when the group's turn comes
+}
+
+// Claims the next groups, one per slot, and decodes them side by side; or
+// one chunk too large to hold, streamed in the first slot.
 void ChunkStream::fill_batch() {
     batch_ = batch_at_ = 0;
-    while (batch_ < slots_.size() && next_chunk_ < layout_.chunks.size()) {
-        const Chunk& c = layout_.chunks[next_chunk_];
-        if (c.first >= records_) break;
-        const std::uint64_t points = std::min(c.points, records_ - c.first);
+    const std::size_t n = layout_.chunks.size();
+    while (batch_ < slots_.size() && next_chunk_ < n) {
+        const std::uint64_t points = wanted(next_chunk_);
+        if (points == 0) break;
         const bool large = points * rl_ > kWholeChunkBytes;
         if (large && batch_ > 0) break;
         Slot& s = *slots_[batch_++];
@@ -230,7 +247,17 @@ void ChunkStream::fill_batch() {
         s.failed = nullptr;
         s.streaming = large;
         s.started = false;
-        if (large) break;
+        if (large) {
+            s.chunk_end = next_chunk_;
+            break;
+        }
+        while (s.points < kGroupPoints && next_chunk_ < n) {
+            const std::uint64_t more = wanted(next_chunk_);
+            if (more == 0 || (s.points + more) * rl_ > kWholeChunkBytes) break;
+            s.points += more;
+            ++next_chunk_;
+        }
+        s.chunk_end = next_chunk_;
     }
     if (batch_ == 0 || slots_[0]->streaming) return;
     if (batch_ == 1) {
@@ -253,15 +280,17 @@ bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
         }
         Slot& s = *slots_[batch_at_];
         const Chunk& c = layout_.chunks[s.chunk];
-        auto damaged = [&](const std::string& where) {
-            return file_error(file_, "LAZ chunk " + num(s.chunk + 1) + " of " + num(layout_.chunks.size()) +
+        auto damaged = [&](std::size_t k, const std::string& where) {
+            return file_error(file_, "LAZ chunk " + num(k + 1) + " of " + num(layout_.chunks.size()) +
                                          " is damaged or cut off at " + where);
         };
         if (!s.streaming) {
             ++batch_at_;
             if (s.failed) std::rethrow_exception(s.failed);
-            if (!s.error.empty()) throw damaged(s.error);
-            if (s.out_records == 0) continue;  // a chunk of no points
+            // The group's records before the damaged chunk are not handed
+            // out: the run ends here in any case, the same way at every -j.
+            if (!s.error.empty()) throw damaged(s.bad, s.error);
+            if (s.out_records == 0) continue;
             handed_ += s.out_records;
             data = s.out.data();
             bytes = s.out_records * rl_;
@@ -273,7 +302,7 @@ bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
             s.out.resize(block_records_ * rl_);
             s.started = true;
             if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points))
-                throw damaged("its first point");
+                throw damaged(s.chunk, "its first point");
         }
         const std::uint64_t left = s.points - s.dec.done();
         if (left == 0) {
@@ -281,7 +310,7 @@ bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
             continue;
         }
         const std::size_t made = s.dec.decode(s.out.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, block_records_)));
-        if (s.dec.damaged() || made == 0) throw damaged("point " + num(c.first + s.dec.done()));
+        if (s.dec.damaged() || made == 0) throw damaged(s.chunk, "point " + num(c.first + s.dec.done()));
         handed_ += made;
         data = s.out.data();
         bytes = made * rl_;

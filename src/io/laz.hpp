@@ -70,6 +70,7 @@ private:
     struct Slot;
     void fill_batch();
     void decode_whole(Slot& slot);
+    [[nodiscard]] std::uint64_t wanted(std::size_t chunk) const;  // its records up to records_
 
     const Layout& layout_;
     ReadAt read_;

@@ -109,18 +109,24 @@ TEST(LazWriter, FilesReadBackRecordForRecord) {
             EXPECT_EQ(std::memcmp(got.data(), recs.data(), got.size()), 0);
         }
     }
+    // Small variable chunks are decoded in groups of about 50,000 points, a
+    // group per thread: 130,000 points in chunks of 1,300 make three groups.
     const auto recs = lazw::point10_records(300, 9);
-    struct Other { const char* what; std::string bytes; };
+    const auto many = lazw::point10_records(130'000, 10);
+    struct Other { const char* what; const std::vector<std::array<unsigned char, 20>>& recs; std::string bytes; };
     const Other others[] = {
-        {"variable chunks", lazw::point10_variable_file(recs, {1, 100, 7, 192})},
-        {"point-wise, no chunks", lazw::point10_pointwise_file(recs)},
+        {"variable chunks", recs, lazw::point10_variable_file(recs, {1, 100, 7, 192})},
+        {"point-wise, no chunks", recs, lazw::point10_pointwise_file(recs)},
+        {"groups of small chunks", many, lazw::point10_variable_file(many, std::vector<std::size_t>(100, 1300))},
     };
     for (const Other& o : others) {
         SCOPED_TRACE(o.what);
         const std::string path = write_temp(dir, o.bytes);
-        const auto got = all_records(path, 2, 1000);
-        ASSERT_EQ(got.size(), recs.size() * 20);
-        EXPECT_EQ(std::memcmp(got.data(), recs.data(), got.size()), 0);
+        for (int threads : {1, 3}) {
+            const auto got = all_records(path, threads, 1000);
+            ASSERT_EQ(got.size(), o.recs.size() * 20);
+            EXPECT_EQ(std::memcmp(got.data(), o.recs.data(), got.size()), 0);
+        }
     }
 }
 
