@@ -206,15 +206,21 @@ std::uint64_t ChunkStream::wanted(std::size_t k) const {
     return c.first < records_ ? std::min(c.points, records_ - c.first) : 0;
 }
 
+// The group's chunks lie back to back in the file: one read for all of them.
 void ChunkStream::decode_whole(Slot& s) try {
     s.out.resize(static_cast<std::size_t>(s.points) * rl_);
+    const std::uint64_t from = layout_.chunks[s.chunk].offset;
+    const Chunk& last = layout_.chunks[s.chunk_end - 1];
+    s.coded.resize(static_cast<std::size_t>(last.offset + last.bytes - from));
+    s.coded.resize(read_(s.coded.data(), s.coded.size(), from));
     for (std::size_t k = s.chunk; k < s.chunk_end; ++k) {
         const Chunk& c = layout_.chunks[k];
         const std::uint64_t want = wanted(k);
-        s.coded.resize(static_cast<std::size_t>(c.bytes));
-        s.coded.resize(read_(s.coded.data(), s.coded.size(), c.offset));
+        // A short read (the file shrank) leaves the chunk cut off.
+        const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(c.offset - from, s.coded.size()));
+        const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(c.offset + c.bytes - from, s.coded.size()));
         s.bad = k;
-        if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points)) {
+        if (!s.dec.start(s.coded.data() + at, s.coded.data() + end, c.points)) {
             s.error = "its first point";
             return;
         }

@@ -633,7 +633,8 @@ bool ChunkDecoder::start_layered(const unsigned char* p, const unsigned char* en
     for (const Item& it : items_) layers += layer_count(it);
     if (static_cast<std::size_t>(end - p) < 4 + 4 * layers) return false;
     p += 4;  // the record count; the chunk table's count is the one used
-    std::vector<std::uint32_t> size(layers);
+    std::vector<std::uint32_t>& size = layer_sizes_;
+    size.resize(layers);
     for (std::uint32_t& s : size) {
         s = static_cast<std::uint32_t>(get32(p));
         p += 4;

@@ -91,6 +91,7 @@ private:
     std::unique_ptr<Point14Coder> point14_;
     std::array<Decoder, 4> layer_;     // layered: X/Y, Z, class, flags
     std::array<bool, 4> layer_on_{};  // layer holds data (an empty one never changes)
+    std::vector<std::uint32_t> layer_sizes_;  // of every item's layers, in the chunk being read
 };
 
 }  // namespace krel::io::laz
