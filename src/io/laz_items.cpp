@@ -4,91 +4,12 @@
 #include <array>
 #include <cstring>
 
+#include "io/laz_coders.hpp"
+#include "io/laz_point14.hpp"
+
 namespace krel::io::laz {
 
 namespace {
-
-std::int32_t get32(const unsigned char* p) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                                     static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-void put32(unsigned char* p, std::int32_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    p[0] = static_cast<unsigned char>(u);
-    p[1] = static_cast<unsigned char>(u >> 8);
-    p[2] = static_cast<unsigned char>(u >> 16);
-    p[3] = static_cast<unsigned char>(u >> 24);
-}
-void put16(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-std::int32_t wrap_add(std::int32_t a, std::int32_t b) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
-}
-SymbolModel& lazy(SymbolModel& m, std::uint32_t symbols) {
-    if (!m.ready()) m.init(symbols);
-    return m;
-}
-
-// Median of the last five values, kept sorted; `high` says on which side the
-// next value replaces the oldest. Starts at five zeros.
-struct Median5 {
-    std::array<std::int32_t, 5> v{};
-    bool high = true;
-
-    [[nodiscard]] std::int32_t get() const { return v[2]; }
-    void add(std::int32_t x) {
-        if (high) {
-            if (x < v[2]) {
-                v[4] = v[3];
-                v[3] = v[2];
-                if (x < v[0]) {
-                    v[2] = v[1];
-                    v[1] = v[0];
-                    v[0] = x;
-                } else if (x < v[1]) {
-                    v[2] = v[1];
-                    v[1] = x;
-                } else {
-                    v[2] = x;
-                }
-            } else {
-                if (x < v[3]) {
-                    v[4] = v[3];
-                    v[3] = x;
-                } else {
-                    v[4] = x;
-                }
-                high = false;
-            }
-        } else {
-            if (v[2] < x) {
-                v[0] = v[1];
-                v[1] = v[2];
-                if (v[4] < x) {
-                    v[2] = v[3];
-                    v[3] = v[4];
-                    v[4] = x;
-                } else if (v[3] < x) {
-                    v[2] = v[3];
-                    v[3] = x;
-                } else {
-                    v[2] = x;
-                }
-            } else {
-                if (v[1] < x) {
-                    v[0] = v[1];
-                    v[1] = x;
-                } else {
-                    v[0] = x;
-                }
-                high = true;
-            }
-        }
-    }
-};
 
 // Contexts of the version 2 point coder by return number r and count n
 // (3 bits each): wrong or swapped r and n get contexts of their own.
@@ -99,29 +20,6 @@ constexpr std::uint8_t kReturnMap[8][8] = {
 constexpr std::uint8_t kReturnLevel[8][8] = {
     {0, 1, 2, 3, 4, 5, 6, 7}, {1, 0, 1, 2, 3, 4, 5, 6}, {2, 1, 0, 1, 2, 3, 4, 5}, {3, 2, 1, 0, 1, 2, 3, 4},
     {4, 3, 2, 1, 0, 1, 2, 3}, {5, 4, 3, 2, 1, 0, 1, 2}, {6, 5, 4, 3, 2, 1, 0, 1}, {7, 6, 5, 4, 3, 2, 1, 0}};
-
-// The same for the layered coder, 4 bits each: 6 X/Y contexts, 8 Z levels.
-constexpr std::uint8_t kReturnMap6[16][16] = {
-    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
-    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
-    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
-    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
-    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
-    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5}};
-constexpr std::uint8_t kReturnLevel8[16][16] = {
-    {0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7}, {1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7, 7},
-    {2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7}, {3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7},
-    {4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7}, {5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7},
-    {6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7}, {7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7},
-    {7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7}, {7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6},
-    {7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5}, {7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4},
-    {7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3}, {7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2},
-    {7, 7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1}, {7, 7, 7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0}};
-
-// Context step of the Y and Z coders: an even bit length, capped.
-std::uint32_t k_context(std::uint32_t k, std::uint32_t cap) { return k < cap ? (k & ~1U) : cap; }
 
 }  // namespace
 
@@ -382,135 +280,6 @@ public:
 private:
     std::vector<unsigned char> last_;
     std::vector<SymbolModel> model_;
-};
-
-// POINT14, versions 3 and 4, the layers this reader needs: X/Y with the
-// returns and the scanner channel, Z, the classification and the flags. Each
-// scanner channel has a context of its own (last point, models, predictors),
-// made from the current one when the channel first appears in the chunk.
-class Point14Coder {
-public:
-    enum Layer { xy = 0, z = 1, cls = 2, flags = 3, kLayers = 4 };
-
-    void first(const unsigned char* rec) {
-        Last p;
-        p.x = get32(rec);
-        p.y = get32(rec + 4);
-        p.z = get32(rec + 8);
-        p.returns = rec[14];
-        p.flags = rec[15];
-        p.cls = rec[16];
-        for (Context& c : ctx_) c.unused = true;
-        current_ = (p.flags >> 4) & 3U;
-        ctx_[current_].start(p);
-    }
-
-    // Layer k decodes from dec[k] when on[k]; an empty layer means the field
-    // never changes in the chunk.
-    void decode(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, unsigned char* rec) {
-        Decoder& d = dec[xy];
-        Context* c = &ctx_[current_];
-        {
-            const Last& p = c->last;
-            const unsigned r = p.returns & 15U, n = p.returns >> 4;
-            const unsigned lpr = (r == 1 ? 1 : 0) + (r >= n ? 2 : 0) + (p.gps_changed ? 4 : 0);
-            changed_ = d.decode_symbol(lazy(c->changed[lpr], 128));
-        }
-        if (changed_ & 64) {
-            const unsigned channel = (current_ + d.decode_symbol(lazy(c->channel, 3)) + 1) & 3U;
-            if (ctx_[channel].unused) ctx_[channel].start(c->last);
-            current_ = channel;
-            c = &ctx_[current_];
-            c->last.flags = static_cast<std::uint8_t>((c->last.flags & ~0x30U) | channel << 4);
-        }
-        Last& p = c->last;
-        const bool gps_changed = (changed_ & 16) != 0;
-        const unsigned last_r = p.returns & 15U, last_n = p.returns >> 4;
-        const unsigned n = changed_ & 4 ? d.decode_symbol(lazy(c->returns_n[last_n], 16)) : last_n;
-        unsigned r;
-        switch (changed_ & 3) {
-        case 0: r = last_r; break;
-        case 1: r = (last_r + 1) & 15U; break;
-        case 2: r = (last_r + 15) & 15U; break;
-        default:
-            r = gps_changed ? d.decode_symbol(lazy(c->return_r[last_r], 16))
-                            : (last_r + d.decode_symbol(lazy(c->return_same, 13)) + 2) & 15U;
-        }
-        p.returns = static_cast<std::uint8_t>(n << 4 | r);
-        const unsigned m = kReturnMap6[n][r], l = kReturnLevel8[n][r];
-        const unsigned cpr = (r == 1 ? 2 : 0) + (r >= n ? 1 : 0);
-        const unsigned idx = m << 1 | (gps_changed ? 1 : 0);
-        const std::uint32_t single = n == 1 ? 1 : 0;
-        std::int32_t diff = c->dx.decode(d, c->x_median[idx].get(), single);
-        p.x = wrap_add(p.x, diff);
-        c->x_median[idx].add(diff);
-        diff = c->dy.decode(d, c->y_median[idx].get(), single + k_context(c->dx.k(), 20));
-        p.y = wrap_add(p.y, diff);
-        c->y_median[idx].add(diff);
-        if (on[z]) {
-            p.z = c->dz.decode(dec[z], c->last_z[l], single + k_context((c->dx.k() + c->dy.k()) / 2, 18));
-            c->last_z[l] = p.z;
-        }
-        if (on[cls]) {
-            const unsigned ccc = ((p.cls & 0x1FU) << 1) + (cpr == 3 ? 1 : 0);
-            p.cls = static_cast<std::uint8_t>(dec[cls].decode_symbol(lazy(c->classification[ccc], 256)));
-        }
-        if (on[flags]) {
-            const unsigned last = (p.flags >> 7 & 1U) << 5 | (p.flags >> 6 & 1U) << 4 | (p.flags & 15U);
-            const std::uint32_t f = dec[flags].decode_symbol(lazy(c->flag_model[last], 64));
-            p.flags = static_cast<std::uint8_t>((f >> 5 & 1U) << 7 | (f >> 4 & 1U) << 6 | (p.flags & 0x30U) | (f & 15U));
-        }
-        p.gps_changed = gps_changed;
-        put32(rec, p.x);
-        put32(rec + 4, p.y);
-        put32(rec + 8, p.z);
-        rec[14] = p.returns;
-        rec[15] = p.flags;
-        rec[16] = p.cls;
-    }
-
-private:
-    struct Last {
-        std::int32_t x = 0, y = 0, z = 0;
-        std::uint8_t returns = 0;  // return number in bits 0-3, count in 4-7
-        std::uint8_t flags = 0;    // class flags 0-3, channel 4-5, scan direction 6, edge 7
-        std::uint8_t cls = 0;
-        bool gps_changed = false;
-    };
-    struct Context {
-        bool unused = true;
-        Last last;
-        std::array<Median5, 12> x_median, y_median;
-        std::array<std::int32_t, 8> last_z{};
-        std::array<SymbolModel, 8> changed;  // by the last point's return position
-        SymbolModel channel, return_same;
-        std::array<SymbolModel, 16> returns_n, return_r;       // by the last value
-        std::array<SymbolModel, 64> classification, flag_model;  // by the last value
-        IntDecoder dx{32, 2}, dy{32, 22}, dz{32, 20};
-
-        void start(const Last& p) {
-            unused = false;
-            last = p;
-            last.gps_changed = false;
-            x_median.fill(Median5{});
-            y_median.fill(Median5{});
-            last_z.fill(p.z);
-            for (SymbolModel& m : changed) m.reset();
-            channel.reset();
-            return_same.reset();
-            for (SymbolModel& m : returns_n) m.reset();
-            for (SymbolModel& m : return_r) m.reset();
-            for (SymbolModel& m : classification) m.reset();
-            for (SymbolModel& m : flag_model) m.reset();
-            dx.init();
-            dy.init();
-            dz.init();
-        }
-    };
-
-    std::array<Context, 4> ctx_;
-    unsigned current_ = 0;
-    std::uint32_t changed_ = 0;
 };
 
 std::string item_name(std::uint16_t type) {
