@@ -152,7 +152,7 @@ void Pass::read_records(LineSource& src, Layout layout, std::int64_t count) {
 // A LAS file reads like a text dump of its points, one per line: the
 // first-line read, one line per point, and the read that meets the end.
 void Pass::read_las(const std::string& name) {
-    LasFile file(name);
+    LasFile file(name, LasFile::kBlockBytes, s_.threads);
     if (mode_ == PassMode::explore)
         for (const std::string& w : file.warnings()) warnings_.line("krel: '" + name + "': " + w);
     const LasDecoder dec(file.header());

@@ -12,6 +12,7 @@
 
 #include "io/fields.hpp"
 #include "io/io_error.hpp"
+#include "io/laz.hpp"
 
 namespace krel::io {
 
@@ -71,9 +72,9 @@ LasHeader parse_las_header(std::span<const unsigned char> head, std::uint64_t fi
     if (h.header_size > file_size)
         throw broken("header size is " + num(h.header_size) + " but the file has only " + num(file_size) + " bytes");
     // LAZ marks its compressed records with bit 7 (and older writers bit 6)
-    // of the format byte.
-    if ((h.point_format & 0xC0) != 0)
-        throw file_error(file, "compressed LAZ is not supported; decompress it first");
+    // of the format byte; everything else in the header is as in LAS.
+    h.laz = (h.point_format & 0xC0) != 0;
+    h.point_format &= 0x3F;
     if (h.point_format >= kLasFormats) throw broken("unknown point format " + num(h.point_format));
     const std::uint16_t min_length = kLasMinRecord[h.point_format];
     if (h.record_length < min_length)
@@ -127,7 +128,7 @@ bool is_las_file(const std::string& name) {
     return pread_full(fd.get(), sig, sizeof sig, 0) == 4 && std::memcmp(sig, "LASF", 4) == 0;
 }
 
-LasFile::LasFile(std::string name, std::size_t block_bytes) : name_(std::move(name)) {
+LasFile::LasFile(std::string name, std::size_t block_bytes, int threads) : name_(std::move(name)) {
     fd_ = Fd::open(name_, O_RDONLY);
     if (!fd_.valid()) throw io_error("open", name_, "for reading", errno);
     struct stat st {};
@@ -137,17 +138,31 @@ LasFile::LasFile(std::string name, std::size_t block_bytes) : name_(std::move(na
     const std::size_t got = read_at(head.data(), head.size(), 0);
     header_ = parse_las_header(std::span(head.data(), got), file_size, name_);
     const std::uint64_t rl = header_.record_length;
-    present_ = file_size > header_.point_offset ? (file_size - header_.point_offset) / rl : 0;
+    const laz::ReadAt read = [this](unsigned char* dst, std::size_t n, std::uint64_t pos) {
+        return read_at(dst, n, pos);
+    };
+    if (header_.laz) {
+        laz_ = std::make_unique<laz::Layout>(laz::read_layout(read, header_, file_size, name_));
+        present_ = laz_->points;
+    } else {
+        present_ = file_size > header_.point_offset ? (file_size - header_.point_offset) / rl : 0;
+    }
     records_ = std::min(header_.promised, present_);
     if (header_.promised > present_)
         warnings_.push_back("LAS header promises " + num(header_.promised) + " points, the file holds " +
                             num(present_) + "; reading " + num(present_));
     check_vlrs(file_size);
+    if (laz_) {
+        chunks_ = std::make_unique<laz::ChunkStream>(*laz_, read, name_, records_, threads, block_bytes);
+        return;
+    }
     // No bigger than the records there are: a small file gets a small block.
     const std::size_t per_block = static_cast<std::size_t>(
         std::max<std::uint64_t>(1, std::min<std::uint64_t>(block_bytes / rl, records_)));
     buf_.resize(per_block * rl);
 }
+
+LasFile::~LasFile() = default;
 
 std::size_t LasFile::read_at(unsigned char* dst, std::size_t n, std::uint64_t pos) {
     const ssize_t got = pread_full(fd_.get(), dst, n, static_cast<std::int64_t>(pos));
@@ -191,6 +206,14 @@ void LasFile::check_vlrs(std::uint64_t file_size) {
 
 bool LasFile::next_block(std::span<const unsigned char>& block) {
     if (handed_ >= records_) return false;
+    if (chunks_) {
+        const unsigned char* data = nullptr;
+        std::size_t bytes = 0;
+        if (!chunks_->next(data, bytes)) return false;
+        handed_ += bytes / header_.record_length;
+        block = std::span<const unsigned char>(data, bytes);
+        return true;
+    }
     const std::uint64_t rl = header_.record_length;
     const std::uint64_t want = std::min<std::uint64_t>(records_ - handed_, buf_.size() / rl);
     const std::size_t got = read_at(buf_.data(), static_cast<std::size_t>(want * rl),
