@@ -1,0 +1,178 @@
+#include "io/source.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "io/io_error.hpp"
+
+namespace krel::io {
+
+ByteSource::ByteSource(std::string name, const std::string& path) : name_(std::move(name)) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
+    struct stat st {};
+    regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    // The first bytes tell the format; they stay in in_ and are the first
+    // bytes handed out (or decompressed), so nothing is read twice.
+    in_size_ = kMagicBytes;
+    in_ = std::make_unique<unsigned char[]>(in_size_);
+    while (in_end_ < kMagicBytes) {
+        const ssize_t got = read_fd(in_.get() + in_end_, kMagicBytes - in_end_);
+        if (got < 0) {
+            const int err = errno;
+            ::close(fd_);
+            fd_ = -1;
+            throw io_error("read", name_, "", err);
+        }
+        if (got == 0) {
+            in_eof_ = true;
+            break;
+        }
+        in_end_ += static_cast<std::size_t>(got);
+    }
+    kind_ = detect_compression(std::span<const unsigned char>(in_.get(), in_end_));
+    if (kind_ == Compression::none) return;
+    decoder_ = make_decoder(kind_);
+    auto bigger = std::make_unique<unsigned char[]>(kInputBytes);
+    std::memcpy(bigger.get(), in_.get(), in_end_);
+    in_ = std::move(bigger);
+    in_size_ = kInputBytes;
+}
+
+ByteSource::~ByteSource() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+ssize_t ByteSource::read_fd(unsigned char* dst, std::size_t n) {
+    for (;;) {
+        const ssize_t got = ::read(fd_, dst, n);
+        if (got >= 0 || errno != EINTR) return got;
+    }
+}
+
+ssize_t ByteSource::fail(std::string what) {
+    failed_ = true;
+    error_ = std::move(what);
+    return -1;
+}
+
+ssize_t ByteSource::read(void* dst_void, std::size_t n) {
+    if (failed_) return -1;
+    if (!pending_.empty()) return fail(pending_);
+    auto* dst = static_cast<unsigned char*>(dst_void);
+    if (n == 0) return 0;
+    if (!decoder_) {
+        if (in_at_ < in_end_) {
+            const std::size_t k = std::min(n, in_end_ - in_at_);
+            std::memcpy(dst, in_.get() + in_at_, k);
+            in_at_ += k;
+            out_total_ += k;
+            return static_cast<ssize_t>(k);
+        }
+        if (in_eof_) return 0;
+        const ssize_t got = read_fd(dst, n);
+        if (got < 0) return fail(std::string("cannot read: ") + std::strerror(errno));
+        out_total_ += static_cast<std::uint64_t>(got);
+        return got;
+    }
+    for (;;) {
+        std::size_t used = 0, made = 0;
+        const bool ok = decoder_->step(std::span<const unsigned char>(in_.get() + in_at_, in_end_ - in_at_), used,
+                                       std::span<unsigned char>(dst, n), made, in_eof_);
+        in_at_ += used;
+        out_total_ += made;
+        if (!ok) {
+            // What came before the damage is still handed out; the failure
+            // comes with the next call.
+            if (made == 0) return fail(decoder_->error());
+            pending_ = decoder_->error();
+            return static_cast<ssize_t>(made);
+        }
+        if (made > 0) return static_cast<ssize_t>(made);
+        if (used > 0) continue;
+        if (in_eof_) {
+            if (in_at_ < in_end_ || !decoder_->complete())
+                return fail("the " + std::string(compression_name(kind_)) + " data is cut off");
+            return 0;
+        }
+        // Nothing to do without more input: keep what is left and read on.
+        if (in_at_ > 0) {
+            std::memmove(in_.get(), in_.get() + in_at_, in_end_ - in_at_);
+            in_end_ -= in_at_;
+            in_at_ = 0;
+        }
+        const ssize_t got = read_fd(in_.get() + in_end_, in_size_ - in_end_);
+        if (got < 0) return fail(std::string("cannot read: ") + std::strerror(errno));
+        if (got == 0) in_eof_ = true;
+        in_end_ += static_cast<std::size_t>(got);
+    }
+}
+
+bool content_is_las(const std::string& name, const std::string& path) {
+    try {
+        ByteSource src(name, path);
+        unsigned char sig[4];
+        std::size_t have = 0;
+        while (have < sizeof sig) {
+            const ssize_t got = src.read(sig + have, sizeof sig - have);
+            if (got <= 0) return false;
+            have += static_cast<std::size_t>(got);
+        }
+        return std::memcmp(sig, "LASF", 4) == 0;
+    } catch (const IoError&) {
+        return false;
+    }
+}
+
+const std::string& KeptStreams::path_for(const std::string& name) {
+    const auto known = by_name_.find(name);
+    if (known != by_name_.end()) return known->second;
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode))
+        return by_name_.emplace(name, name).first->second;
+    const auto key = std::make_pair(st.st_dev, st.st_ino);
+    const auto shared = by_stream_.find(key);
+    if (shared != by_stream_.end()) return by_name_.emplace(name, shared->second).first->second;
+
+    // A FIFO opens once a writer has opened it.
+    const int in = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw io_error("open", name, "for reading", errno);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } in_closer{in};
+    if (folder_.empty()) folder_ = make_folder_();
+    const std::string copy = folder_ + "/input-" + std::to_string(by_stream_.size() + 1);
+    const std::string where = "in '" + folder_ + "'";
+    Closer out{::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};
+    if (out.fd < 0) throw io_error("keep a copy of", name, where, errno);
+    std::vector<unsigned char> buf(std::size_t{1} << 20);
+    for (;;) {
+        const ssize_t got = ::read(in, buf.data(), buf.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw io_error("read", name, "", errno);
+        if (got == 0) break;
+        for (std::size_t done = 0; done < static_cast<std::size_t>(got);) {
+            const ssize_t put = ::write(out.fd, buf.data() + done, static_cast<std::size_t>(got) - done);
+            if (put < 0 && errno == EINTR) continue;
+            // A write that takes nothing is a full disk.
+            if (put <= 0) throw io_error("keep a copy of", name, where, put < 0 ? errno : ENOSPC);
+            done += static_cast<std::size_t>(put);
+        }
+        copied_ += static_cast<std::uint64_t>(got);
+    }
+    const int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) throw io_error("keep a copy of", name, where, errno);
+    by_stream_.emplace(key, copy);
+    return by_name_.emplace(name, copy).first->second;
+}
+
+}  // namespace krel::io
