@@ -98,12 +98,12 @@ public:
         ZSTD_inBuffer zin{in.data(), in.size(), 0};
         ZSTD_outBuffer zout{out.data(), out.size(), 0};
         const std::size_t r = ZSTD_decompressStream(dctx_, &zout, &zin);
+        used = zin.pos;
+        made = zout.pos;
         if (ZSTD_isError(r) != 0) {
             error_ = std::string("damaged zstd data: ") + ZSTD_getErrorName(r);
             return false;
         }
-        used = zin.pos;
-        made = zout.pos;
         if (used > 0 || made > 0) complete_ = r == 0;
         return true;
     }
@@ -194,6 +194,7 @@ public:
         ls_.next_out = out.data();
         ls_.avail_out = out.size();
         const lzma_ret r = lzma_code(&ls_, last ? LZMA_FINISH : LZMA_RUN);
+        // On damage too: what was decoded before it is handed out.
         used = in.size() - ls_.avail_in;
         made = out.size() - ls_.avail_out;
         switch (r) {

@@ -5,14 +5,37 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "io/io_error.hpp"
 
 namespace krel::io {
 
-ByteSource::ByteSource(std::string name, const std::string& path) : name_(std::move(name)) {
+// The helper only calls produce() and fills the block the reader is not in;
+// the reader takes whole blocks in the order they were made, so it sees the
+// very bytes, failure included, that it would have decoded itself.
+struct ByteSource::Ahead {
+    static constexpr int kBlocks = 3;
+    static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    std::mutex m;
+    std::condition_variable cv;
+    std::unique_ptr<unsigned char[]> block[kBlocks];
+    std::size_t length[kBlocks] = {};
+    int first = 0;          // block the reader takes from
+    int filled = 0;         // blocks ready, from `first` on
+    std::size_t taken = 0;  // bytes of block `first` handed out
+    bool ended = false;     // no block follows the filled ones
+    ssize_t last = 0;       // what produce() returned at the end: 0 or -1
+    bool stop = false;      // the source is being closed
+    std::thread worker;
+};
+
+ByteSource::ByteSource(std::string name, const std::string& path, bool ahead) : name_(std::move(name)) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
     struct stat st {};
@@ -42,10 +65,89 @@ ByteSource::ByteSource(std::string name, const std::string& path) : name_(std::m
     std::memcpy(bigger.get(), in_.get(), in_end_);
     in_ = std::move(bigger);
     in_size_ = kInputBytes;
+    stage_ = std::make_unique<unsigned char[]>(kStageBytes);
+    if (ahead) start_ahead();
 }
 
 ByteSource::~ByteSource() {
+    if (ahead_) {
+        {
+            const std::lock_guard<std::mutex> lock(ahead_->m);
+            ahead_->stop = true;
+        }
+        ahead_->cv.notify_all();
+        ahead_->worker.join();
+    }
     if (fd_ >= 0) ::close(fd_);
+}
+
+void ByteSource::start_ahead() {
+    auto a = std::make_unique<Ahead>();
+    for (auto& b : a->block) b = std::make_unique<unsigned char[]>(Ahead::kBlockBytes);
+    Ahead* p = a.get();
+    try {
+        a->worker = std::thread([this, p] { run_ahead(*p); });
+    } catch (const std::system_error&) {
+        return;  // no thread to be had: the reader decodes itself
+    }
+    ahead_ = std::move(a);
+}
+
+void ByteSource::run_ahead(Ahead& a) {
+    for (;;) {
+        int slot;
+        {
+            std::unique_lock<std::mutex> lock(a.m);
+            a.cv.wait(lock, [&] { return a.stop || a.filled < Ahead::kBlocks; });
+            if (a.stop) return;
+            slot = (a.first + a.filled) % Ahead::kBlocks;
+        }
+        std::size_t have = 0;
+        ssize_t got = 1;
+        while (have < Ahead::kBlockBytes && (got = produce(a.block[slot].get() + have, Ahead::kBlockBytes - have)) > 0)
+            have += static_cast<std::size_t>(got);
+        {
+            const std::lock_guard<std::mutex> lock(a.m);
+            a.length[slot] = have;
+            if (have > 0) ++a.filled;
+            if (got <= 0) {
+                a.ended = true;
+                a.last = got;
+            }
+        }
+        a.cv.notify_all();
+        if (got <= 0) return;
+    }
+}
+
+ssize_t ByteSource::read(void* dst, std::size_t n) {
+    if (n == 0) return 0;
+    ssize_t got;
+    if (!ahead_) {
+        got = produce(dst, n);
+    } else {
+        Ahead& a = *ahead_;
+        std::unique_lock<std::mutex> lock(a.m);
+        a.cv.wait(lock, [&] { return a.filled > 0 || a.ended; });
+        if (a.filled == 0) {
+            got = a.last;
+        } else {
+            const int b = a.first;
+            const std::size_t k = std::min(n, a.length[b] - a.taken);
+            std::memcpy(dst, a.block[b].get() + a.taken, k);
+            a.taken += k;
+            if (a.taken == a.length[b]) {
+                a.first = (b + 1) % Ahead::kBlocks;
+                --a.filled;
+                a.taken = 0;
+                lock.unlock();
+                a.cv.notify_all();
+            }
+            got = static_cast<ssize_t>(k);
+        }
+    }
+    if (got > 0) out_total_ += static_cast<std::uint64_t>(got);
+    return got;
 }
 
 ssize_t ByteSource::read_fd(unsigned char* dst, std::size_t n) {
@@ -61,9 +163,8 @@ ssize_t ByteSource::fail(std::string what) {
     return -1;
 }
 
-ssize_t ByteSource::read(void* dst_void, std::size_t n) {
+ssize_t ByteSource::produce(void* dst_void, std::size_t n) {
     if (failed_) return -1;
-    if (!pending_.empty()) return fail(pending_);
     auto* dst = static_cast<unsigned char*>(dst_void);
     if (n == 0) return 0;
     if (!decoder_) {
@@ -71,21 +172,36 @@ ssize_t ByteSource::read(void* dst_void, std::size_t n) {
             const std::size_t k = std::min(n, in_end_ - in_at_);
             std::memcpy(dst, in_.get() + in_at_, k);
             in_at_ += k;
-            out_total_ += k;
             return static_cast<ssize_t>(k);
         }
         if (in_eof_) return 0;
         const ssize_t got = read_fd(dst, n);
         if (got < 0) return fail(std::string("cannot read: ") + std::strerror(errno));
-        out_total_ += static_cast<std::uint64_t>(got);
         return got;
     }
+    if (stage_at_ == stage_end_) {
+        if (!pending_.empty()) return fail(pending_);
+        const ssize_t got = decode_step();
+        if (got <= 0) return got;
+    }
+    const std::size_t k = std::min(n, stage_end_ - stage_at_);
+    std::memcpy(dst, stage_.get() + stage_at_, k);
+    stage_at_ += k;
+    return static_cast<ssize_t>(k);
+}
+
+// The decoder always gets the same room, whatever the caller asks for: how
+// much a library hands out before it finds damage depends on that room, and
+// the line named in the diagnostic must not depend on the reader's buffer or
+// on whether a helper thread decodes.
+ssize_t ByteSource::decode_step() {
+    stage_at_ = stage_end_ = 0;
     for (;;) {
         std::size_t used = 0, made = 0;
         const bool ok = decoder_->step(std::span<const unsigned char>(in_.get() + in_at_, in_end_ - in_at_), used,
-                                       std::span<unsigned char>(dst, n), made, in_eof_);
+                                       std::span<unsigned char>(stage_.get(), kStageBytes), made, in_eof_);
         in_at_ += used;
-        out_total_ += made;
+        stage_end_ = made;
         if (!ok) {
             // What came before the damage is still handed out; the failure
             // comes with the next call.

@@ -24,11 +24,15 @@ namespace krel::io {
 class ByteSource {
 public:
     static constexpr std::size_t kInputBytes = std::size_t{1} << 18;  // compressed bytes read at a time
+    static constexpr std::size_t kStageBytes = std::size_t{1} << 16;  // decompressed bytes per decoder step
 
     // Opens `path` and looks at its first bytes; diagnostics name `name` (the
-    // input as given: `path` may be its kept copy). Throws IoError when the
-    // file cannot be opened or its first bytes cannot be read.
-    ByteSource(std::string name, const std::string& path);
+    // input as given: `path` may be its kept copy). `ahead`: a compressed
+    // file is decompressed on a thread of its own, a block ahead of read()
+    // (the bytes are the same; the reader's parsing and the decompression
+    // then run side by side). Throws IoError when the file cannot be opened
+    // or its first bytes cannot be read.
+    ByteSource(std::string name, const std::string& path, bool ahead = false);
     ~ByteSource();
     ByteSource(const ByteSource&) = delete;
     ByteSource& operator=(const ByteSource&) = delete;
@@ -48,6 +52,11 @@ public:
     [[nodiscard]] std::uint64_t content_read() const { return out_total_; }
 
 private:
+    struct Ahead;
+    ssize_t produce(void* dst, std::size_t n);  // read() without the helper thread
+    ssize_t decode_step();  // the next bytes into stage_
+    void start_ahead();
+    void run_ahead(Ahead& a);
     ssize_t read_fd(unsigned char* dst, std::size_t n);
     ssize_t fail(std::string what);
 
@@ -60,10 +69,13 @@ private:
     std::size_t in_size_ = 0;              // room in in_
     std::size_t in_at_ = 0, in_end_ = 0;   // unread bytes of in_
     bool in_eof_ = false;                  // the file has no more bytes than those in in_
+    std::unique_ptr<unsigned char[]> stage_;  // decompressed bytes not yet handed out
+    std::size_t stage_at_ = 0, stage_end_ = 0;
     bool failed_ = false;
     std::string pending_;                  // a failure met after the bytes last handed out
     std::uint64_t out_total_ = 0;
     std::string error_;
+    std::unique_ptr<Ahead> ahead_;         // set: a helper thread decompresses
 };
 
 // Whether the file holds "LASF" at the start of its content (decompressed). A

@@ -22,8 +22,8 @@ struct ReadBack {
     std::string error;  // empty: a clean end
 };
 
-ReadBack read_all(const std::string& path, std::size_t step) {
-    krel::io::ByteSource src("in", path);
+ReadBack read_all(const std::string& path, std::size_t step, bool ahead = false) {
+    krel::io::ByteSource src("in", path, ahead);
     ReadBack r;
     std::string buf(step, '\0');
     for (;;) {
@@ -73,9 +73,12 @@ TEST(ByteSource, DecompressesWhatEachToolWrites) {
                     SCOPED_TRACE(testing::Message() << c.what << ", " << krel::io::compression_name(f)
                                                     << (twice ? " twice" : "") << ", reads of " << step);
                     if (step == 1 && c.content.size() > 1000) continue;  // too slow to be worth it
-                    const ReadBack r = read_all(path, step);
-                    EXPECT_EQ(r.error, "");
-                    EXPECT_EQ(r.bytes, twice ? c.content + c.content : c.content);
+                    for (const bool ahead : {false, true}) {
+                        SCOPED_TRACE(ahead ? "decompressed ahead" : "decompressed by the reader");
+                        const ReadBack r = read_all(path, step, ahead);
+                        EXPECT_EQ(r.error, "");
+                        EXPECT_TRUE(r.bytes == (twice ? c.content + c.content : c.content));
+                    }
                     EXPECT_EQ(krel::io::ByteSource("in", path).compression(), f);
                 }
             }
@@ -108,7 +111,13 @@ TEST(ByteSource, DamageIsAFailureAfterTheGoodBytes) {
             krel::test::write_file(path, c.bytes);
             const ReadBack r = read_all(path, 4096);
             EXPECT_NE(r.error, "");
-            EXPECT_EQ(r.bytes, text.substr(0, r.bytes.size())) << "wrong bytes before the failure";
+            EXPECT_TRUE(r.bytes == text.substr(0, r.bytes.size())) << "wrong bytes before the failure";
+            const ReadBack big = read_all(path, std::size_t{1} << 20);
+            EXPECT_EQ(big.bytes.size(), r.bytes.size()) << "the line reached must not depend on the reader's buffer";
+            const ReadBack ahead = read_all(path, 4096, true);
+            EXPECT_EQ(ahead.error, r.error);
+            EXPECT_TRUE(ahead.bytes == r.bytes) << "the helper thread handed out " << ahead.bytes.size()
+                                                << " bytes, not " << r.bytes.size();
         }
     }
 }

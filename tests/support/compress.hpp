@@ -7,6 +7,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -52,10 +53,10 @@ inline std::string bzip2(std::string_view text) {
     return out;
 }
 
-inline std::string xz(std::string_view text) {
+inline std::string xz(std::string_view text, std::uint32_t preset = 6) {
     std::string out(lzma_stream_buffer_bound(text.size()), '\0');
     std::size_t pos = 0;
-    if (lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t*>(text.data()),
+    if (lzma_easy_buffer_encode(preset, LZMA_CHECK_CRC64, nullptr, reinterpret_cast<const uint8_t*>(text.data()),
                                 text.size(), reinterpret_cast<uint8_t*>(out.data()), &pos, out.size()) != LZMA_OK)
         throw std::runtime_error("xz");
     out.resize(pos);
