@@ -40,6 +40,7 @@ ByteSource::ByteSource(std::string name, const std::string& path, bool ahead) : 
     if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
     struct stat st {};
     regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    size_ = regular_ ? static_cast<std::int64_t>(st.st_size) : 0;
     // The first bytes tell the format; they stay in in_ and are the first
     // bytes handed out (or decompressed), so nothing is read twice.
     in_size_ = kMagicBytes;
@@ -232,6 +233,9 @@ ssize_t ByteSource::decode_step() {
 bool content_is_las(const std::string& name, const std::string& path) {
     try {
         ByteSource src(name, path);
+        // Only a file can be looked at twice: a stream's bytes are the text
+        // reader's.
+        if (!src.regular()) return false;
         unsigned char sig[4];
         std::size_t have = 0;
         while (have < sizeof sig) {
@@ -264,7 +268,13 @@ const std::string& KeptStreams::path_for(const std::string& name) {
             if (fd >= 0) ::close(fd);
         }
     } in_closer{in};
-    if (folder_.empty()) folder_ = make_folder_();
+    if (folder_.empty()) {
+        try {
+            folder_ = make_folder_();
+        } catch (const IoError& e) {
+            throw IoError("cannot keep a copy of '" + name + "': " + e.what());
+        }
+    }
     const std::string copy = folder_ + "/input-" + std::to_string(by_stream_.size() + 1);
     const std::string where = "in '" + folder_ + "'";
     Closer out{::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)};

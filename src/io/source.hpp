@@ -47,6 +47,9 @@ public:
     [[nodiscard]] Compression compression() const { return kind_; }
     // A regular file, read as it is: it may be sized and read at offsets.
     [[nodiscard]] bool plain_regular() const { return regular_ && kind_ == Compression::none; }
+    // Its size when it is a plain regular file, else -1.
+    [[nodiscard]] std::int64_t plain_size() const { return plain_regular() ? size_ : -1; }
+    [[nodiscard]] bool regular() const { return regular_; }
     [[nodiscard]] const std::string& name() const { return name_; }
     // Bytes of content handed out so far.
     [[nodiscard]] std::uint64_t content_read() const { return out_total_; }
@@ -63,6 +66,7 @@ private:
     std::string name_;
     int fd_ = -1;
     bool regular_ = false;
+    std::int64_t size_ = 0;                // of a regular file
     Compression kind_ = Compression::none;
     std::unique_ptr<Decoder> decoder_;
     std::unique_ptr<unsigned char[]> in_;  // compressed input (plain: the first bytes only)
