@@ -4,6 +4,7 @@
 #include <lzma.h>
 #include <zlib.h>
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <cstdint>
 #include <cstring>
@@ -101,7 +102,10 @@ public:
         used = zin.pos;
         made = zout.pos;
         if (ZSTD_isError(r) != 0) {
-            error_ = std::string("damaged zstd data: ") + ZSTD_getErrorName(r);
+            // Where a frame ended, only a frame may follow.
+            error_ = complete_ && ZSTD_getErrorCode(r) == ZSTD_error_prefix_unknown
+                         ? std::string("bytes after the end of the zstd data")
+                         : std::string("damaged zstd data: ") + ZSTD_getErrorName(r);
             return false;
         }
         if (used > 0 || made > 0) complete_ = r == 0;
@@ -167,16 +171,11 @@ private:
     bool between_ = false;
 };
 
-// xz through liblzma, which reads concatenated streams and their padding
-// itself and only says "complete" when told that the input is at its end.
+// xz through liblzma, stream after stream: each may be followed by zero
+// padding in steps of four bytes, and the next must begin with the magic.
 class XzDecoder final : public Decoder {
 public:
-    XzDecoder() {
-        // A header asking for more than this is refused rather than allocated;
-        // xz -9 needs 65 MiB.
-        constexpr std::uint64_t kMemLimit = std::uint64_t{1} << 30;
-        if (lzma_stream_decoder(&ls_, kMemLimit, LZMA_CONCATENATED) != LZMA_OK) throw std::bad_alloc();
-    }
+    XzDecoder() { init(); }
     ~XzDecoder() override { lzma_end(&ls_); }
     XzDecoder(const XzDecoder&) = delete;
     XzDecoder& operator=(const XzDecoder&) = delete;
@@ -184,25 +183,36 @@ public:
     bool step(std::span<const unsigned char> in, std::size_t& used, std::span<unsigned char> out, std::size_t& made,
               bool last) override {
         used = made = 0;
-        if (ended_) {
-            if (in.empty()) return true;
-            error_ = "bytes after the end of the xz data";
-            return false;
+        if (between_) {
+            while (used < in.size() && in[used] == 0) ++used;
+            padding_ += used;
+            if (used == in.size()) return true;
+            if (in.size() - used < sizeof kXzMagic && !last) return true;
+            if (padding_ % 4 != 0 || !starts(in.subspan(used), kXzMagic)) {
+                error_ = "bytes after the end of the xz data";
+                return false;
+            }
+            lzma_end(&ls_);
+            init();
+            between_ = false;
+            in = in.subspan(used);
         }
+        const std::size_t skipped = used;
         ls_.next_in = in.data();
         ls_.avail_in = in.size();
         ls_.next_out = out.data();
         ls_.avail_out = out.size();
-        const lzma_ret r = lzma_code(&ls_, last ? LZMA_FINISH : LZMA_RUN);
+        const lzma_ret r = lzma_code(&ls_, LZMA_RUN);
         // On damage too: what was decoded before it is handed out.
-        used = in.size() - ls_.avail_in;
+        used = skipped + in.size() - ls_.avail_in;
         made = out.size() - ls_.avail_out;
         switch (r) {
         case LZMA_OK:
         case LZMA_BUF_ERROR:  // no progress: more input needed, or cut off
             return true;
         case LZMA_STREAM_END:
-            ended_ = true;
+            between_ = true;
+            padding_ = 0;
             return true;
         case LZMA_MEM_ERROR:
             error_ = "xz decoder out of memory";
@@ -210,19 +220,25 @@ public:
         case LZMA_MEMLIMIT_ERROR:
             error_ = "xz data needs more than 1 GiB to decompress";
             return false;
-        case LZMA_FORMAT_ERROR:
-            error_ = "bytes after the end of the xz data";
-            return false;
         default:
             error_ = "damaged xz data: error " + std::to_string(static_cast<int>(r));
             return false;
         }
     }
-    bool complete() const override { return ended_; }
+    bool complete() const override { return between_ && padding_ % 4 == 0; }
 
 private:
+    void init() {
+        ls_ = LZMA_STREAM_INIT;
+        // A header asking for more than this is refused rather than allocated;
+        // xz -9 needs 65 MiB.
+        constexpr std::uint64_t kMemLimit = std::uint64_t{1} << 30;
+        if (lzma_stream_decoder(&ls_, kMemLimit, 0) != LZMA_OK) throw std::bad_alloc();
+    }
+
     lzma_stream ls_ = LZMA_STREAM_INIT;
-    bool ended_ = false;
+    bool between_ = false;     // after a complete stream
+    std::uint64_t padding_ = 0;  // zero bytes since its end
 };
 
 }  // namespace
