@@ -44,7 +44,7 @@ ByteSource::ByteSource(std::string name, const std::string& path, bool ahead) : 
     // The first bytes tell the format; they stay in in_ and are the first
     // bytes handed out (or decompressed), so nothing is read twice.
     in_size_ = kMagicBytes;
-    in_ = std::make_unique<unsigned char[]>(in_size_);
+    in_ = std::make_unique_for_overwrite<unsigned char[]>(in_size_);
     while (in_end_ < kMagicBytes) {
         const ssize_t got = read_fd(in_.get() + in_end_, kMagicBytes - in_end_);
         if (got < 0) {
@@ -62,11 +62,11 @@ ByteSource::ByteSource(std::string name, const std::string& path, bool ahead) : 
     kind_ = detect_compression(std::span<const unsigned char>(in_.get(), in_end_));
     if (kind_ == Compression::none) return;
     decoder_ = make_decoder(kind_);
-    auto bigger = std::make_unique<unsigned char[]>(kInputBytes);
+    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(kInputBytes);
     std::memcpy(bigger.get(), in_.get(), in_end_);
     in_ = std::move(bigger);
     in_size_ = kInputBytes;
-    stage_ = std::make_unique<unsigned char[]>(kStageBytes);
+    stage_ = std::make_unique_for_overwrite<unsigned char[]>(kStageBytes);
     if (ahead) start_ahead();
 }
 
@@ -84,7 +84,7 @@ ByteSource::~ByteSource() {
 
 void ByteSource::start_ahead() {
     auto a = std::make_unique<Ahead>();
-    for (auto& b : a->block) b = std::make_unique<unsigned char[]>(Ahead::kBlockBytes);
+    for (auto& b : a->block) b = std::make_unique_for_overwrite<unsigned char[]>(Ahead::kBlockBytes);
     Ahead* p = a.get();
     try {
         a->worker = std::thread([this, p] { run_ahead(*p); });
