@@ -79,10 +79,13 @@ void BM_Decompress(benchmark::State& state) {
     set_rates(state);
 }
 
+// range(1): threads; 2 decompresses on a helper thread (the reading in
+// chunks is not asked for: no plans).
 void BM_Explore(benchmark::State& state) {
     const auto c = static_cast<Compression>(state.range(0));
     krel::io::ReadSettings rs;
     rs.files = {compressed_file(c)};
+    rs.threads = static_cast<int>(state.range(1));
     state.SetLabel(std::string(krel::io::compression_name(c)));
     for (auto _ : state) {
         NullOut console, warnings;
@@ -95,6 +98,7 @@ void BM_Load(benchmark::State& state) {
     const auto c = static_cast<Compression>(state.range(0));
     krel::io::ReadSettings rs;
     rs.files = {compressed_file(c)};
+    rs.threads = static_cast<int>(state.range(1));
     state.SetLabel(std::string(krel::io::compression_name(c)));
     krel::io::NodeArrays nodes;
     if (!nodes.allocate(static_cast<std::int32_t>(kPoints))) state.SkipWithError("no memory");
@@ -139,8 +143,14 @@ void formats(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Decompress)->Apply(formats)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Explore)->Apply(formats)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_Load)->Apply(formats)->Unit(benchmark::kMillisecond)->Iterations(1);
+void formats_threads(benchmark::internal::Benchmark* b) {
+    for (const Compression c : {Compression::none, Compression::gzip, Compression::zstd, Compression::bzip2,
+                                Compression::xz})
+        for (const int threads : {1, 2}) b->Args({static_cast<int>(c), threads});
+}
+
+BENCHMARK(BM_Explore)->Apply(formats_threads)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Load)->Apply(formats_threads)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_KeepStream)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
