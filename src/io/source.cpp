@@ -48,10 +48,10 @@ ByteSource::ByteSource(std::string name, const std::string& path, bool ahead) : 
     while (in_end_ < kMagicBytes) {
         const ssize_t got = read_fd(in_.get() + in_end_, kMagicBytes - in_end_);
         if (got < 0) {
-            const int err = errno;
-            ::close(fd_);
-            fd_ = -1;
-            throw io_error("read", name_, "", err);
+            // Reported by the first read, with the line, as any read failure.
+            pending_ = std::string("cannot read: ") + std::strerror(errno);
+            in_eof_ = true;
+            break;
         }
         if (got == 0) {
             in_eof_ = true;
@@ -175,6 +175,7 @@ ssize_t ByteSource::produce(void* dst_void, std::size_t n) {
             in_at_ += k;
             return static_cast<ssize_t>(k);
         }
+        if (!pending_.empty()) return fail(pending_);
         if (in_eof_) return 0;
         const ssize_t got = read_fd(dst, n);
         if (got < 0) return fail(std::string("cannot read: ") + std::strerror(errno));

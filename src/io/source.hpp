@@ -30,8 +30,8 @@ public:
     // input as given: `path` may be its kept copy). `ahead`: a compressed
     // file is decompressed on a thread of its own, a block ahead of read()
     // (the bytes are the same; the reader's parsing and the decompression
-    // then run side by side). Throws IoError when the file cannot be opened
-    // or its first bytes cannot be read.
+    // then run side by side). Throws IoError when the file cannot be opened;
+    // a failure to read its first bytes comes with the first read().
     ByteSource(std::string name, const std::string& path, bool ahead = false);
     ~ByteSource();
     ByteSource(const ByteSource&) = delete;
