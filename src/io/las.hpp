@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "io/file.hpp"
+#include "io/source.hpp"
 
 namespace krel::io {
 
@@ -114,8 +115,15 @@ public:
 
     // Opens and checks the file; throws IoError when it cannot be opened or
     // read, its header is broken, or its LAZ compression record or chunk
-    // table is missing, lies or names what the decoder cannot read.
+    // table is missing, lies or names what the decoder cannot read. LAZ
+    // chunks are decoded on `threads` threads.
     explicit LasFile(std::string name, std::size_t block_bytes = kBlockBytes, int threads = 1);
+    // The same for the content of `path` (a kept copy, or a compressed file:
+    // then read front to back as it is decompressed, once through to learn
+    // its size first), named `name` in diagnostics. `ahead`: decompressed on
+    // a helper thread. LAZ inside compressed data is refused.
+    LasFile(std::string name, const std::string& path, bool ahead, std::size_t block_bytes = kBlockBytes,
+            int threads = 1);
     ~LasFile();
     LasFile(const LasFile&) = delete;
     LasFile& operator=(const LasFile&) = delete;
@@ -132,16 +140,23 @@ public:
     [[nodiscard]] const std::vector<std::string>& warnings() const { return warnings_; }
 
     // The next block of whole records (record_length bytes each); false once
-    // all records() were handed out. Throws IoError when a read fails or a
-    // LAZ chunk turns out damaged.
-    [[nodiscard]] bool next_block(std::span<const unsigned char>& block);
+    // all records() were handed out. Throws IoError when a read fails
+    // (naming `line`, the reader's line in this file, when the compressed
+    // data is damaged) or a LAZ chunk turns out damaged.
+    [[nodiscard]] bool next_block(std::span<const unsigned char>& block, long long line = 0);
 
 private:
     void check_vlrs(std::uint64_t file_size);
-    std::size_t read_at(unsigned char* dst, std::size_t n, std::uint64_t pos);
+    // n bytes at pos (fewer only at the end). A compressed file is read
+    // front to back: pos never goes back behind what was read, except into
+    // the header's first bytes, which are kept.
+    std::size_t read_at(unsigned char* dst, std::size_t n, std::uint64_t pos, long long line = 1);
 
     std::string name_;
     Fd fd_;
+    std::unique_ptr<ByteSource> seq_;     // set: a compressed file, read front to back
+    std::uint64_t seq_at_ = 0;            // bytes of seq_ read so far
+    std::vector<unsigned char> head_;     // seq_: its first bytes
     LasHeader header_;
     std::uint64_t present_ = 0;
     std::uint64_t records_ = 0;

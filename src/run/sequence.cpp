@@ -18,6 +18,7 @@
 #include "io/swrite.hpp"
 #include "run/result_file.hpp"
 #include "run/spill.hpp"
+#include "run/temp_folder.hpp"
 #include "run/tile_engine.hpp"
 #include "tiles/gettiles.hpp"
 
@@ -219,6 +220,10 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
 
     io::ChunkPlans plans;
     io::ReadSettings rs = read_settings(s, plans);
+    // Inputs that cannot be read twice are copied there by the explore pass.
+    TempFolder stream_folder(folder_of(result_name), "krel-stream");
+    io::KeptStreams kept([&stream_folder] { return stream_folder.make(); });
+    rs.streams = &kept;
     const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out, console.warnings());
 
     // The tile stages' fixed arrays come before the node arrays, so that a
