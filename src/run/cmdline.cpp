@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -9,12 +10,18 @@
 #include "io/fortran.hpp"
 #include "io/io_error.hpp"
 #include "io/las.hpp"
+#include "io/mesh_files.hpp"
 #include "run/usage.hpp"
 
 namespace krel {
 
 std::string held_name(std::string_view arg) {
     return std::string(io::trim_right(arg.substr(0, kNameChars)));
+}
+
+bool wants_mesh(const RunSettings& s) {
+    return std::any_of(s.outputs.begin(), s.outputs.end(),
+                       [](const std::string& name) { return io::output_kind(name) != io::OutputKind::las; });
 }
 
 namespace {
@@ -148,6 +155,33 @@ std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSet
                     s.budget_mb = *v;
                     out.line(" >memory for points [MB] =" + io::format_i(*v, 8));
                 }
+            } else if (arg == "-w") {
+                // The kind comes from the extension; any other name ends the run.
+                const std::string name = held_name(args.value().value_or(""));
+                if (!io::output_kind(name)) {
+                    out.put(io::FreeLine{}
+                                .text("**error: -w needs a name ending in .ply, .obj, .2dm, .msh, .xml or .las, not '")
+                                .text(name)
+                                .text("'")
+                                .str());
+                    return Exit::failure;
+                }
+                s.outputs.push_back(name);
+            } else if (arg == "-e") {
+                const std::string_view value = args.value().value_or("");
+                std::string_view field;
+                std::optional<float> v;
+                if (io::option_field(value, field) == io::OptionField::value) v = io::parse_float(field);
+                if (!v || !(*v > 0.0F)) {
+                    out.put(io::FreeLine{}
+                                .text("**error: -e needs a longest edge greater than 0 [m], not '")
+                                .text(value)
+                                .text("'")
+                                .str());
+                    return Exit::failure;
+                }
+                s.max_edge = *v;
+                out.line(" >longest edge [m] =" + io::format_f(*v, 9, 2));
             } else if (arg == "-k") {
                 // A list that is refused ends the run before it is echoed.
                 const std::string_view list = args.value().value_or("");
@@ -195,6 +229,11 @@ std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSet
     out.line(" >tolerance [m] =" + io::format_f(s.tol, 6, 2));
     if (s.dx == 0.0F) {
         out.put(io::FreeLine{}.text("**error: raster width must not be 0").str());
+        return Exit::failure;
+    }
+    if (s.dx < 0.0F && !s.outputs.empty()) {
+        // The outputs describe thinned nodes; the store-as-loaded mode has none.
+        out.put(io::FreeLine{}.text("**error: -w needs a raster width above 0").str());
         return Exit::failure;
     }
     return std::nullopt;

@@ -15,6 +15,7 @@
 #include "io/getpoints.hpp"
 #include "io/outfile.hpp"
 #include "io/swrite.hpp"
+#include "run/outputs.hpp"
 #include "run/result_file.hpp"
 #include "run/spill.hpp"
 #include "run/tile_engine.hpp"
@@ -90,6 +91,12 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
             out.put(io::FreeLine{}.text("**error: no free result name").str());
             return Exit::failure;
         }
+    }
+
+    RunOutputs outputs(s);
+    if (const auto name = outputs.clash(result_name)) {
+        out.put(io::FreeLine{}.text("**error: output would replace an input or another output: '").text(*name).text("'").str());
+        return Exit::failure;
     }
 
     io::OutFile listing;
@@ -181,8 +188,10 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
         return Exit::ok;
     }
 
+    outputs.start(result_name);
     std::int64_t total = 0;
     auto emit = [&](const TileResult& r) {
+        outputs.take(r);
         listing.write(r.listing);
         listing.flush();  // followed while the run goes on
         if (r.tile == 1) result.open(result_name);
@@ -217,6 +226,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     if (hooks.final_ctrfind != nullptr) *hooks.final_ctrfind = engine->ctrfind_seeds();
     out.line("");
     out.put(summary_line(total, n));
+    outputs.finish(nodes.xorig, nodes.yorig, out);
     listing.close();
     return Exit::ok;
 }
