@@ -58,8 +58,13 @@ Mesh::Mesh(const Nodes& nodes, const Clip& clip) : impl_(std::make_unique<Impl>(
         const double dy = static_cast<double>(nodes.y[static_cast<std::size_t>(a)]) - nodes.y[static_cast<std::size_t>(b)];
         return dx * dx + dy * dy > max2;
     };
-    std::vector<std::pair<Triangle, Delaunay::Face_handle>> kept;
-    kept.reserve(static_cast<std::size_t>(dt.number_of_faces()));
+    // Kept faces grouped by their smallest node (a counting sort: each
+    // triangle starts there), then ordered within the group: the triangle
+    // order depends on the nodes alone, not on the library's memory layout.
+    const auto nn = static_cast<std::size_t>(nodes.size());
+    std::vector<std::int64_t> first(nn + 1, 0);
+    std::vector<Delaunay::Face_handle> faces;
+    faces.reserve(static_cast<std::size_t>(dt.number_of_faces()));
     for (auto f = dt.finite_faces_begin(); f != dt.finite_faces_end(); ++f) {
         ++delaunay_;
         f->info() = -1;
@@ -73,14 +78,34 @@ Mesh::Mesh(const Nodes& nodes, const Clip& clip) : impl_(std::make_unique<Impl>(
             const double cy = (abs_y(a) + abs_y(b) + abs_y(c)) / 3.0;
             if (!io::inside_hull(*clip.hull, cx, cy)) continue;
         }
-        kept.emplace_back(canonical(a, b, c), f);
+        ++first[static_cast<std::size_t>(std::min(a, std::min(b, c))) + 1];
+        faces.push_back(f);
     }
-    std::sort(kept.begin(), kept.end(), [](const auto& p, const auto& q) { return p.first < q.first; });
-    triangles_.reserve(kept.size());
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-        kept[i].second->info() = static_cast<std::int32_t>(i);
-        triangles_.push_back(kept[i].first);
+    for (std::size_t k = 0; k < nn; ++k) first[k + 1] += first[k];
+    triangles_.resize(faces.size());
+    std::vector<Delaunay::Face_handle> placed(faces.size());
+    for (const auto& f : faces) {
+        const Triangle t = canonical(f->vertex(0)->info(), f->vertex(1)->info(), f->vertex(2)->info());
+        const auto at = static_cast<std::size_t>(first[static_cast<std::size_t>(t[0])]++);
+        triangles_[at] = t;
+        placed[at] = f;
     }
+    faces.clear();
+    faces.shrink_to_fit();
+    // first[k] is now where group k + 1 starts; groups hold a handful of
+    // triangles, so an insertion sort is enough.
+    std::size_t begin = 0;
+    for (std::size_t k = 0; k < nn; ++k) {
+        const auto end = static_cast<std::size_t>(first[k]);
+        for (std::size_t i = begin + 1; i < end; ++i) {
+            for (std::size_t j = i; j > begin && triangles_[j] < triangles_[j - 1]; --j) {
+                std::swap(triangles_[j], triangles_[j - 1]);
+                std::swap(placed[j], placed[j - 1]);
+            }
+        }
+        begin = end;
+    }
+    for (std::size_t i = 0; i < placed.size(); ++i) placed[i]->info() = static_cast<std::int32_t>(i);
 }
 
 Mesh::~Mesh() = default;
