@@ -16,6 +16,8 @@ namespace {
 
 constexpr std::size_t kVlrHeader = 54;
 constexpr std::size_t kRecord0 = 20;  // point format 0
+// Beyond this no thousandth fits 64 bits (nor any LAS integer at 0.001).
+constexpr double kFarAway = 1.0e15;
 
 template <class T>
 void put(std::string& s, std::size_t at, T v) {
@@ -104,10 +106,12 @@ void write_las(const LasFrame& frame, std::span<const float> x, std::span<const 
             if (frame.from_input) {
                 const double steps = std::round((v[k] - frame.offset[k]) / frame.scale[k]);
                 q = std::fabs(steps) < 2147483648.0 ? static_cast<std::int64_t>(steps) : std::numeric_limits<std::int64_t>::max();
-            } else {
+            } else if (std::fabs(v[k]) < kFarAway && std::fabs(frame.offset[k]) < kFarAway) {
                 // Offsets are whole metres: thousandths of the printed value
                 // minus the offset stay exact in integers.
                 q = thousandths(v[k]) - static_cast<std::int64_t>(frame.offset[k]) * 1000;
+            } else {
+                q = std::numeric_limits<std::int64_t>::max();  // cannot fit: refused below
             }
             if (q < std::numeric_limits<std::int32_t>::min() || q > std::numeric_limits<std::int32_t>::max())
                 throw file_error(shown, "node " + std::to_string(i + 1) + " lies too far from the LAS offset for its scale");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 #include <vector>
 
@@ -129,7 +130,11 @@ FitStats FitReport::finish(mesh::Mesh& mesh, const io::ByteOut& csv) {
                 ++uncovered;
                 continue;
             }
-            const auto e = static_cast<float>(static_cast<double>(xyz[i + 2]) - *h);
+            // Rounded to float; beyond its range (absurd coordinates) infinite.
+            const double ed = static_cast<double>(xyz[i + 2]) - *h;
+            const float e = std::fabs(ed) <= std::numeric_limits<float>::max() ? static_cast<float>(ed)
+                            : ed > 0.0 ? std::numeric_limits<float>::infinity()
+                                       : -std::numeric_limits<float>::infinity();
             sum += static_cast<double>(e) * static_cast<double>(e);
             abs_err.push_back(std::fabs(e));
         }

@@ -80,9 +80,18 @@ TEST(LasOut, FrameOfTheFirstLasInput) {
 }
 
 TEST(LasOut, NodeBeyondTheScaleIsAnError) {
-    Nodes n;
-    n.x[2] = 3.0e6F;  // 3000 km at a millimetre: beyond 2^31 steps
-    EXPECT_THROW((void)las_bytes(krel::io::default_las_frame(0.0, 0.0), n, 0.0, 0.0), krel::io::IoError);
+    struct Case { float x; double xorig; const char* what; };
+    const Case cases[] = {
+        {3.0e6F, 0.0, "3000 km at a millimetre: beyond 2^31 steps"},
+        {0.0F, 1.0e20, "an origin no 64-bit thousandth holds"},
+        {3.0e38F, 0.0, "near the float range"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Nodes n;
+        n.x[2] = c.x;
+        EXPECT_THROW((void)las_bytes(krel::io::default_las_frame(c.xorig, 0.0), n, c.xorig, 0.0), krel::io::IoError);
+    }
 }
 
 }  // namespace
