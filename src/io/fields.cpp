@@ -71,22 +71,34 @@ struct PlainScan {
 };
 
 inline std::size_t scan_plain(std::string_view s, std::size_t i, PlainScan& p) {
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) p.neg = s[i++] == '-';
-    while (i < s.size() && is_digit(s[i])) {
-        p.any = true;
-        if (p.m != 0 || s[i] != '0') ++p.digits;
-        p.m = p.m * 10 + static_cast<std::uint64_t>(s[i++] - '0');
+    const char* c = s.data() + i;
+    const char* const e = s.data() + s.size();
+    if (c < e && (*c == '+' || *c == '-')) p.neg = *c++ == '-';
+    const char* const first = c;
+    std::uint64_t m = 0;
+    for (; c < e; ++c) {
+        const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
+        if (d > 9) break;
+        m = m * 10 + d;
     }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && is_digit(s[i])) {
-            p.any = true;
-            if (p.m != 0 || s[i] != '0') ++p.digits;
-            p.m = p.m * 10 + static_cast<std::uint64_t>(s[i++] - '0');
-            ++p.decimals;
+    int count = static_cast<int>(c - first);  // digits, leading zeros included
+    if (c < e && *c == '.') {
+        const char* const point = c++;
+        for (; c < e; ++c) {
+            const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
+            if (d > 9) break;
+            m = m * 10 + d;
         }
+        p.decimals = static_cast<int>(c - point - 1);
+        count += p.decimals;
     }
-    return i;
+    // Leading zeros, on either side of the point, are not significant.
+    int zeros = 0;
+    for (const char* z = first; z < c && (*z == '0' || *z == '.'); ++z) zeros += *z == '0' ? 1 : 0;
+    p.m = m;
+    p.any = count > 0;
+    p.digits = count - zeros;
+    return static_cast<std::size_t>(c - s.data());
 }
 
 // The value of a whole scanned field; false when it needs the general path
