@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -9,12 +10,18 @@
 #include "io/fortran.hpp"
 #include "io/io_error.hpp"
 #include "io/las.hpp"
+#include "io/mesh_files.hpp"
 #include "run/usage.hpp"
 
 namespace krel {
 
 std::string held_name(std::string_view arg) {
     return std::string(io::trim_right(arg.substr(0, kNameChars)));
+}
+
+bool wants_mesh(const RunSettings& s) {
+    return std::any_of(s.outputs.begin(), s.outputs.end(),
+                       [](const std::string& name) { return io::output_kind(name) != io::OutputKind::las; });
 }
 
 namespace {
@@ -67,8 +74,8 @@ void number(std::string_view opt, std::optional<std::string_view> arg, T& settin
 }
 
 // Options whose value is the next argument; --help or --version there is a value.
-constexpr std::string_view kValueOptions[] = {"-t", "-f", "-r", "-z", "-Z", "-o", "-p",
-                                              "-s", "-a", "-c", "-h", "-j", "-m", "-k"};
+constexpr std::string_view kValueOptions[] = {"-t", "-f", "-r", "-z", "-Z", "-o", "-p", "-s",
+                                              "-a", "-c", "-h", "-j", "-m", "-k", "-w", "-e"};
 
 // The first --help or --version among the arguments that are read as words.
 std::optional<std::string_view> info_request(int nargs, const char* const* args) {
@@ -144,6 +151,40 @@ std::optional<Exit> classes(Scanner& args, RunSettings& s, io::TextOut& out) {
     return std::nullopt;
 }
 
+// -w: the kind comes from the extension; any other name ends the run.
+std::optional<Exit> output(Scanner& args, RunSettings& s, io::TextOut& out) {
+    const std::string name = held_name(args.value().value_or(""));
+    if (!io::output_kind(name)) {
+        out.put(io::FreeLine{}
+                    .text("**error: -w needs a name ending in .ply, .obj, .2dm, .msh, .xml or .las, not '")
+                    .text(name)
+                    .text("'")
+                    .str());
+        return Exit::failure;
+    }
+    s.outputs.push_back(name);
+    return std::nullopt;
+}
+
+// -e: the longest edge of a mesh triangle, above 0.
+std::optional<Exit> longest_edge(Scanner& args, RunSettings& s, io::TextOut& out) {
+    const std::string_view value = args.value().value_or("");
+    std::string_view field;
+    std::optional<float> v;
+    if (io::option_field(value, field) == io::OptionField::value) v = io::parse_float(field);
+    if (!v || !(*v > 0.0F)) {
+        out.put(io::FreeLine{}
+                    .text("**error: -e needs a longest edge greater than 0 [m], not '")
+                    .text(value)
+                    .text("'")
+                    .str());
+        return Exit::failure;
+    }
+    s.max_edge = *v;
+    out.line(" >longest edge [m] =" + io::format_f(*v, 9, 2));
+    return std::nullopt;
+}
+
 // -h: the hull is read at once. The listing is not open yet (its prefix may
 // still change): the echo is held, and a later hull replaces it.
 std::optional<Exit> hull(Scanner& args, RunSettings& s, Console& console) {
@@ -193,6 +234,10 @@ std::optional<Exit> argument(std::string_view arg, Scanner& args, RunSettings& s
         return columns(arg, args, s, out);
     } else if (arg == "-j" || arg == "-m") {
         return count(arg, args, s, out);
+    } else if (arg == "-w") {
+        return output(args, s, out);
+    } else if (arg == "-e") {
+        return longest_edge(args, s, out);
     } else if (arg == "-k") {
         return classes(args, s, out);
     } else if (arg == "-h") {
@@ -218,6 +263,11 @@ std::optional<Exit> check_settings(const RunSettings& s, io::TextOut& out) {
     out.line(" >tolerance [m] =" + io::format_f(s.tol, 6, 2));
     if (s.dx == 0.0F) {
         out.put(io::FreeLine{}.text("**error: raster width must not be 0").str());
+        return Exit::failure;
+    }
+    if (s.dx < 0.0F && !s.outputs.empty()) {
+        // The outputs describe thinned nodes; the store-as-loaded mode has none.
+        out.put(io::FreeLine{}.text("**error: -w needs a raster width above 0").str());
         return Exit::failure;
     }
     return std::nullopt;

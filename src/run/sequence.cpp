@@ -16,6 +16,7 @@
 #include "io/getpoints.hpp"
 #include "io/outfile.hpp"
 #include "io/swrite.hpp"
+#include "run/outputs.hpp"
 #include "run/result_file.hpp"
 #include "run/spill.hpp"
 #include "run/temp_folder.hpp"
@@ -213,6 +214,12 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     const std::optional<OutputNames> names = output_names(s, out);
     if (!names) return Exit::failure;
 
+    RunOutputs outputs(s);
+    if (const auto name = outputs.clash(names->result)) {
+        out.put(io::FreeLine{}.text("**error: output would replace an input or another output: '").text(*name).text("'").str());
+        return Exit::failure;
+    }
+
     io::OutFile listing;
     listing.open(names->listing);
     listing.write(s.hull_listing);
@@ -221,7 +228,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     io::ChunkPlans plans;
     io::ReadSettings rs = read_settings(s, plans);
     // Inputs that cannot be read twice are copied there by the explore pass.
-    TempFolder stream_folder(folder_of(result_name), "krel-stream");
+    TempFolder stream_folder(folder_of(names->result), "krel-stream");
     io::KeptStreams kept([&stream_folder] { return stream_folder.make(); });
     rs.streams = &kept;
     const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out, console.warnings());
@@ -249,8 +256,10 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
         return Exit::ok;
     }
 
+    outputs.start(names->result);
     std::int64_t total = 0;
     run_tiles(s, nodes, spill.get(), *engine, out, [&](const TileResult& r) {
+        outputs.take(r);
         listing.write(r.listing);
         listing.flush();  // followed while the run goes on
         if (r.tile == 1) result.open(names->result);
@@ -265,6 +274,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     if (hooks.final_ctrfind != nullptr) *hooks.final_ctrfind = engine->ctrfind_seeds();
     out.line("");
     out.put(summary_line(total, n));
+    outputs.finish(nodes.xorig, nodes.yorig, out);
     listing.close();
     return Exit::ok;
 }

@@ -22,6 +22,15 @@ bool same_state(const tin::SeedTriple& a, const tin::SeedTriple& b) {
     return a.ix == b.ix && a.iy == b.iy && a.iz == b.iz;
 }
 
+void append_xyz(const TileBatch& b, std::span<const std::int32_t> nodes, std::vector<float>& xyz) {
+    xyz.reserve(3 * nodes.size());
+    for (const std::int32_t i : nodes) {
+        xyz.push_back(b.x[i]);
+        xyz.push_back(b.y[i]);
+        xyz.push_back(b.z[i]);
+    }
+}
+
 }  // namespace
 
 // Aligned and padded to whole cache lines: the kernel's scratch cell and the
@@ -44,7 +53,8 @@ struct TileEngine::Job {
     bool done = false;
 };
 
-TileEngine::TileEngine(const RunSettings& settings, int workers) : s_(settings) {
+TileEngine::TileEngine(const RunSettings& settings, int workers)
+    : s_(settings), collect_kept_(!settings.outputs.empty()), collect_filtered_(wants_mesh(settings)) {
     if (workers < 1) workers = 1;
     // Each worker holds a whole tile working set (about 17 MB). Beyond a few
     // per hardware thread more of them only take memory, and an absurd -j
@@ -81,6 +91,9 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
         npt = static_cast<std::int64_t>(job.filtered.size());
         std::copy(job.filtered.begin(), job.filtered.end(), tile.begin());
     }
+    r.kept.clear();
+    r.filtered.clear();
+    if (collect_filtered_) append_xyz(b, tile.first(static_cast<std::size_t>(npt)), r.filtered);
     bool drew = false;
     if (w.deflate) {
         w.kernel.trfind_seeds = seeds.trfind;
@@ -95,6 +108,7 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
         r.console = console.take();
     }
     io::swrite(b.x, b.y, b.z, tile.first(static_cast<std::size_t>(npt)), b.xorig, b.yorig, s_.ifmt, r.result);
+    if (collect_kept_) append_xyz(b, tile.first(static_cast<std::size_t>(npt)), r.kept);
     r.npt = npt;
     return drew;
 }

@@ -41,6 +41,9 @@ struct TileResult {
     std::string console;         // the triangulation's console lines
     std::string listing;         // checkpoint lines
     std::string result;          // result lines
+    // With -w only: x, y (relative), z triples of the nodes kept and of the
+    // points the raster filter kept (the latter when a mesh is asked for).
+    std::vector<float> kept, filtered;
 };
 
 class TileEngine {
@@ -77,6 +80,8 @@ private:
 
     const RunSettings& s_;
     std::vector<std::unique_ptr<Worker>> workers_;
+    bool collect_kept_;      // fill TileResult::kept
+    bool collect_filtered_;  // fill TileResult::filtered
     Seeds truth_;            // the state after the last accepted tile
     std::int64_t reruns_ = 0;
 };
