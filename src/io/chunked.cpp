@@ -81,7 +81,7 @@ bool Pass::read_chunked(const std::string& name, std::size_t index, Layout layou
     const std::int64_t size = regular_size(path_);
     if (size < static_cast<std::int64_t>(kChunkBytes)) return false;
     if (mode_ == PassMode::explore) {
-        if (!plan_chunks(name, plan, size)) return false;
+        if (!plan_chunks(plan, size)) return false;
     } else if (plan.bounds.back() != size) {
         return false;  // the file changed
     }
@@ -115,7 +115,7 @@ bool Pass::read_chunked(const std::string& name, std::size_t index, Layout layou
 // Explore: cuts the file into at most `threads` chunks of at least
 // kChunkBytes, each starting at the beginning of a line. false (plan
 // cleared): fewer than two chunks.
-bool Pass::plan_chunks(const std::string& name, ChunkPlan& plan, std::int64_t size) const {
+bool Pass::plan_chunks(ChunkPlan& plan, std::int64_t size) const {
     plan = ChunkPlan{};
     const std::int64_t parts = std::min<std::int64_t>(s_.threads, size / static_cast<std::int64_t>(kChunkBytes));
     plan.bounds.push_back(0);

@@ -42,7 +42,7 @@ private:
     // false: read it in one piece instead; nothing has been printed or
     // counted then.
     bool read_chunked(const std::string& name, std::size_t index, Layout layout);
-    bool plan_chunks(const std::string& name, ChunkPlan& plan, std::int64_t size) const;
+    bool plan_chunks(ChunkPlan& plan, std::int64_t size) const;
     bool parse_chunks(const std::string& name, std::vector<Chunk>& chunks, Layout layout) const;
     void parse_chunk(const std::string& name, Chunk& c, Layout layout) const;
     void replay_chunks(const std::vector<Chunk>& chunks, ChunkPlan& plan);

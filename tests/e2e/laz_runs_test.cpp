@@ -52,7 +52,9 @@ TEST(LazRuns, EverySampleRunsLikeItsTwin) {
             for (const char* out : {"out.err", "out.xyz"}) {
                 SCOPED_TRACE(out);
                 ASSERT_EQ(fs::exists(a.path() / out), fs::exists(b.path() / out));
-                if (fs::exists(a.path() / out)) EXPECT_TRUE(read_file(a.path() / out) == read_file(b.path() / out));
+                if (fs::exists(a.path() / out)) {
+                    EXPECT_TRUE(read_file(a.path() / out) == read_file(b.path() / out));
+                }
             }
         }
     }
