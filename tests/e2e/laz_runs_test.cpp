@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using krel::test::read_file;
 
-TEST(LazRuns, EverySampleRunsLikeItsTwin) {
+TEST(ThreadedLazRuns, EverySampleRunsLikeItsTwin) {
     const fs::path data = krel::test::shared_data();
     if (data.empty() || !fs::is_directory(data / "laz")) GTEST_SKIP() << "../shared/data/laz not found";
     struct Case { const char* laz; const char* twin; };

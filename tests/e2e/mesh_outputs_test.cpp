@@ -99,7 +99,7 @@ TEST(MeshOutputs, EveryFileHoldsTheResultsNodes) {
 
 // The outputs add their lines and files and change nothing else; their
 // bytes are those of the serial run for every thread count and budget.
-TEST(MeshOutputs, SameBytesForThreadsAndBudgetClassicUnchanged) {
+TEST(ThreadedMesh, SameBytesForThreadsAndBudgetClassicUnchanged) {
     krel::test::TempDir dir;
     write_terrain(dir.path() / "t.xyz", 120000, 1.0);  // four tiles; -m 1 holds 52,428 points
     const auto plain = run_krel(dir.path(), {"t.xyz", "-p", "plain"});

@@ -129,7 +129,7 @@ void expect_same(const RunResult& plain, const RunResult& other, const std::stri
     EXPECT_EQ(other.listing, plain.listing);
 }
 
-TEST(Streams, EveryWayGivesThePlainFilesRun) {
+TEST(ThreadedStreams, EveryWayGivesThePlainFilesRun) {
     krel::test::TempDir dir;
     // A title line (a read error with its line number), then the terrain.
     const std::string text = "x y z\n" + terrain(45000);
@@ -183,7 +183,7 @@ TEST(Streams, OneStreamUnderTwoNamesIsReadOnceAndKept) {
     expect_same(plain, twice, "p.xyz", "/dev/stdin");
 }
 
-TEST(Streams, DamagedCompressedDataFailsNamingFileAndLine) {
+TEST(ThreadedStreams, DamagedCompressedDataFailsNamingFileAndLine) {
     krel::test::TempDir dir;
     std::string text;
     for (int i = 0; i < 40000; ++i) text += std::to_string(612345 + i % 200) + ".5 " + std::to_string(5612345 + i / 200) + ".5 10." + std::to_string(i % 10) + "\n";

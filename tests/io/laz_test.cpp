@@ -72,7 +72,7 @@ TEST(LazSamples, EqualTheirTwinsRecordForRecord) {
 
 // Chunks decoded side by side hand out the records of the serial decode, in
 // order; a small block makes the serial path hand out pieces of chunks.
-TEST(LazSamples, ThreadsGiveTheSerialRecords) {
+TEST(ThreadedLaz, ChunksGiveTheSerialRecords) {
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
     for (const char* name : {"autzen_trim.laz", "1.2-with-color.copc.laz", "append-bug.laz"}) {
         SCOPED_TRACE(name);

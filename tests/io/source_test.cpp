@@ -48,7 +48,7 @@ std::string terrain_text(int lines) {
 
 const Compression kFormats[] = {Compression::gzip, Compression::zstd, Compression::bzip2, Compression::xz};
 
-TEST(ByteSource, DecompressesWhatEachToolWrites) {
+TEST(ThreadedByteSource, DecompressesWhatEachToolWrites) {
     const std::string text = terrain_text(20000);  // several input buffers compressed
     struct Case {
         const char* what;
@@ -86,7 +86,7 @@ TEST(ByteSource, DecompressesWhatEachToolWrites) {
     }
 }
 
-TEST(ByteSource, DamageIsAFailureAfterTheGoodBytes) {
+TEST(ThreadedByteSource, DamageIsAFailureAfterTheGoodBytes) {
     const std::string text = terrain_text(20000);
     krel::test::TempDir dir;
     const std::string path = (dir.path() / "f").string();
