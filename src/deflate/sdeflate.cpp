@@ -62,6 +62,7 @@ void DeflateWork::reserve(std::int32_t slots) {
     const auto n = static_cast<std::size_t>(slots) + 1;
     for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
     for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);
+    walk.resize(n);
     store.reserve_nodes(slots);
 }
 
@@ -152,7 +153,7 @@ std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<
         }
         w.lpro[kmax] = 1;
         tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
-        upcache(w, kmax, nnode, kernel);
+        upcache(w, kmax, nnode, kernel, options.check);
     }
 
     // The inserted points in input order; idx[s - 5] is read before any write

@@ -116,7 +116,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
     std::unique_ptr<TileEngine> engine;
-    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s), hooks.draw_every);
+    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s), hooks.draw_every, hooks.check);
 
     // Points beyond the memory budget go to disk, all of them; otherwise the
     // node arrays hold them, thinned when memory is short.

@@ -13,6 +13,10 @@
 
 namespace krel {
 
+namespace deflate {
+struct SkipCheck;
+}
+
 // Node-array allocation, replaceable so that tests can make memory short.
 // Returns false when the arrays for `capacity` nodes cannot be had.
 using Allocate = bool (*)(io::NodeArrays& nodes, std::int32_t capacity, void* context);
@@ -21,6 +25,7 @@ struct RunHooks {
     Allocate allocate = nullptr;  // nullptr: plain allocation
     void* context = nullptr;
     std::int32_t draw_every = 0;  // > 0: point location draws that often (see tin::KernelState)
+    deflate::SkipCheck* check = nullptr;  // checking mode of greedy insertion's skipped work
     std::int64_t* reruns = nullptr;  // receives the count of tiles run a second time
     tin::SeedTriple* final_trfind = nullptr;   // receive the seed state after the last tile
     tin::SeedTriple* final_ctrfind = nullptr;

@@ -20,6 +20,10 @@
 
 namespace krel {
 
+namespace deflate {
+struct SkipCheck;
+}
+
 // A run of consecutive tiles over one set of node arrays.
 struct TileBatch {
     const float* x = nullptr;  // node arrays, 1-based
@@ -46,7 +50,9 @@ class TileEngine {
 public:
     // Allocates one working set per worker (workers >= 1; 1 runs everything
     // on the calling thread; at most four per hardware thread are made).
-    TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every = 0);
+    // check: the checking mode of greedy insertion's skipped work (tests only).
+    TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every = 0,
+               deflate::SkipCheck* check = nullptr);
     ~TileEngine();
     TileEngine(const TileEngine&) = delete;
     TileEngine& operator=(const TileEngine&) = delete;
@@ -72,6 +78,7 @@ private:
     bool process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& seeds, Job& job, bool keep_filtered);
 
     const RunSettings& s_;
+    deflate::SkipCheck* check_ = nullptr;
     std::vector<std::unique_ptr<Worker>> workers_;
     Seeds truth_;            // the state after the last accepted tile
     std::int64_t reruns_ = 0;
