@@ -1,6 +1,7 @@
 #include "deflate/scoring.hpp"
 
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 
@@ -137,30 +138,33 @@ void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck
 // Locate first: the walk may draw from the seed triple whatever the outcome.
 // The point error is a function of p's and the triangle's coordinates and z
 // alone; z changes only when a point is rejected, which the z test catches
-// first. So the same triangle as last time gives the scores p holds.
-void rescore(DeflateWork& w, std::int32_t p, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
-             SkipCheck* check) {
+// first. So the same triangle as last time gives the scores p holds; and a
+// skipped walk needs no z test either, as a rejected point holds 0 from its
+// rejection on. n0 is p's node, the owner of the set being visited.
+void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, std::int32_t nnode,
+             tin::KernelState& kernel, SkipCheck* check) {
     DeflateWork::LastWalk& c = w.walk[static_cast<std::size_t>(p)];
-    const std::int32_t n0 = w.near[static_cast<std::size_t>(p)];
-    tin::Triple t;
-    bool same = false;
     if (c.nl != 0 && c.i3 == n0 && kernel.draw_every == 0 && walk_unchanged(w.store, n0, c, kk)) {
-        t = {c.i1, c.i2, c.i3};
-        same = true;
         if (check != nullptr) {
             tin::KernelState copy = kernel;
             const tin::Triple u =
                 tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), copy);
             ++check->walks;
-            if (u.i1 != t.i1 || u.i2 != t.i2 || u.i3 != t.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws)
+            if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws)
                 ++check->mismatches;
+            if (w.z[p] < kRejectedBelow) {
+                if (w.dd[p] != 0.0F || w.dw[p] != 0.0F) ++check->mismatches;
+            } else {
+                check_error(w, p, u, *check);
+            }
         }
-    } else {
-        tin::WalkInfo info;
-        t = tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel, info);
-        same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
-        c = {t.i1, t.i2, t.i3, info.nl};
+        return;
     }
+    tin::WalkInfo info;
+    const tin::Triple t =
+        tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel, info);
+    const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
+    c = {t.i1, t.i2, t.i3, info.nl};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {
         w.score(p, 0.0F, 0.0F);
         return;
@@ -173,9 +177,18 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t kk, std::int32_t nnode
     w.score(p, e.dd, e.dw);
 }
 
+// The members of a set are linked in no useful order: the next member's
+// records are fetched while this one is scored.
 void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
                  SkipCheck* check) {
-    for (std::int32_t p = w.near[owner]; p != 0; p = w.next[p]) rescore(w, p, kk, nnode, kernel, check);
+    for (std::int32_t p = w.near[owner]; p != 0;) {
+        assert(w.near[p] == owner);
+        const std::int32_t np = w.next[p];
+        __builtin_prefetch(&w.walk[static_cast<std::size_t>(np)]);
+        __builtin_prefetch(&w.next[static_cast<std::size_t>(np)]);
+        rescore(w, p, owner, kk, nnode, kernel, check);
+        p = np;
+    }
 }
 
 }  // namespace

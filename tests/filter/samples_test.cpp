@@ -107,7 +107,8 @@ TEST(SfiltSamples, KeptNodesAreLowestAndApart) {
             }
         }
 
-        EXPECT_EQ(t.sfilt_sparse(c.dx), kept) << "occupied cells differ from cell-by-cell";
+        EXPECT_EQ(t.sfilt_sparse(c.dx), kept) << "occupied cells differ";
+        EXPECT_EQ(t.sfilt_cells(c.dx), kept) << "cell-by-cell differs";
     }
 }
 

@@ -22,9 +22,10 @@ using krel::filter::FilterWork;
 using krel::test::FilterTile;
 using Nodes = std::vector<std::int32_t>;
 
-// Both paths must keep exactly `want`, in that order.
+// Every path must keep exactly `want`, in that order.
 void expect_kept(const FilterTile& tile, float dx, const Nodes& want) {
-    EXPECT_EQ(tile.sfilt(dx), want) << "cell-by-cell";
+    EXPECT_EQ(tile.sfilt(dx), want) << "as sfilt picks";
+    EXPECT_EQ(tile.sfilt_cells(dx), want) << "cell-by-cell";
     EXPECT_EQ(tile.sfilt_sparse(dx), want) << "occupied cells";
 }
 
@@ -264,10 +265,14 @@ FilterTile far_block(float side) {
 const Nodes kFarBlockKept = {1, 2, 3, 4, 5, 7, 8, 9, 10};
 
 TEST(Sfilt, RasterBeyondTheInitialCellsGrows) {
-    const FilterTile t = far_block(600.0F);  // 600 x 600 cells
+    const FilterTile t = far_block(600.0F);  // 600 x 600 cells, so sparse that sfilt goes sparse
     FilterWork work;
-    EXPECT_EQ(t.sfilt(1.0F, work, t.all()), kFarBlockKept);
+    Nodes idx = t.all();
+    const krel::filter::Grid grid = krel::filter::tile_grid(t.x.data(), t.y.data(), idx, 1.0F);
+    idx.resize(static_cast<std::size_t>(krel::filter::sfilt_cells(t.x.data(), t.y.data(), t.z.data(), idx, grid, work)));
+    EXPECT_EQ(idx, kFarBlockKept);
     EXPECT_GE(work.cells(), 360000U);
+    EXPECT_EQ(t.sfilt(1.0F), kFarBlockKept);
     EXPECT_EQ(t.sfilt_sparse(1.0F), kFarBlockKept);
 }
 
@@ -334,13 +339,17 @@ TEST(Sfilt, OccupiedCellsMatchCellByCell) {
         int n;
     };
     const Case cases[] = {
-        {0.5F, 10.0F, 600}, {0.05F, 2.0F, 800}, {1.0F, 5.0F, 200}, {0.2F, 40.0F, 2000}};
+        {0.5F, 10.0F, 600}, {0.05F, 2.0F, 800}, {1.0F, 5.0F, 200}, {0.2F, 40.0F, 2000},
+        {0.5F, 200.0F, 1200},  // one node in 130 cells: sfilt goes sparse
+        {0.5F, 200.0F, 3000},  // one node in 53 cells: cell by cell
+    };
     for (const Case& c : cases) {
         for (unsigned seed : {1U, 2U, 3U}) {
             SCOPED_TRACE(testing::Message() << "dx " << c.dx << ", seed " << seed);
             const FilterTile t = random_tile(seed, c.n, c.extent);
-            const Nodes dense = t.sfilt(c.dx);
+            const Nodes dense = t.sfilt_cells(c.dx);
             EXPECT_EQ(t.sfilt_sparse(c.dx), dense);
+            EXPECT_EQ(t.sfilt(c.dx), dense);
             EXPECT_LT(dense.size(), static_cast<std::size_t>(c.n));
         }
     }
