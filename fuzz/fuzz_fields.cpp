@@ -91,29 +91,88 @@ void check_numbers(std::string_view field) {
     else KREL_FUZZ_CHECK(!i, text);
 }
 
+// The record reader in its plain form: each field cut at its end first, then
+// converted on its own. The reader converts common fields while scanning
+// them; both must agree on every status, value and line taken.
+krel::io::RecordStatus reference_record(krel::io::LineSource& src, const std::vector<FieldType>& types,
+                                        std::vector<krel::io::FieldValue>& out, bool& partial) {
+    using krel::io::RecordStatus;
+    partial = false;
+    std::string_view line;
+    if (!src.next(line)) return RecordStatus::end;
+    std::size_t got = 0, pos = 0;
+    bool comma = false;
+    for (;;) {
+        while (pos < line.size() && krel::io::is_blank(line[pos])) ++pos;
+        if (pos == line.size()) {
+            if (!src.next(line)) {
+                partial = got > 0 || comma;
+                return RecordStatus::end;
+            }
+            pos = 0;
+            continue;
+        }
+        if (line[pos] == ',') {
+            if (comma || got == 0) return RecordStatus::bad;
+            comma = true;
+            ++pos;
+            continue;
+        }
+        if (line[pos] == '/') return RecordStatus::bad;
+        const std::size_t start = pos;
+        while (pos < line.size() && !krel::io::ends_field(line[pos])) ++pos;
+        const std::string_view field = line.substr(start, pos - start);
+        krel::io::FieldValue& v = out[got];
+        if (types[got] == FieldType::integer) {
+            const auto i = krel::io::parse_int(field);
+            if (!i) return RecordStatus::bad;
+            v.i = *i;
+        } else if (types[got] == FieldType::real32) {
+            const auto f = krel::io::parse_float(field);
+            if (!f) return RecordStatus::bad;
+            v.f = *f;
+        } else {
+            const auto d = krel::io::parse_double(field);
+            if (!d) return RecordStatus::bad;
+            if (types[got] == FieldType::real64) v.d = *d;
+        }
+        comma = false;
+        if (++got == types.size()) return RecordStatus::ok;
+    }
+}
+
 void check_records(std::string_view text, std::uint8_t choice) {
-    // 1 to 8 fields, each of one of the three types.
+    // 1 to 8 fields, each of one of the four types.
     const std::size_t need = 1 + (choice & 7U);
     std::vector<FieldType> types(need);
     for (std::size_t j = 0; j < need; ++j) {
-        const unsigned t = ((choice >> 3) + j * 7U) % 3U;
-        types[j] = t == 0 ? FieldType::integer : t == 1 ? FieldType::real32 : FieldType::real64;
+        const unsigned t = ((choice >> 3) + j * 7U) % 4U;
+        types[j] = t == 0   ? FieldType::integer
+                   : t == 1 ? FieldType::real32
+                   : t == 2 ? FieldType::real64
+                            : FieldType::checked;
     }
-    std::vector<krel::io::FieldValue> v(need);
-    krel::fuzz::MemoryLines lines(text);
+    std::vector<krel::io::FieldValue> v(need), w(need);
+    krel::fuzz::MemoryLines lines(text), same(text);
     const std::size_t total = lines.total();
     std::size_t calls = 0;
     for (;;) {
         const std::size_t before = lines.handed();
-        const auto st = krel::io::read_record(lines, types, v);
+        bool partial = false, partial_ref = false;
+        const auto st = krel::io::read_record(lines, types, v, &partial);
+        const auto ref = reference_record(same, types, w, partial_ref);
+        KREL_FUZZ_CHECK(st == ref && partial == partial_ref && lines.handed() == same.handed(), std::string(text));
         ++calls;
         if (st == krel::io::RecordStatus::end) break;
         // Every record takes at least one line, so the loop ends.
         KREL_FUZZ_CHECK(lines.handed() > before);
         if (st == krel::io::RecordStatus::ok) {
             for (std::size_t j = 0; j < need; ++j) {
-                if (types[j] == FieldType::real32) KREL_FUZZ_CHECK(std::isfinite(v[j].f));
-                if (types[j] == FieldType::real64) KREL_FUZZ_CHECK(std::isfinite(v[j].d));
+                if (types[j] == FieldType::real32)
+                    KREL_FUZZ_CHECK(std::isfinite(v[j].f) && same_bits(v[j].f, w[j].f), std::string(text));
+                if (types[j] == FieldType::real64)
+                    KREL_FUZZ_CHECK(std::isfinite(v[j].d) && same_bits(v[j].d, w[j].d), std::string(text));
+                if (types[j] == FieldType::integer) KREL_FUZZ_CHECK(v[j].i == w[j].i, std::string(text));
             }
         }
     }

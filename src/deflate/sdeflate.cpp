@@ -66,11 +66,10 @@ void DeflateWork::reserve(std::int32_t slots) {
     store.reserve_nodes(slots);
 }
 
-std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float tol,
-                      DeflateWork& w, tin::KernelState& kernel, io::TextOut& listing, io::TextOut& console,
-                      const DeflateOptions& options) {
+bool start_insertion(const float* x, const float* y, const float* z, std::span<const std::int32_t> idx,
+                     DeflateWork& w, Insertion& ins, tin::KernelState& kernel, io::TextOut& console) {
     const auto npt = static_cast<std::int32_t>(idx.size());
-    if (npt < kMinPoints) return npt;
+    if (npt < kMinPoints) return false;
 
     // Load: slot j + 4 holds the tile's j-th point.
     w.nt = npt + 4;
@@ -105,63 +104,77 @@ std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<
     // not finite numbers make a frame that does not, and then the store holds
     // no triangulation to insert into: the tile is kept whole rather than
     // thinned on whatever an earlier tile left there.
-    std::int32_t nnode = 4;
-    if (tin::ctrmesh(nnode, w.x.data(), w.y.data(), nt, w.store, w.near.data(), w.next.data(), w.ds.data(), kernel,
-                     console) < 0)
-        return npt;
-    for (std::int32_t m = 1; m <= nnode; ++m) {
+    ins = Insertion{};
+    if (tin::ctrmesh(ins.nnode, w.x.data(), w.y.data(), nt, w.store, w.near.data(), w.next.data(), w.ds.data(),
+                     kernel, console) < 0)
+        return false;
+    for (std::int32_t m = 1; m <= ins.nnode; ++m) {
         w.inx[m] = m;
         w.lpro[m] = 1;
     }
-    for (std::int32_t s = nnode + 1; s <= nt; ++s) {
+    for (std::int32_t s = ins.nnode + 1; s <= nt; ++s) {
         w.inx[s] = 0;
         w.lpro[s] = 0;
     }
-    initial_scoring(w, nnode, kernel);
+    initial_scoring(w, ins.nnode, kernel);
+    return true;
+}
 
-    std::int32_t kmax = 0;
-    std::int32_t ichk = 5;
-    std::int32_t nchk = 0;
-    for (;;) {
-        w.select.flush();
-        if (options.scan) {
-            kmax = select_by_scan(w.dw.data(), 5, nt, kmax);
-        } else if (const std::int32_t best = w.select.best(); best != 0) {
-            kmax = best;
-        }
-        if (options.trace != nullptr) options.trace->push_back(kmax);
-
-        if (nnode >= ichk) {
-            const float rms = checkpoint(w, nnode, listing);
-            if (tol > rms) break;
-            ++nchk;
-            ichk = ichk + static_cast<std::int32_t>(std::pow(static_cast<float>(nchk), 1.6F));
-        }
-        if (nnode > kMaxNodes || nnode >= nt) break;
-        // Nothing left to insert: no slot chosen, the choice is already a node,
-        // or it is a rejected point whose score is 0 (it would be chosen again
-        // and again).
-        if (kmax < 1 || w.lpro[kmax] == 1 || (w.z[kmax] < kRejectedBelow && w.dw[kmax] == 0.0F)) break;
-
-        const std::int32_t ier =
-            tin::caddnod(kmax, w.near[kmax], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
-        // -4: a failed swap, but the node is already linked in and counted.
-        if (ier != 0 && ier != -4) {
-            w.z[kmax] = kRejectedZ;
-            w.score(kmax, 0.0F, 0.0F);
-            continue;
-        }
-        w.lpro[kmax] = 1;
-        tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
-        upcache(w, kmax, nnode, kernel, options.check);
+Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& kernel, io::TextOut& listing,
+                 const DeflateOptions& options) {
+    const std::int32_t nt = w.nt;
+    std::int32_t& kmax = ins.kmax;
+    w.select.flush();
+    if (options.scan) {
+        kmax = select_by_scan(w.dw.data(), 5, nt, kmax);
+    } else if (const std::int32_t best = w.select.best(); best != 0) {
+        kmax = best;
     }
+    if (options.trace != nullptr) options.trace->push_back(kmax);
 
+    if (ins.nnode >= ins.ichk) {
+        const float rms = checkpoint(w, ins.nnode, listing);
+        if (tol > rms) return Step::done;
+        ++ins.nchk;
+        ins.ichk = ins.ichk + static_cast<std::int32_t>(std::pow(static_cast<float>(ins.nchk), 1.6F));
+    }
+    if (ins.nnode > kMaxNodes || ins.nnode >= nt) return Step::done;
+    // Nothing left to insert: no slot chosen, the choice is already a node,
+    // or it is a rejected point whose score is 0 (it would be chosen again
+    // and again).
+    if (kmax < 1 || w.lpro[kmax] == 1 || (w.z[kmax] < kRejectedBelow && w.dw[kmax] == 0.0F)) return Step::done;
+
+    const std::int32_t ier =
+        tin::caddnod(kmax, w.near[kmax], ins.nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
+    // -4: a failed swap, but the node is already linked in and counted.
+    if (ier != 0 && ier != -4) {
+        w.z[kmax] = kRejectedZ;
+        w.score(kmax, 0.0F, 0.0F);
+        return Step::rejected;
+    }
+    w.lpro[kmax] = 1;
+    tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
+    upcache(w, kmax, ins.nnode, kernel, options.check);
+    return Step::inserted;
+}
+
+std::int32_t keep_nodes(const DeflateWork& w, std::span<std::int32_t> idx) {
     // The inserted points in input order; idx[s - 5] is read before any write
     // reaches it.
     std::int32_t kept = 0;
-    for (std::int32_t s = 5; s <= nt; ++s)
+    for (std::int32_t s = 5; s <= w.nt; ++s)
         if (w.lpro[s] == 1) idx[static_cast<std::size_t>(kept++)] = idx[static_cast<std::size_t>(s - 5)];
     return kept;
+}
+
+std::int32_t sdeflate(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float tol,
+                      DeflateWork& w, tin::KernelState& kernel, io::TextOut& listing, io::TextOut& console,
+                      const DeflateOptions& options) {
+    Insertion ins;
+    if (!start_insertion(x, y, z, idx, w, ins, kernel, console)) return static_cast<std::int32_t>(idx.size());
+    while (insert_next(w, ins, tol, kernel, listing, options) != Step::done) {
+    }
+    return keep_nodes(w, idx);
 }
 
 }  // namespace krel::deflate

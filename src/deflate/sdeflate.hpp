@@ -86,7 +86,35 @@ struct DeflateOptions {
     std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
 };
 
-// Thins one tile. x, y, z: the run's node arrays (1-based); idx: the tile's
+// Where greedy insertion of a tile stands between two steps.
+struct Insertion {
+    std::int32_t nnode = 4;  // nodes in the triangulation, corners included
+    std::int32_t kmax = 0;   // slot chosen by the last step
+    std::int32_t ichk = 5;   // node count of the next checkpoint
+    std::int32_t nchk = 0;   // checkpoints passed without stopping
+};
+
+enum class Step {
+    inserted,  // the chosen point is a node now
+    rejected,  // the chosen point could not be inserted; it is marked and scored 0
+    done,      // the tolerance is met at a checkpoint, or nothing is left to insert
+};
+
+// The steps of sdeflate, for a caller that stops on a rule of its own (a node
+// budget, a test). start_insertion loads the tile into w, builds the frame's
+// triangulation and scores every point; false: the tile is kept as it is
+// (fewer than 100 points, or a frame that does not triangulate).
+// insert_next chooses the point with the largest score, writes the
+// checkpoint line when one is due and tests the stopping rules, then inserts
+// the point and re-scores what it changed. keep_nodes rewrites idx[0 .. kept)
+// with the nodes in input order and returns kept.
+[[nodiscard]] bool start_insertion(const float* x, const float* y, const float* z, std::span<const std::int32_t> idx,
+                                   DeflateWork& w, Insertion& ins, tin::KernelState& kernel, io::TextOut& console);
+[[nodiscard]] Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& kernel,
+                               io::TextOut& listing, const DeflateOptions& options = {});
+std::int32_t keep_nodes(const DeflateWork& w, std::span<std::int32_t> idx);
+
+// Thins one tile: the steps above until insert_next is done. x, y, z: the run's node arrays (1-based); idx: the tile's
 // node numbers. A tile of 99 points or fewer is left as it is, and so is one
 // whose frame does not triangulate (coordinates that are not finite). Otherwise
 // rewrites idx[0 .. kept) with the inserted points in their input order and

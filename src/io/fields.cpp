@@ -55,41 +55,73 @@ constexpr float kPow10f[] = {1e0F, 1e1F, 1e2F, 1e3F, 1e4F, 1e5F, 1e6F, 1e7F, 1e8
 
 // The common field (plain decimals, few digits) in one pass: with an exact
 // integer mantissa and an exact power of ten, one multiplication or division
-// rounds correctly. false when the field needs the general path.
-template <class T>
-bool fast_real(std::string_view s, T& out) {
-    std::size_t i = 0;
+// rounds correctly.
+//
+// scan_plain reads [sign] digits [. digits] from s[i] on and stops at the
+// first other character, returning its index; it looks at nothing beyond.
+// So a record reader can scan straight through a line: where the scan stops
+// at a field's end, the field was exactly the scanned text, and the value is
+// the one fast_real gives for that field alone.
+struct PlainScan {
     bool neg = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
     std::uint64_t m = 0;
-    int digits = 0;      // significant digits taken into m
-    int decimals = 0;    // digits after the point
-    bool any = false;
-    while (i < s.size() && is_digit(s[i])) {
-        any = true;
-        if (m != 0 || s[i] != '0') ++digits;
-        m = m * 10 + static_cast<std::uint64_t>(s[i++] - '0');
+    int digits = 0;    // significant digits taken into m
+    int decimals = 0;  // digits after the point
+    bool any = false;  // a digit at all
+};
+
+inline std::size_t scan_plain(std::string_view s, std::size_t i, PlainScan& p) {
+    const char* c = s.data() + i;
+    const char* const e = s.data() + s.size();
+    if (c < e && (*c == '+' || *c == '-')) p.neg = *c++ == '-';
+    const char* const first = c;
+    std::uint64_t m = 0;
+    for (; c < e; ++c) {
+        const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
+        if (d > 9) break;
+        m = m * 10 + d;
     }
-    if (i < s.size() && s[i] == '.') {
-        ++i;
-        while (i < s.size() && is_digit(s[i])) {
-            any = true;
-            if (m != 0 || s[i] != '0') ++digits;
-            m = m * 10 + static_cast<std::uint64_t>(s[i++] - '0');
-            ++decimals;
+    int count = static_cast<int>(c - first);  // digits, leading zeros included
+    if (c < e && *c == '.') {
+        const char* const point = c++;
+        for (; c < e; ++c) {
+            const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
+            if (d > 9) break;
+            m = m * 10 + d;
         }
+        p.decimals = static_cast<int>(c - point - 1);
+        count += p.decimals;
     }
-    if (!any || i != s.size() || digits > 15) return false;  // exponents, long mantissas: general path
+    // Leading zeros, on either side of the point, are not significant.
+    int zeros = 0;
+    for (const char* z = first; z < c && (*z == '0' || *z == '.'); ++z) zeros += *z == '0' ? 1 : 0;
+    p.m = m;
+    p.any = count > 0;
+    p.digits = count - zeros;
+    return static_cast<std::size_t>(c - s.data());
+}
+
+// The value of a whole scanned field; false when it needs the general path
+// (exponents, long mantissas).
+template <class T>
+bool plain_value(const PlainScan& p, T& out) {
+    if (!p.any || p.digits > 15) return false;
     if constexpr (sizeof(T) == sizeof(float)) {
-        if (m > (std::uint64_t{1} << 24) || decimals > 10) return false;
-        const float v = static_cast<float>(m) / kPow10f[decimals];
-        out = neg ? -v : v;
+        if (p.m > (std::uint64_t{1} << 24) || p.decimals > 10) return false;
+        const float v = static_cast<float>(p.m) / kPow10f[p.decimals];
+        out = p.neg ? -v : v;
     } else {
-        if (m > (std::uint64_t{1} << 53) || decimals > 22) return false;
-        const double v = static_cast<double>(m) / kPow10d[decimals];
-        out = neg ? -v : v;
+        if (p.m > (std::uint64_t{1} << 53) || p.decimals > 22) return false;
+        const double v = static_cast<double>(p.m) / kPow10d[p.decimals];
+        out = p.neg ? -v : v;
     }
     return true;
+}
+
+template <class T>
+bool fast_real(std::string_view s, T& out) {
+    PlainScan p;
+    return scan_plain(s, 0, p) == s.size() && plain_value(p, out);
 }
 
 template <class T>
@@ -120,6 +152,9 @@ std::optional<T> parse_real(std::string_view field) {
     return v;
 }
 
+// A plain decimal of at most this many characters is always a finite double.
+constexpr std::size_t kCheckedPlainChars = 300;
+
 // Whether the field is a double, converting only what could overflow: a
 // plain decimal of modest length always fits.
 bool is_double_field(std::string_view s) {
@@ -131,7 +166,7 @@ bool is_double_field(std::string_view s) {
         ++i;
         while (i < s.size() && is_digit(s[i])) ++i, any = true;
     }
-    if (any && i == s.size() && s.size() <= 300) return true;
+    if (any && i == s.size() && s.size() <= kCheckedPlainChars) return true;
     return parse_real<double>(s).has_value();
 }
 
@@ -186,10 +221,27 @@ RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std:
         }
         if (c == '/') return RecordStatus::bad;
         const std::size_t start = pos;
+        FieldValue& v = out[got];
+        const FieldType type = types[got];
+        if (type != FieldType::integer) {
+            // Most fields are plain decimals: convert them while scanning.
+            PlainScan p;
+            pos = scan_plain(line, pos, p);
+            if (pos == line.size() || ends_field(line[pos])) {
+                bool done = false;
+                if (type == FieldType::real32) done = plain_value(p, v.f);
+                else if (type == FieldType::real64) done = plain_value(p, v.d);
+                else done = p.any && pos - start <= kCheckedPlainChars;
+                if (done) {
+                    comma = false;
+                    if (++got == need) return RecordStatus::ok;
+                    continue;
+                }
+            }
+        }
         while (pos < line.size() && !ends_field(line[pos])) ++pos;
         const std::string_view field = line.substr(start, pos - start);
-        FieldValue& v = out[got];
-        switch (types[got]) {
+        switch (type) {
         case FieldType::integer: {
             const auto i = parse_int(field);
             if (!i) return RecordStatus::bad;

@@ -117,71 +117,42 @@ LasDecoder::LasDecoder(const LasHeader& h)
 }
 
 bool is_las_file(const std::string& name) {
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const Fd fd = Fd::open(name, O_RDONLY);
+    if (!fd.valid()) return false;
     struct stat st {};
-    bool las = false;
     // Only regular files are looked at: reading from a pipe would take bytes
     // that the text reader needs.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
-        char sig[4];
-        ssize_t got;
-        do {
-            got = ::pread(fd, sig, sizeof sig, 0);
-        } while (got < 0 && errno == EINTR);
-        las = got == 4 && std::memcmp(sig, "LASF", 4) == 0;
-    }
-    ::close(fd);
-    return las;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 4) return false;
+    char sig[4];
+    return pread_full(fd.get(), sig, sizeof sig, 0) == 4 && std::memcmp(sig, "LASF", 4) == 0;
 }
 
 LasFile::LasFile(std::string name, std::size_t block_bytes) : name_(std::move(name)) {
-    fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
+    fd_ = Fd::open(name_, O_RDONLY);
+    if (!fd_.valid()) throw io_error("open", name_, "for reading", errno);
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        const int err = errno;
-        ::close(fd_);
-        throw io_error("read", name_, "", err);
-    }
-    try {
-        const std::uint64_t file_size = static_cast<std::uint64_t>(st.st_size);
-        std::array<unsigned char, kLasHeaderRead> head{};
-        const std::size_t got = read_at(head.data(), head.size(), 0);
-        header_ = parse_las_header(std::span(head.data(), got), file_size, name_);
-        const std::uint64_t rl = header_.record_length;
-        present_ = file_size > header_.point_offset ? (file_size - header_.point_offset) / rl : 0;
-        records_ = std::min(header_.promised, present_);
-        if (header_.promised > present_)
-            warnings_.push_back("LAS header promises " + num(header_.promised) + " points, the file holds " +
-                                num(present_) + "; reading " + num(present_));
-        check_vlrs(file_size);
-        // No bigger than the records there are: a small file gets a small block.
-        const std::size_t per_block = static_cast<std::size_t>(
-            std::max<std::uint64_t>(1, std::min<std::uint64_t>(block_bytes / rl, records_)));
-        buf_.resize(per_block * rl);
-    } catch (...) {
-        ::close(fd_);
-        throw;
-    }
-}
-
-LasFile::~LasFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (::fstat(fd_.get(), &st) != 0) throw io_error("read", name_, "", errno);
+    const std::uint64_t file_size = static_cast<std::uint64_t>(st.st_size);
+    std::array<unsigned char, kLasHeaderRead> head{};
+    const std::size_t got = read_at(head.data(), head.size(), 0);
+    header_ = parse_las_header(std::span(head.data(), got), file_size, name_);
+    const std::uint64_t rl = header_.record_length;
+    present_ = file_size > header_.point_offset ? (file_size - header_.point_offset) / rl : 0;
+    records_ = std::min(header_.promised, present_);
+    if (header_.promised > present_)
+        warnings_.push_back("LAS header promises " + num(header_.promised) + " points, the file holds " +
+                            num(present_) + "; reading " + num(present_));
+    check_vlrs(file_size);
+    // No bigger than the records there are: a small file gets a small block.
+    const std::size_t per_block = static_cast<std::size_t>(
+        std::max<std::uint64_t>(1, std::min<std::uint64_t>(block_bytes / rl, records_)));
+    buf_.resize(per_block * rl);
 }
 
 std::size_t LasFile::read_at(unsigned char* dst, std::size_t n, std::uint64_t pos) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(fd_, dst + done, n - done, static_cast<off_t>(pos + done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw io_error("read", name_, "", errno);
-        }
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
+    const ssize_t got = pread_full(fd_.get(), dst, n, static_cast<std::int64_t>(pos));
+    if (got < 0) throw io_error("read", name_, "", errno);
+    return static_cast<std::size_t>(got);
 }
 
 // The records are read from the offset whatever the VLRs say; this only

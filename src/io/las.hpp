@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "io/file.hpp"
+
 namespace krel::io {
 
 // The classes that -k keeps; without -k every class is kept.
@@ -104,7 +106,6 @@ public:
     // Opens and checks the file; throws IoError when it cannot be opened or
     // read or its header is broken.
     explicit LasFile(std::string name, std::size_t block_bytes = kBlockBytes);
-    ~LasFile();
     LasFile(const LasFile&) = delete;
     LasFile& operator=(const LasFile&) = delete;
 
@@ -127,7 +128,7 @@ private:
     std::size_t read_at(unsigned char* dst, std::size_t n, std::uint64_t pos);
 
     std::string name_;
-    int fd_ = -1;
+    Fd fd_;
     LasHeader header_;
     std::uint64_t present_ = 0;
     std::uint64_t records_ = 0;

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 #include "io/io_error.hpp"
@@ -13,12 +12,12 @@
 namespace krel::io {
 
 LineFile::LineFile(std::string name, std::size_t buffer_bytes) : name_(std::move(name)) {
-    fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw io_error("open", name_, "for reading", errno);
+    fd_ = Fd::open(name_, O_RDONLY);
+    if (!fd_.valid()) throw io_error("open", name_, "for reading", errno);
     // A small regular file (a hull, one of many point files) needs no more
     // than its size; the buffer still grows if the file does.
     struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < buffer_bytes)
+    if (::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < buffer_bytes)
         buffer_bytes = static_cast<std::size_t>(st.st_size) + 1;
     buf_.resize(buffer_bytes < 16 ? 16 : buffer_bytes);
 }
@@ -27,10 +26,6 @@ LineFile::LineFile(std::string name, long long begin, long long end, std::size_t
     : LineFile(std::move(name), buffer_bytes) {
     offset_ = begin;
     stop_ = end;
-}
-
-LineFile::~LineFile() {
-    if (fd_ >= 0) ::close(fd_);
 }
 
 bool LineFile::fill() {
@@ -42,24 +37,19 @@ bool LineFile::fill() {
         begin_ = 0;
     }
     if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-    for (;;) {
-        std::size_t want = buf_.size() - end_;
-        if (offset_ >= 0 && static_cast<long long>(want) > stop_ - offset_) want = static_cast<std::size_t>(stop_ - offset_);
-        const ssize_t got = offset_ < 0 ? ::read(fd_, buf_.data() + end_, want)
-                                        : (want == 0 ? 0 : ::pread(fd_, buf_.data() + end_, want, offset_));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw read_error(name_, lines_ + 1, std::string("cannot read: ") + std::strerror(errno));
-        }
-        if (got == 0) {
-            eof_ = true;
-            return false;
-        }
-        end_ += static_cast<std::size_t>(got);
-        bytes_ += got;
-        if (offset_ >= 0) offset_ += got;
-        return true;
+    std::size_t want = buf_.size() - end_;
+    if (offset_ >= 0 && static_cast<long long>(want) > stop_ - offset_) want = static_cast<std::size_t>(stop_ - offset_);
+    const ssize_t got = offset_ < 0 ? read_some(fd_.get(), buf_.data() + end_, want)
+                                    : pread_full(fd_.get(), buf_.data() + end_, want, offset_);
+    if (got < 0) throw read_error(name_, lines_ + 1, std::string("cannot read: ") + std::strerror(errno));
+    if (got == 0) {
+        eof_ = true;
+        return false;
     }
+    end_ += static_cast<std::size_t>(got);
+    bytes_ += got;
+    if (offset_ >= 0) offset_ += got;
+    return true;
 }
 
 bool LineFile::next(std::string_view& line) {

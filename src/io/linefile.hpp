@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/fields.hpp"
+#include "io/file.hpp"
 
 namespace krel::io {
 
@@ -20,7 +21,6 @@ public:
     explicit LineFile(std::string name, std::size_t buffer_bytes = kBufferBytes);
     // Only the bytes [begin, end) of the file, as if they were all of it.
     LineFile(std::string name, long long begin, long long end, std::size_t buffer_bytes = kBufferBytes);
-    ~LineFile() override;
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
 
@@ -36,7 +36,7 @@ private:
     bool fill();  // reads more data; false at end of file
 
     std::string name_;
-    int fd_ = -1;
+    Fd fd_;
     std::vector<char> buf_;
     std::size_t begin_ = 0;  // first unread byte in buf_
     std::size_t end_ = 0;    // end of valid data in buf_

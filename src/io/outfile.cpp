@@ -12,14 +12,10 @@ namespace {
 constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
 }
 
-OutFile::~OutFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 void OutFile::open(const std::string& path, const std::string& shown) {
     name_ = shown.empty() ? path : shown;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw io_error("open", name_, "for writing", errno);
+    fd_ = Fd::open(path, O_WRONLY | O_CREAT, 0666);
+    if (!fd_.valid()) throw io_error("open", name_, "for writing", errno);
     written_ = false;
     buf_.clear();
 }
@@ -32,38 +28,27 @@ void OutFile::write(std::string_view text) {
 
 void OutFile::write_through(std::string_view text) {
     if (!written_) {
-        if (::ftruncate(fd_, 0) != 0) throw io_error("write", name_, "", errno);
+        if (::ftruncate(fd_.get(), 0) != 0) throw io_error("write", name_, "", errno);
         written_ = true;
     }
-    while (!text.empty()) {
-        const ssize_t put = ::write(fd_, text.data(), text.size());
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            throw io_error("write", name_, "", errno);
-        }
-        if (put == 0) throw io_error("write", name_, "", ENOSPC);
-        text.remove_prefix(static_cast<std::size_t>(put));
-    }
+    write_all(fd_.get(), text.data(), text.size(), name_);
 }
 
 void OutFile::flush() {
-    if (fd_ < 0 || buf_.empty()) return;
+    if (!fd_.valid() || buf_.empty()) return;
     write_through(buf_);
     buf_.clear();
 }
 
 void OutFile::close() {
-    if (fd_ < 0) return;
+    if (!fd_.valid()) return;
     try {
         flush();
     } catch (...) {
-        ::close(fd_);
-        fd_ = -1;
+        fd_.reset();
         throw;
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw io_error("close", name_, "", errno);
+    if (fd_.close() != 0) throw io_error("close", name_, "", errno);
 }
 
 }  // namespace krel::io

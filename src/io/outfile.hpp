@@ -6,19 +6,20 @@
 #include <string>
 #include <string_view>
 
+#include "io/file.hpp"
+
 namespace krel::io {
 
 class OutFile {
 public:
     OutFile() = default;
-    ~OutFile();
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
 
     // Opens (creating when missing) path for writing; throws IoError. shown
     // is the name messages give (the path itself when empty).
     void open(const std::string& path, const std::string& shown = {});
-    [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+    [[nodiscard]] bool is_open() const { return fd_.valid(); }
     [[nodiscard]] const std::string& name() const { return name_; }
 
     void write(std::string_view text);
@@ -31,7 +32,7 @@ private:
     void write_through(std::string_view text);
 
     std::string name_;
-    int fd_ = -1;
+    Fd fd_;
     bool written_ = false;  // the file has been emptied by a first write
     std::string buf_;
 };

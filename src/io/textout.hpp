@@ -2,12 +2,21 @@
 // Where a stage's console or listing lines go: the run hands its stdout, a
 // per-tile buffer or (in tests) a string. Lines end with LF alone.
 
+#include <array>
+#include <cstdint>
 #include <ostream>
 #include <utility>
 #include <string>
 #include <string_view>
 
 namespace krel::io {
+
+// The turning character of the in-place progress lines for the caller's
+// step count.
+inline char spinner(std::int64_t step) {
+    static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
+    return kSpin[static_cast<std::size_t>(step % 4)];
+}
 
 class TextOut {
 public:

@@ -66,6 +66,21 @@ void number(std::string_view opt, std::optional<std::string_view> arg, T& settin
     setting = *v;
 }
 
+// Options whose value is the next argument; --help or --version there is a value.
+constexpr std::string_view kValueOptions[] = {"-t", "-f", "-r", "-z", "-Z", "-o", "-p",
+                                              "-s", "-a", "-c", "-h", "-j", "-m", "-k"};
+
+// The first --help or --version among the arguments that are read as words.
+std::optional<std::string_view> info_request(int nargs, const char* const* args) {
+    for (int i = 0; i < nargs; ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--help" || arg == "--version") return arg;
+        for (const std::string_view opt : kValueOptions)
+            if (arg == opt) ++i;
+    }
+    return std::nullopt;
+}
+
 void real(std::string_view opt, std::optional<std::string_view> arg, float& setting) {
     number(opt, arg, setting, io::parse_float);
 }
@@ -75,9 +90,15 @@ void real(std::string_view opt, std::optional<std::string_view> arg, float& sett
 std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSettings& s,
                                        Console& console) {
     io::TextOut& out = console.out();
+    int nargs = std::min(argc - 1, kMaxArguments);
+    if (const auto info = info_request(nargs, argv + 1)) {
+        if (*info == "--help") full_help(console);
+        else version(console);
+        return Exit::ok;
+    }
+    nargs = argc - 1;
     out.line("");
     out.put(io::FreeLine{}.text("Program KREL v3.12").str());
-    int nargs = argc - 1;
     if (nargs <= 0) return help(console);
     if (nargs > kMaxArguments) {
         out.put(io::FreeLine{}.text(">>warning: arguments ignored").str());

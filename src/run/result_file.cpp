@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "io/file.hpp"
 #include "io/io_error.hpp"
 #include "run/cleanup.hpp"
 
@@ -52,8 +53,8 @@ void ResultFile::open(const std::string& name) {
     const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
     std::string templ = folder + "." + base + ".krel-XXXXXX";
-    const int fd = ::mkstemp(templ.data());
-    if (fd < 0) throw io::io_error("open", name_, "for writing", errno);
+    const io::Fd fd(::mkstemp(templ.data()));
+    if (!fd.valid()) throw io::io_error("open", name_, "for writing", errno);
     // mkstemp makes the file private; the result gets the mode of the file it
     // replaces, or that of a new file.
     mode_t mode = 0;
@@ -64,8 +65,7 @@ void ResultFile::open(const std::string& name) {
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    (void)::fchmod(fd, mode);
-    ::close(fd);
+    (void)::fchmod(fd.get(), mode);
     temp_name_ = templ;
     cleanup_ = cleanup::remember(temp_name_, false);
     temp_.open(temp_name_, name_);
@@ -100,9 +100,8 @@ void ResultFile::commit() {
     discard();
     // Nothing to write: an existing result keeps its content; a missing one
     // is created, as opening it would have.
-    const int fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) throw io::io_error("open", name_, "for writing", errno);
-    ::close(fd);
+    if (!io::Fd::open(target_, O_WRONLY | O_CREAT, 0666).valid())
+        throw io::io_error("open", name_, "for writing", errno);
 }
 
 void ResultFile::discard() {

@@ -80,6 +80,14 @@ std::string summary_line(std::int64_t total, std::int64_t n) {
 Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks) {
     io::TextOut& out = console.out();
 
+    // The listing is written in place as the run goes, so a clash with an
+    // input ends the run before any file is touched.
+    const std::string listing_name = output_name(s.prefix, ".err");
+    if (is_input(listing_name, s)) {
+        out.put(io::FreeLine{}.text("**error: listing name is an input file").str());
+        return Exit::failure;
+    }
+
     // The result must never replace an input: fall back to the .asc name.
     std::string result_name = s.result_named ? s.result_name : output_name(s.prefix, ".xyz");
     bool renamed = false;
@@ -93,7 +101,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     }
 
     io::OutFile listing;
-    listing.open(output_name(s.prefix, ".err"));
+    listing.open(listing_name);
     listing.write(s.hull_listing);
     listing.flush();
 

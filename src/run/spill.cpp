@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "io/file.hpp"
 #include "io/io_error.hpp"
 #include "run/cleanup.hpp"
 #include "tiles/gettiles.hpp"
@@ -20,12 +21,9 @@ constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
 class Writer {
 public:
     explicit Writer(std::string path) : path_(std::move(path)) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd_ < 0) throw io::io_error("open", path_, "for writing", errno);
+        fd_ = io::Fd::open(path_, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (!fd_.valid()) throw io::io_error("open", path_, "for writing", errno);
         buf_.reserve(kBufferBytes);
-    }
-    ~Writer() {
-        if (fd_ >= 0) ::close(fd_);
     }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -35,27 +33,19 @@ public:
         buf_.insert(buf_.end(), static_cast<const char*>(data), static_cast<const char*>(data) + bytes);
     }
     void close() {
-        if (fd_ < 0) return;
+        if (!fd_.valid()) return;
         flush();
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) throw io::io_error("close", path_, "", errno);
+        if (fd_.close() != 0) throw io::io_error("close", path_, "", errno);
     }
 
 private:
     void flush() {
-        std::size_t done = 0;
-        while (done < buf_.size()) {
-            const ssize_t put = ::write(fd_, buf_.data() + done, buf_.size() - done);
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) throw io::io_error("write", path_, "", put < 0 ? errno : ENOSPC);
-            done += static_cast<std::size_t>(put);
-        }
+        io::write_all(fd_.get(), buf_.data(), buf_.size(), path_);
         buf_.clear();
     }
 
     std::string path_;
-    int fd_ = -1;
+    io::Fd fd_;
     std::vector<char> buf_;
 };
 
@@ -63,12 +53,9 @@ private:
 class Reader {
 public:
     Reader(std::string path, std::size_t record) : path_(std::move(path)), record_(record) {
-        fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw io::io_error("open", path_, "for reading", errno);
+        fd_ = io::Fd::open(path_, O_RDONLY);
+        if (!fd_.valid()) throw io::io_error("open", path_, "for reading", errno);
         buf_.resize(kBufferBytes / record_ * record_);
-    }
-    ~Reader() {
-        if (fd_ >= 0) ::close(fd_);
     }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -82,8 +69,7 @@ public:
             at_ = 0;
             end_ = rest;
             while (end_ < record_) {
-                const ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-                if (got < 0 && errno == EINTR) continue;
+                const ssize_t got = io::read_some(fd_.get(), buf_.data() + end_, buf_.size() - end_);
                 if (got < 0) throw io::io_error("read", path_, "", errno);
                 if (got == 0) return nullptr;
                 end_ += static_cast<std::size_t>(got);
@@ -97,7 +83,7 @@ public:
 private:
     std::string path_;
     std::size_t record_;
-    int fd_ = -1;
+    io::Fd fd_;
     std::vector<char> buf_;
     std::size_t at_ = 0, end_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "run/usage.hpp"
 
 #include <istream>
+#include <span>
 #include <string>
 
 #include "io/fortran.hpp"
@@ -45,10 +46,47 @@ constexpr const char* kUsage[] = {
     "----------------------------------------------------",
 };
 
+// The options added since the usage text was written, in its layout.
+constexpr const char* kMoreOptions[] = {
+    "Further options:",
+    "  -f word = result layout: ag (X,Y,Z header per tile)",
+    "            or gen (lines 1,x,y,z)",
+    "  -a xx, -s name = accepted, no effect",
+    "  -j n    = worker threads for filtering and",
+    "            insertion (default every core, at most",
+    "            4 per core); the output is the same",
+    "  -m mb   = memory for points [MB]; beyond it all",
+    "            points are kept in temporary files",
+    "  -k list = LAS classes to read, 0 to 255, with",
+    "            commas (-k 2 for ground, -k 2,9)",
+    "  --help    = this text",
+    "  --version = program version",
+    "",
+    "Exit status: 0 done, 1 a refused option or file,",
+    "2 a conversion or I/O failure, 130/143 interrupted",
+    "",
+    "----------------------------------------------------",
+};
+
+void put_lines(Console& console, std::span<const char* const> lines) {
+    for (const char* line : lines) console.out().put(io::FreeLine{}.text(line).str());
+}
+
 }  // namespace
 
+void full_help(Console& console) {
+    put_lines(console, kUsage);
+    put_lines(console, kMoreOptions);
+    console.out().flush();
+}
+
+void version(Console& console) {
+    console.out().line("krel " KREL_VERSION);
+    console.out().flush();
+}
+
 Exit help(Console& console) {
-    for (const char* line : kUsage) console.out().put(io::FreeLine{}.text(line).str());
+    put_lines(console, kUsage);
     console.out().flush();
     std::string answer;
     if (!std::getline(console.in(), answer)) {

@@ -9,4 +9,10 @@ namespace krel {
 // line came; io (with a diagnostic) when standard input was already at its end.
 [[nodiscard]] Exit help(Console& console);
 
+// --help: the usage text, then the options it does not list. No wait.
+void full_help(Console& console);
+
+// --version: "krel VERSION".
+void version(Console& console);
+
 }  // namespace krel

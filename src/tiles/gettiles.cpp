@@ -1,6 +1,5 @@
 #include "tiles/gettiles.hpp"
 
-#include <array>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -19,11 +18,6 @@ std::int64_t trunc_index(float v) {
     if (v >= 9.2e18F) return std::numeric_limits<std::int64_t>::max();
     if (v <= -9.2e18F) return std::numeric_limits<std::int64_t>::min();
     return static_cast<std::int64_t>(v);
-}
-
-char spinner(std::int64_t step) {
-    static constexpr std::array<char, 4> kSpin{'|', '\\', '|', '/'};
-    return kSpin[static_cast<std::size_t>(step % 4)];
 }
 
 }  // namespace
@@ -114,7 +108,7 @@ std::int32_t TileNumbering::sweep(std::int64_t i, float x, float y) {
         last_cell_ = c;
     }
     if (i % 50001 == 0) {
-        spin_ = spinner(i / 50000);
+        spin_ = io::spinner(i / 50000);
         std::string text(1, spin_);
         text += ">tiles";
         text += io::format_i(static_cast<std::int64_t>(static_cast<float>(i) / static_cast<float>(n_) * 100.0F), 4);

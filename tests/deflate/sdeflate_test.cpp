@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -263,6 +264,50 @@ TEST(Sdeflate, ReusedWorkingSetGivesTheSameResult) {
     const Result clean = deflate(small, 0.02F, w2, fresh);
     EXPECT_EQ(again.kept, clean.kept);
     EXPECT_EQ(again.listing, clean.listing);
+}
+
+// A caller stopping on its own rule (a node budget) keeps the first nodes of
+// the whole run in insertion order; stepping until done is sdeflate itself.
+TEST(Sdeflate, StepsStopOnTheCallersRule) {
+    using krel::deflate::Step;
+    const Tile t = terrain(2500, 7);
+    struct Stepped {
+        std::vector<std::int32_t> inserted;  // in insertion order
+        std::vector<std::int32_t> kept;      // what keep_nodes leaves, input order
+        std::string listing;
+    };
+    const auto step = [&](std::size_t budget) {
+        DeflateWork w;
+        krel::tin::KernelState kernel;
+        krel::io::StringOut listing, console;
+        std::vector<std::int32_t> idx(static_cast<std::size_t>(t.size()));
+        std::iota(idx.begin(), idx.end(), 1);
+        krel::deflate::Insertion ins;
+        Stepped r;
+        EXPECT_TRUE(krel::deflate::start_insertion(t.x.data(), t.y.data(), t.z.data(), idx, w, ins, kernel, console));
+        for (Step st; r.inserted.size() < budget &&
+                      (st = krel::deflate::insert_next(w, ins, 0.01F, kernel, listing)) != Step::done;)
+            if (st == Step::inserted) r.inserted.push_back(ins.kmax - 4);
+        r.kept.assign(idx.begin(), idx.begin() + krel::deflate::keep_nodes(w, idx));
+        r.listing = listing.str();
+        return r;
+    };
+    const Result whole = deflate(t, 0.01F);
+    const Stepped all = step(std::size_t{1} << 30);
+    EXPECT_EQ(all.kept, whole.kept);
+    std::string lines;
+    for (const std::string& l : whole.listing) lines += l + "\n";
+    EXPECT_EQ(all.listing, lines);
+    ASSERT_GT(all.inserted.size(), 40U);
+    for (const std::size_t budget : {0, 1, 40}) {
+        SCOPED_TRACE(testing::Message() << "budget " << budget);
+        const Stepped some = step(budget);
+        const std::vector<std::int32_t> first(all.inserted.begin(), all.inserted.begin() + static_cast<std::ptrdiff_t>(budget));
+        EXPECT_EQ(some.inserted, first);
+        std::vector<std::int32_t> sorted = first;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(some.kept, sorted);
+    }
 }
 
 }  // namespace

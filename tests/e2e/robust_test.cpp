@@ -1,5 +1,6 @@
-// Runs that end badly: interrupted, out of file size, writing through a link.
-// None may leave a half-written result, a temporary file, or report success.
+// Runs that end badly: interrupted, out of file size, writing through a link,
+// a listing named like an input. None may leave a half-written result, a
+// temporary file, or report success, or touch an input.
 
 #include <gtest/gtest.h>
 
@@ -141,6 +142,46 @@ TEST(ErrorEnd, TemporaryFilesGone) {
     EXPECT_EQ(o.err, "krel: cannot open 'res' for writing: Is a directory\n");
     EXPECT_TRUE(named(dir.path(), "krel-spill").empty());
     EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
+}
+
+TEST(ListingName, AnInputIsNeverOverwritten) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* link;  // out.err made a symbolic link to p.xyz ("s") or a hard link ("h"), or nothing
+    };
+    const Case cases[] = {
+        {"the point file is named like the listing", {"out.err"}, ""},
+        {"a second point file is the listing", {"p.xyz", "out.err"}, ""},
+        {"the prefix names a point file's listing", {"p.xyz", "data.err", "-p", "data"}, ""},
+        {"the hull file is the listing", {"p.xyz", "-h", "out.err"}, ""},
+        {"the listing is a symbolic link to the point file", {"p.xyz"}, "s"},
+        {"the listing is a hard link to the point file", {"p.xyz"}, "h"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        krel::test::TempDir dir;
+        synthetic(dir.path() / "p.xyz", 3000);
+        const std::string points = read_file(dir.path() / "p.xyz");
+        // Also a point file and a hull: three corners well around the points.
+        const std::string named_input = "0 0 1\n-1e6 -1e6 0\n1e6 -1e6 0\n0 1e6 0\n";
+        if (std::string(c.link) == "s") {
+            fs::create_symlink("p.xyz", dir.path() / "out.err");
+        } else if (std::string(c.link) == "h") {
+            fs::create_hard_link(dir.path() / "p.xyz", dir.path() / "out.err");
+        } else {
+            for (const char* f : {"out.err", "data.err"}) write_file(dir.path() / f, named_input);
+        }
+        const auto o = krel::test::run_krel(dir.path(), c.args);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_NE(o.out.find("\n **error: listing name is an input file\n"), std::string::npos) << o.out;
+        EXPECT_EQ(read_file(dir.path() / "p.xyz"), points);
+        if (*c.link == '\0') {
+            EXPECT_EQ(read_file(dir.path() / "out.err"), named_input);
+        }
+        EXPECT_FALSE(fs::exists(dir.path() / "out.xyz"));
+        EXPECT_FALSE(fs::exists(dir.path() / "data.xyz"));
+    }
 }
 
 }  // namespace
