@@ -1,5 +1,7 @@
 #include "deflate/scoring.hpp"
 
+#include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 
@@ -72,9 +74,12 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
     for (std::int32_t s = 1; s <= nt; ++s) {
         w.dd[s] = 0.0F;
         w.dw[s] = 0.0F;
+        w.walk[s] = {};
         if (w.lpro[s] != 0) continue;
-        const tin::Triple t =
-            tin::ctrfind(w.near[s], w.x[s], w.y[s], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
+        tin::WalkInfo info;
+        const tin::Triple t = tin::ctrfind(w.near[s], w.x[s], w.y[s], nnode, w.x.data(), w.y.data(), w.store,
+                                           w.inx.data(), kernel, info);
+        w.walk[s] = {t.i1, t.i2, t.i3, info.nl};
         if (t.i3 == 0) continue;
         const PointError e = point_error(w, s, t.i1, t.i2, t.i3);
         w.dd[s] = e.dd;
@@ -85,33 +90,118 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 
 namespace {
 
+// Whether ctrfind from n0 = near[p] would now repeat p's last walk c step for
+// step, right after kk was inserted.
+//
+// A direct walk (tin::WalkInfo) from an interior node n0 read nothing but nl,
+// the value at lend[n0], and n0's neighbours from the first one (after lend)
+// up to c.i2, comparing each with nl, plus coordinates, which do not change
+// within a tile; it drew nothing. Since that walk n0's list has changed at
+// most by kk's insertion: a list changes only when its node becomes a
+// neighbour of the new node, and then every point attached to that node is
+// visited; a point never returns to a node it left (near only moves to a new
+// node); and a skip leaves c describing the walk on the current list. The
+// insertion (intadd, then swaps, each leaving a triangulation whose triangles
+// without kk are old ones) turns n0's circular list into the old one with one
+// run of consecutive neighbours, possibly empty, replaced by kk, and moves
+// lend only off a neighbour it removes. So when lend still holds nl, and
+// reading on from the first neighbour we meet c.i1 before any kk and c.i2
+// right after c.i1, the walk reads the same nl and the same neighbours in the
+// same order: had the replaced run or kk's place lain among them, kk would
+// be among them, or be the first neighbour (kk right after nl). The same
+// reads give the same tests, the same answer (c.i1, c.i2, n0) in the same
+// order, and no draw. Under the forced-draw test hook the call count decides
+// the draws, so nothing is skipped then.
+bool walk_unchanged(const tin::Store& st, std::int32_t n0, const DeflateWork::LastWalk& c, std::int32_t kk) {
+    const std::int32_t lpl = st.lend[n0];
+    if (st.list[lpl] != c.nl) return false;
+    std::int32_t lp = lpl;
+    do {
+        lp = st.lptr[lp];
+        const std::int32_t v = st.list[lp];
+        if (v == kk) return false;
+        if (v == c.i1) return st.list[st.lptr[lp]] == c.i2;
+    } while (lp != lpl);
+    return false;
+}
+
+bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
+
+// Checking mode: the point error left out must give the stored scores.
+void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck& check) {
+    const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
+    ++check.errors;
+    if (!same_bits(e.dd, w.dd[static_cast<std::size_t>(p)]) || !same_bits(e.dw, w.dw[static_cast<std::size_t>(p)]))
+        ++check.mismatches;
+}
+
 // Locate first: the walk may draw from the seed triple whatever the outcome.
-void rescore(DeflateWork& w, std::int32_t p, std::int32_t nnode, tin::KernelState& kernel) {
+// The point error is a function of p's and the triangle's coordinates and z
+// alone; z changes only when a point is rejected, which the z test catches
+// first. So the same triangle as last time gives the scores p holds; and a
+// skipped walk needs no z test either, as a rejected point holds 0 from its
+// rejection on. n0 is p's node, the owner of the set being visited.
+void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, std::int32_t nnode,
+             tin::KernelState& kernel, SkipCheck* check) {
+    DeflateWork::LastWalk& c = w.walk[static_cast<std::size_t>(p)];
+    if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w.store, n0, c, kk)) {
+        if (check != nullptr) {
+            tin::KernelState copy = kernel;
+            const tin::Triple u =
+                tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), copy);
+            ++check->walks;
+            if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws)
+                ++check->mismatches;
+            if (w.z[p] < kRejectedBelow) {
+                if (w.dd[p] != 0.0F || w.dw[p] != 0.0F) ++check->mismatches;
+            } else {
+                check_error(w, p, u, *check);
+            }
+        }
+        return;
+    }
+    tin::WalkInfo info;
     const tin::Triple t =
-        tin::ctrfind(w.near[p], w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
+        tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel, info);
+    const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
+    c = {t.i1, t.i2, t.i3, info.nl};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {
         w.score(p, 0.0F, 0.0F);
+        return;
+    }
+    if (same) {
+        if (check != nullptr) check_error(w, p, t, *check);
         return;
     }
     const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
     w.score(p, e.dd, e.dw);
 }
 
-void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t nnode, tin::KernelState& kernel) {
-    for (std::int32_t p = w.near[owner]; p != 0; p = w.next[p]) rescore(w, p, nnode, kernel);
+// The members of a set are linked in no useful order: the next member's
+// records are fetched while this one is scored.
+void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
+                 SkipCheck* check) {
+    for (std::int32_t p = w.near[owner]; p != 0;) {
+        assert(w.near[p] == owner);
+        const std::int32_t np = w.next[p];
+        __builtin_prefetch(&w.walk[static_cast<std::size_t>(np)]);
+        __builtin_prefetch(&w.next[static_cast<std::size_t>(np)]);
+        rescore(w, p, owner, kk, nnode, kernel, check);
+        p = np;
+    }
 }
 
 }  // namespace
 
-void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel) {
+void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel, SkipCheck* check) {
     w.score(kk, 0.0F, 0.0F);
-    rescore_set(w, kk, nnode, kernel);
+    rescore_set(w, kk, kk, nnode, kernel, check);
     // Neighbours by list position, first (after lend) to last (at lend).
     const std::int32_t lpl = w.store.lend[kk];
     std::int32_t lp = lpl;
     do {
         lp = w.store.lptr[lp];
-        rescore_set(w, std::abs(w.store.list[lp]), nnode, kernel);
+        rescore_set(w, std::abs(w.store.list[lp]), kk, nnode, kernel, check);
     } while (lp != lpl);
 }
 

@@ -12,6 +12,7 @@
 namespace krel::deflate {
 
 struct DeflateWork;
+struct SkipCheck;
 
 constexpr float kAexp = 0.5F;             // area-weighting exponent
 constexpr float kRejectedZ = -9999.0F;    // z of a point the loop rejected
@@ -44,7 +45,10 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 // Re-scores after kk became a node (the nearest-node sets already updated):
 // kk itself gets 0, then every point of kk's set and of its neighbours' sets,
 // in kk's list order, is located afresh and scored; a rejected point or one
-// outside the triangulation gets 0. Other points keep their scores.
-void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel);
+// outside the triangulation gets 0. Other points keep their scores. A
+// location or point error that provably gives what it gave last time is left
+// out; check, when given, does it anyway and counts differences (SkipCheck).
+void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
+             SkipCheck* check = nullptr);
 
 }  // namespace krel::deflate

@@ -62,6 +62,7 @@ void DeflateWork::reserve(std::int32_t slots) {
     const auto n = static_cast<std::size_t>(slots) + 1;
     for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
     for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);
+    walk.resize(n);
     store.reserve_nodes(slots);
 }
 
@@ -153,7 +154,7 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
     }
     w.lpro[kmax] = 1;
     tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
-    upcache(w, kmax, ins.nnode, kernel);
+    upcache(w, kmax, ins.nnode, kernel, options.check);
     return Step::inserted;
 }
 

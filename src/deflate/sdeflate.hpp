@@ -4,6 +4,7 @@
 // root-mean-square vertical error of the tile's points falls below the
 // tolerance at a checkpoint.
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -31,6 +32,13 @@ struct DeflateWork {
     std::vector<float> dw;           // weighted error, the selection key
     std::vector<std::int32_t> lpro;  // 1 when the slot is a node of the triangulation
     std::vector<std::int32_t> inx;   // inx[m]: slot of the m-th node, corners first
+    // The last location of each point: its triangle (i3 = 0: outside or
+    // none) and, when the walk was direct (tin::WalkInfo), the start node's
+    // last neighbour then. upcache decides from it which walks cannot change.
+    struct LastWalk {
+        std::int32_t i1, i2, i3, nl;
+    };
+    std::vector<LastWalk> walk;
     tin::Store store;                // the triangulation, six entries per slot
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
@@ -61,7 +69,19 @@ struct DeflateWork {
     }
 };
 
+// Checking mode of upcache's skipped work, for tests: every point location
+// and point error that upcache leaves out because it cannot change is done
+// anyway, on a copy of the kernel state, and any different triangle, any
+// draw from the seed triple or any different score is counted. The run's own
+// state and output are those of a run without it. Shared by worker threads.
+struct SkipCheck {
+    std::atomic<std::int64_t> walks{0};       // locations skipped and checked
+    std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
+    std::atomic<std::int64_t> mismatches{0};  // checks that came out different
+};
+
 struct DeflateOptions {
+    SkipCheck* check = nullptr;              // checking mode, when given
     bool scan = false;                       // select by a full scan instead of the tree
     std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
 };

@@ -29,6 +29,17 @@ int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t
 
     // 1. Bounding box and raster size.
     const Grid grid = tile_grid(x, y, idx, dx);
+    // A sparsely filled raster (a tile at the edge of the data, scattered
+    // returns) costs the cell-by-cell sweeps far more than the occupied cells
+    // cost the sparse filter, which gives the same nodes.
+    if (static_cast<std::int64_t>(idx.size()) * kSparseRatio < grid.cells())
+        return sfilt_sparse(x, y, z, idx, grid, work.sparse);
+    return sfilt_cells(x, y, z, idx, grid, work);
+}
+
+int sfilt_cells(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, const Grid& grid,
+                FilterWork& work) {
+    if (idx.empty()) return 0;
     if (grid.cells() > kDenseMaxCells) return sfilt_sparse(x, y, z, idx, grid, work.sparse);
     try {
         work.reserve_cells(static_cast<std::size_t>(grid.cells()));
@@ -61,7 +72,7 @@ int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t
     // cell is no longer a neighbour of the cells after it. For a first-column
     // cell, k - 1 and k - nx - 1 wrap to the last cells of the rows below; the
     // distance decides for them as for any other neighbour.
-    const float d2 = near_d2(dx);
+    const float d2 = near_d2(grid.dx);
     for (int k = nx + 2; k <= ncell; ++k) {
         if (ipt[k] == 0) continue;
         for (const int kn : {k - 1, k - nx, k - nx - 1}) {

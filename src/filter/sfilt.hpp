@@ -60,4 +60,15 @@ struct FilterWork {
 int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float dx,
           FilterWork& work);
 
+// Rasters with more than this many cells per listed node go to the sparse
+// filter: below about one node in 64 cells the sparse filter is the faster.
+inline constexpr std::int64_t kSparseRatio = 64;
+
+// sfilt cell by cell on `grid` (tile_grid of the same nodes), whatever the
+// raster's filling; the reference for the sparse filter that sfilt picks for
+// sparse rasters. A raster beyond kDenseMaxCells, or one the work cannot grow
+// to, still goes sparse.
+int sfilt_cells(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, const Grid& grid,
+                FilterWork& work);
+
 }  // namespace krel::filter

@@ -9,19 +9,21 @@ namespace {
 
 using Cells = std::vector<std::int64_t>;
 
-// Position of cell k among the first `end` occupied cells, or -1.
-std::ptrdiff_t find_cell(const Cells& cell, std::size_t end, std::int64_t k) {
-    const auto last = cell.begin() + static_cast<std::ptrdiff_t>(end);
-    const auto it = std::lower_bound(cell.begin(), last, k);
-    if (it == last || *it != k) return -1;
-    return it - cell.begin();
+// Moves `at` to the first listed cell >= k. The cells are increasing and
+// every caller's targets never decrease, so a whole pass costs O(cells).
+std::size_t seek(const Cells& cell, std::size_t at, std::int64_t k) {
+    while (at < cell.size() && cell[at] < k) ++at;
+    return at;
 }
 
 // The 3 x 3 window pass over the occupied cells; a cell that is not listed is
-// empty and reads as kEmpty, which the pass skips like any value <= 0.
+// empty and reads as kEmpty, which the pass skips like any value <= 0, so the
+// window takes the listed cells of the three row segments. A minimum or a
+// maximum does not depend on the order its values come in.
 template <bool kMax>
 void window_pass(const Grid& g, const Cells& cell, const std::vector<float>& in,
                  std::vector<float>& out) {
+    std::size_t at[3] = {0, 0, 0};  // one cursor per row: below, own, above
     for (std::size_t m = 0; m < cell.size(); ++m) {
         const float c = in[m];
         if (c < 0.0F) {
@@ -30,13 +32,16 @@ void window_pass(const Grid& g, const Cells& cell, const std::vector<float>& in,
         }
         const std::int64_t j = (cell[m] - 1) / g.nx + 1;
         const std::int64_t i = (cell[m] - 1) % g.nx + 1;
-        const std::int64_t j0 = std::max<std::int64_t>(j - 1, 1), j1 = std::min(j + 1, g.ny);
-        const std::int64_t i0 = std::max<std::int64_t>(i - 1, 1), i1 = std::min(i + 1, g.nx);
         float cur = c;
-        for (std::int64_t jj = j0; jj <= j1; ++jj) {
-            for (std::int64_t ii = i0; ii <= i1; ++ii) {
-                const std::ptrdiff_t q = find_cell(cell, cell.size(), (jj - 1) * g.nx + ii);
-                const float v = q < 0 ? kEmpty : in[static_cast<std::size_t>(q)];
+        for (int r = 0; r < 3; ++r) {
+            const std::int64_t jj = j + r - 1;
+            if (jj < 1 || jj > g.ny) continue;
+            const std::int64_t mid = cell[m] + (r - 1) * g.nx;
+            const std::int64_t lo = i > 1 ? mid - 1 : mid;
+            const std::int64_t hi = i < g.nx ? mid + 1 : mid;
+            at[r] = seek(cell, at[r], lo);
+            for (std::size_t q = at[r]; q < cell.size() && cell[q] <= hi; ++q) {
+                const float v = in[q];
                 if constexpr (kMax) {
                     if (v > 0.0F && v > cur) cur = v;
                 } else {
@@ -89,11 +94,22 @@ int sfilt_sparse(const float* x, const float* y, const float* z, std::span<std::
     // Near-duplicates against the earlier cells k - 1, k - nx, k - nx - 1.
     const float d2 = near_d2(grid.dx);
     const std::int64_t nx = grid.nx;
+    // The cells below, k - nx - 1 and k - nx, come by one cursor; k - 1 is the
+    // cell listed just before, when it is occupied.
+    std::size_t below = 0;
     for (std::size_t m = 0; m < cells; ++m) {
         const std::int64_t k = cell[m];
         if (k < nx + 2) continue;
-        for (const std::int64_t kn : {k - 1, k - nx, k - nx - 1}) {
-            const std::ptrdiff_t q = find_cell(cell, m, kn);
+        below = seek(cell, below, k - nx - 1);
+        const std::int64_t kn[3] = {k - 1, k - nx, k - nx - 1};
+        for (const std::int64_t want : kn) {
+            std::ptrdiff_t q = -1;
+            if (want == k - 1) {
+                if (m > 0 && cell[m - 1] == want) q = static_cast<std::ptrdiff_t>(m - 1);
+            } else {
+                const std::size_t at = want == k - nx - 1 ? below : seek(cell, below, want);
+                if (at < m && cell[at] == want) q = static_cast<std::ptrdiff_t>(at);
+            }
             if (q < 0 || ipt[static_cast<std::size_t>(q)] == 0) continue;
             if (d2 > dist2(x, y, ipt[m], ipt[static_cast<std::size_t>(q)])) {
                 ipt[m] = 0;

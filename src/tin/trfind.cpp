@@ -25,9 +25,10 @@ enum class Next {
 // The walk shared by trfind and ctrfind. n0 is the starting apex, already
 // chosen; draw_apex() gives a random apex for a restart. n is the node count,
 // which bounds the walks that a broken store could keep going.
+// info, when given, receives how the walk ended (see WalkInfo).
 template <class DrawApex>
 Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
-              KernelState& kernel, DrawApex draw_apex) {
+              KernelState& kernel, DrawApex draw_apex, WalkInfo* info = nullptr) {
     const auto& list = store.list;
     const auto& lptr = store.lptr;
     const auto& lend = store.lend;
@@ -75,6 +76,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
         Next next = Next::walk;
         bool on_left = false;  // P on or left of n0->n1: search the wedge's other side (step 4)
 
+        const bool interior_start = nl > 0 && restarts == 0 && apex_moves == 0;
         if (nl > 0) {
             // Step 2: interior apex, first neighbour n1 with P on or left of n0->n1.
             for (;;) {
@@ -162,8 +164,10 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
                     // P in triangle (n1, n2, n3) unless rounding misled the walk.
                     const float b1 = (x[n3] - x[n2]) * (yp - y[n2]) - (xp - x[n2]) * (y[n3] - y[n2]);
                     const float b2 = (x[n1] - x[n3]) * (yp - y[n3]) - (xp - x[n3]) * (y[n1] - y[n3]);
-                    if (tin::store(1.0f + b1, kernel) >= 1.0f && tin::store(1.0f + b2, kernel) >= 1.0f)
+                    if (tin::store(1.0f + b1, kernel) >= 1.0f && tin::store(1.0f + b2, kernel) >= 1.0f) {
+                        if (info != nullptr && interior_start && crossings == 0) info->nl = nl;
                         return {n1, n2, n3};
+                    }
                     break;
                 }
                 lp = lstptr(lend[n2], n1, store);
@@ -257,6 +261,15 @@ Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float
     if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
     const std::int32_t n0 = nst < 1 ? draw_apex() : nst;
     return locate(n0, px, py, n, x, y, store, kernel, draw_apex);
+}
+
+Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
+               const std::int32_t* inx, KernelState& kernel, WalkInfo& info) {
+    info = {};
+    const auto draw_apex = [&]() { return inx[jrand(n, kernel.ctrfind_seeds)]; };
+    if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
+    if (nst < 1) return locate(draw_apex(), px, py, n, x, y, store, kernel, draw_apex);
+    return locate(nst, px, py, n, x, y, store, kernel, draw_apex, &info);
 }
 
 }  // namespace krel::tin

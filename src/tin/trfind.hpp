@@ -48,4 +48,16 @@ Triple trfind(std::int32_t nst, float px, float py, std::int32_t n, const float*
 Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
                const std::int32_t* inx, KernelState& kernel);
 
+// How a ctrfind walk ended, for callers that keep its answer. A walk is
+// direct when it drew nothing, never moved its apex and returned the first
+// wedge it found at an interior start node: the answer is (i1, i2, nst) and
+// it read nothing but nst's list from its first neighbour up to i2, and nl.
+struct WalkInfo {
+    std::int32_t nl = 0;  // direct walk: nst's last neighbour (at lend) then; otherwise 0
+};
+
+// ctrfind, also reporting how the walk ended.
+Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
+               const std::int32_t* inx, KernelState& kernel, WalkInfo& info);
+
 }  // namespace krel::tin

@@ -22,9 +22,10 @@ using krel::filter::FilterWork;
 using krel::test::FilterTile;
 using Nodes = std::vector<std::int32_t>;
 
-// Both paths must keep exactly `want`, in that order.
+// Every path must keep exactly `want`, in that order.
 void expect_kept(const FilterTile& tile, float dx, const Nodes& want) {
-    EXPECT_EQ(tile.sfilt(dx), want) << "cell-by-cell";
+    EXPECT_EQ(tile.sfilt(dx), want) << "as sfilt picks";
+    EXPECT_EQ(tile.sfilt_cells(dx), want) << "cell-by-cell";
     EXPECT_EQ(tile.sfilt_sparse(dx), want) << "occupied cells";
 }
 
@@ -46,79 +47,110 @@ Nodes all_but(int n, const std::set<int>& dropped) {
     return want;
 }
 
-using Node = std::array<float, 3>;
-
-// Two anchors fixing a 2 x 2 raster, then B and C across the column boundary
-// of row 2, gap apart in x.
-std::vector<Node> pair_across(float dx, float gap) {
-    const float mid = dx;  // the column boundary
-    return {{0.0F, 0.0F, 5.0F}, {mid + 0.4F * dx, 0.0F, 5.0F}, {mid - gap / 2, 1.5F * dx, 5.0F},
-            {mid - gap / 2 + gap, 1.5F * dx, 5.0F}};
+TEST(Sfilt, NearDuplicateOfEarlierNeighbourIsDropped) {
+    // 2 x 2 raster at dx 0.5: A in cell 1, B in cell 3, C in cell 4, 0.02 from B.
+    FilterTile t;
+    t.add(0.0F, 0.0F, 5.0F);
+    t.add(0.49F, 0.6F, 5.0F);
+    t.add(0.51F, 0.6F, 5.0F);
+    expect_kept(t, 0.5F, {1, 2});
 }
 
-// nx = 2, ny = 3 from two anchors (cell 1 and cell 6, neither near nor
-// raised), then p and q.
-std::vector<Node> wrap(float dx, Node q, Node p) { return {{0.0F, 0.0F, 5.0F}, {1.5F * dx, 2.5F * dx, 5.0F}, q, p}; }
-
-// Nodes 1 and 2 anchor a 2 x 1 raster; node 1 and the rest share cell 1.
-std::vector<Node> one_cell(std::vector<float> heights) {
-    std::vector<Node> t{{0.1F, 0.1F, heights[0]}, {0.75F, 0.2F, 5.0F}};
-    for (std::size_t m = 1; m < heights.size(); ++m) t.push_back({0.1F + 0.1F * static_cast<float>(m), 0.2F, heights[m]});
-    return t;
-}
-
-TEST(Sfilt, KeptNodesOfSmallTiles) {
-    const float inf = std::numeric_limits<float>::infinity();
-    const Node a{0.0F, 0.0F, 1.0F}, b{1.0F, 1.0F, 2.0F}, c3{2.0F, 3.0F, 1.0F};
-    struct Case { std::vector<Node> nodes; float dx; Nodes want; const char* what; };
+TEST(Sfilt, NearDuplicateThreshold) {
+    // A pair across the column boundary of row 2 (C against its left neighbour
+    // B), with two anchors fixing a 2 x 2 raster. The threshold is 0.05 dx, but
+    // never below 0.005.
+    struct Case {
+        float dx, gap;  // raster width, x distance of the pair
+        bool dropped;
+        const char* what;
+    };
     const Case cases[] = {
-        // The near-duplicate threshold is 0.05 dx, but never below 0.005.
-        {pair_across(0.5F, 0.02F), 0.5F, {1, 2, 3}, "0.02 below 0.025"},
-        {pair_across(0.5F, 0.03F), 0.5F, {1, 2, 3, 4}, "0.03 above 0.025"},
-        {pair_across(0.05F, 0.004F), 0.05F, {1, 2, 3}, "t = 0.0025 raised to 0.005"},
-        {pair_across(0.05F, 0.006F), 0.05F, {1, 2, 3, 4}, "beyond the raised threshold"},
-        {pair_across(2.0F, 0.09F), 2.0F, {1, 2, 3}, "t = 0.1 scales with dx"},
-        // Row 2 at dx 0.001 (five cells): B is near A and goes; C is near B and
-        // A, but its left neighbour is B's emptied cell and A is no neighbour.
-        {{{0.0F, 0.0F, 5.0F}, {0.0035F, 0.0F, 5.0F}, {0.00099F, 0.0015F, 5.0F}, {0.00101F, 0.0015F, 5.0F},
-          {0.00201F, 0.0015F, 5.0F}},
-         0.001F, {1, 2, 3, 5}, "an emptied cell is no longer a neighbour"},
-        // For cell 5 (column 1, row 3) k - 1 is cell 4 and k - nx - 1 cell 2:
-        // no neighbours on the ground, but the distance alone decides.
-        {wrap(1.0F, {1.001F, 1.999F, 5.0F}, {0.999F, 2.001F, 5.0F}), 1.0F, {1, 3, 2}, "k - 1 wraps"},
-        {wrap(0.001F, {0.0015F, 0.0005F, 5.0F}, {0.0005F, 0.0025F, 5.0F}), 0.001F, {1, 3, 2}, "k - nx - 1 wraps"},
-        // Within a single row the sweep checks nothing: only the cell rule acts.
-        {one_cell({5.0F, 4.0F}), 0.5F, {3, 2}, "the lower one, listed second"},
-        {one_cell({4.0F, 5.0F}), 0.5F, {1, 2}, "the lower one, listed first"},
-        {one_cell({5.0F, 5.0F}), 0.5F, {1, 2}, "a tie: the first listed"},
-        {one_cell({5.0F, 4.0F, 4.0F}), 0.5F, {3, 2}, "a tie after a higher one: the first of the tie"},
-        {one_cell({6.0F, 5.0F, 4.0F, 5.0F}), 0.5F, {4, 2}, "the lowest of four"},
-        {{{12.5F, -3.0F, 7.0F}}, 0.5F, {1}, "a single node"},
-        // ny = 1: a spike and a near-duplicate across a cell boundary both
-        // stay; only the higher of two nodes in one cell goes.
-        {{{0.0F, 0.0F, 10.0F}, {0.6F, 0.1F, 50.0F}, {0.99F, 0.1F, 10.0F}, {1.01F, 0.1F, 10.0F},
-          {1.2F, 0.2F, 10.5F}, {2.2F, 0.3F, 30.0F}},
-         0.5F, {1, 3, 4, 6}, "a single row has no sweep and no opening"},
-        // The infinite offset lands in the last column; the two there share it.
-        {{a, {inf, 0.0F, 2.0F}, {inf, 0.0F, 1.5F}}, 0.5F, {1, 3}, "x at infinity"},
-        {{{-inf, 0.0F, 3.0F}, {-inf, 0.0F, 1.0F}, b}, 0.5F, {2, 3}, "xmin at -infinity"},
-        {{{inf, inf, 3.0F}, {inf, inf, 1.0F}}, 0.5F, {2}, "all at the same infinity"},
-        // 10^8 cells per unit: a raster of 10^17 cells, filtered on its occupied ones.
-        {{a, b, c3}, 1.0E-8F, {1, 2, 3}, "tiny width"},
-        // Every offset overflows to infinity and saturates: b and c3 share the last cell.
-        {{a, b, c3}, 1.0E-45F, {1, 3}, "denormal width"},
-        {{a, b}, 1.0E38F, {1}, "huge width: one cell"},
+        {0.5F, 0.02F, true, "0.02 below 0.025"},
+        {0.5F, 0.03F, false, "0.03 above 0.025"},
+        {0.05F, 0.004F, true, "t = 0.0025 raised to 0.005"},
+        {0.05F, 0.006F, false, "beyond the raised threshold"},
+        {2.0F, 0.09F, true, "t = 0.1 scales with dx"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FilterTile t;
-        for (const auto& p : c.nodes) t.add(p[0], p[1], p[2]);
+        const float mid = c.dx;                             // the column boundary
+        t.add(0.0F, 0.0F, 5.0F);                            // cell 1
+        t.add(mid + 0.4F * c.dx, 0.0F, 5.0F);               // cell 2
+        t.add(mid - c.gap / 2, 1.5F * c.dx, 5.0F);          // B, cell 3
+        t.add(mid - c.gap / 2 + c.gap, 1.5F * c.dx, 5.0F);  // C, cell 4
+        expect_kept(t, c.dx, c.dropped ? Nodes{1, 2, 3} : Nodes{1, 2, 3, 4});
+    }
+}
+
+TEST(Sfilt, ThresholdRule) {
+    struct Case {
+        float dx, d2;
+        const char* what;
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const float t01 = 0.05F * 0.1F;  // 0.005000000353, just at or above 0.005
+    const Case cases[] = {
+        {0.5F, 0.025F * 0.025F, "default width"},
+        {0.05F, 2.5E-5F, "below 0.005: fixed"},
+        {0.1F, t01 < 0.005F ? 2.5E-5F : t01 * t01, "at the boundary"},
+        {std::nanf(""), 2.5E-5F, "NaN: fixed"},
+        {inf, inf, "infinite width: everything is near"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(krel::filter::near_d2(c.dx), c.d2);
+    }
+}
+
+TEST(Sfilt, EmptiedCellIsNoLongerANeighbour) {
+    // Row 2 at dx 0.001 (fixed threshold 0.005, five cells): B is within it of A
+    // and goes; C is within it of B and of A, but its left neighbour is B's cell,
+    // now empty, and A is not a neighbour of C.
+    FilterTile t;
+    t.add(0.0F, 0.0F, 5.0F);         // 1: cell 1, fixes the origin
+    t.add(0.0035F, 0.0F, 5.0F);      // 2: cell 4 of row 1, fixes nx = 4
+    t.add(0.00099F, 0.0015F, 5.0F);  // 3: A, column 1 of row 2 (cell 5, never checked)
+    t.add(0.00101F, 0.0015F, 5.0F);  // 4: B, column 2 of row 2, against A
+    t.add(0.00201F, 0.0015F, 5.0F);  // 5: C, column 3 of row 2, against B's empty cell
+    expect_kept(t, 0.001F, {1, 2, 3, 5});
+}
+
+TEST(Sfilt, FirstColumnWrapsToRowsBelow) {
+    // nx = 2, ny = 3. For cell 5 (column 1, row 3), k - 1 is cell 4 (column 2,
+    // row 2) and k - nx - 1 is cell 2 (column 2, row 1): not neighbours on the
+    // ground, but the distance alone decides. The anchors sit where they are
+    // neither near nor raised.
+    struct Case {
+        float dx;
+        std::vector<std::array<float, 2>> extra;  // nodes after the anchors
+        Nodes want;
+        const char* what;
+    };
+    const Case cases[] = {
+        // P in cell 5 at (0.999, 2.001), Q in cell 4 at (1.001, 1.999).
+        {1.0F, {{1.001F, 1.999F}, {0.999F, 2.001F}}, {1, 3, 2}, "k - 1 wraps"},
+        // dx 0.001, fixed threshold 0.005: P in cell 5 lies within it of Q in
+        // cell 2, two rows down.
+        {0.001F, {{0.0015F, 0.0005F}, {0.0005F, 0.0025F}}, {1, 3, 2}, "k - nx - 1 wraps"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FilterTile t;
+        t.add(0.0F, 0.0F, 5.0F);                // 1: cell 1, origin
+        t.add(1.5F * c.dx, 2.5F * c.dx, 5.0F);  // 2: cell 6, top right
+        for (const auto& p : c.extra) t.add(p[0], p[1], 5.0F);
         expect_kept(t, c.dx, c.want);
     }
 }
 
 TEST(Sfilt, RaisedCentreOfABlock) {
-    struct Case { float around, centre; std::set<int> dropped; const char* what; };
+    struct Case {
+        float around, centre;
+        std::set<int> dropped;
+        const char* what;
+    };
     const std::set<int> centre = {5};
     const std::set<int> none;
     const Case cases[] = {
@@ -174,6 +206,51 @@ TEST(Sfilt, FeaturesNarrowerThanThreeCellsGo) {
     }
 }
 
+TEST(Sfilt, LowestNodeOfACell) {
+    // Nodes 1 and 2 anchor a 2 x 1 raster; the others share cell 1.
+    struct Case {
+        std::vector<float> heights;  // of the nodes in cell 1, in list order
+        Nodes want;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{5.0F, 4.0F}, {3, 2}, "the lower one, listed second"},
+        {{4.0F, 5.0F}, {1, 2}, "the lower one, listed first"},
+        {{5.0F, 5.0F}, {1, 2}, "a tie: the first listed"},
+        {{5.0F, 4.0F, 4.0F}, {3, 2}, "a tie after a higher one: the first of the tie"},
+        {{6.0F, 5.0F, 4.0F, 5.0F}, {4, 2}, "the lowest of four"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FilterTile t;
+        t.add(0.1F, 0.1F, c.heights[0]);
+        t.add(0.75F, 0.2F, 5.0F);  // cell 2
+        for (std::size_t m = 1; m < c.heights.size(); ++m)
+            t.add(0.1F + 0.1F * static_cast<float>(m), 0.2F, c.heights[m]);
+        // Within a single row the sweep checks nothing, so only the cell rule acts.
+        expect_kept(t, 0.5F, c.want);
+    }
+}
+
+TEST(Sfilt, SingleNodeIsKept) {
+    FilterTile t;
+    t.add(12.5F, -3.0F, 7.0F);
+    expect_kept(t, 0.5F, {1});
+}
+
+TEST(Sfilt, SingleRowHasNoSweepAndNoOpening) {
+    // ny = 1: a spike and a near-duplicate across a cell boundary both stay; only
+    // the higher of two nodes in one cell goes.
+    FilterTile t;
+    t.add(0.0F, 0.0F, 10.0F);   // 1: cell 1
+    t.add(0.6F, 0.1F, 50.0F);   // 2: cell 2, higher than node 3
+    t.add(0.99F, 0.1F, 10.0F);  // 3: cell 2, lower than the spike
+    t.add(1.01F, 0.1F, 10.0F);  // 4: cell 3, 0.02 from node 3
+    t.add(1.2F, 0.2F, 10.5F);   // 5: cell 3, higher than node 4
+    t.add(2.2F, 0.3F, 30.0F);   // 6: cell 5, alone and high
+    expect_kept(t, 0.5F, {1, 3, 4, 6});
+}
+
 // A raised-centre block in the far corner of a raster of side cells, and a
 // node at the origin: 9 nodes stay, the centre goes.
 FilterTile far_block(float side) {
@@ -187,24 +264,53 @@ FilterTile far_block(float side) {
 }
 const Nodes kFarBlockKept = {1, 2, 3, 4, 5, 7, 8, 9, 10};
 
-TEST(Sfilt, LargeRasters) {
+TEST(Sfilt, RasterBeyondTheInitialCellsGrows) {
+    const FilterTile t = far_block(600.0F);  // 600 x 600 cells, so sparse that sfilt goes sparse
+    FilterWork work;
+    Nodes idx = t.all();
+    const krel::filter::Grid grid = krel::filter::tile_grid(t.x.data(), t.y.data(), idx, 1.0F);
+    idx.resize(static_cast<std::size_t>(krel::filter::sfilt_cells(t.x.data(), t.y.data(), t.z.data(), idx, grid, work)));
+    EXPECT_EQ(idx, kFarBlockKept);
+    EXPECT_GE(work.cells(), 360000U);
+    EXPECT_EQ(t.sfilt(1.0F), kFarBlockKept);
+    EXPECT_EQ(t.sfilt_sparse(1.0F), kFarBlockKept);
+}
+
+TEST(Sfilt, HugeRasterUsesOccupiedCells) {
+    // 10^6 x 10^6 cells: far beyond anything held cell by cell.
+    const FilterTile t = far_block(1.0E6F);
+    FilterWork work;
+    EXPECT_EQ(t.sfilt(1.0F, work, t.all()), kFarBlockKept);
+    EXPECT_EQ(work.cells(), krel::filter::kRasterCells);
+}
+
+TEST(Sfilt, ExtremeInputsStayDefined) {
+    const float inf = std::numeric_limits<float>::infinity();
+    using Node = std::array<float, 3>;
+    const Node a{0.0F, 0.0F, 1.0F}, b{1.0F, 1.0F, 2.0F}, c3{2.0F, 3.0F, 1.0F};
     struct Case {
-        float side;
-        bool grows;  // else only the occupied cells are filtered
+        std::vector<Node> nodes;
+        float dx;
+        Nodes want;
         const char* what;
     };
     const Case cases[] = {
-        {600.0F, true, "600 x 600 cells: the arrays grow"},
-        {1.0E6F, false, "10^6 x 10^6 cells: far beyond anything held cell by cell"},
+        // The infinite offset lands in the last column; the two there share it.
+        {{a, {inf, 0.0F, 2.0F}, {inf, 0.0F, 1.5F}}, 0.5F, {1, 3}, "x at infinity"},
+        {{{-inf, 0.0F, 3.0F}, {-inf, 0.0F, 1.0F}, b}, 0.5F, {2, 3}, "xmin at -infinity"},
+        {{{inf, inf, 3.0F}, {inf, inf, 1.0F}}, 0.5F, {2}, "all at the same infinity"},
+        // 10^8 cells per unit: a raster of 10^17 cells, filtered on its occupied ones.
+        {{a, b, c3}, 1.0E-8F, {1, 2, 3}, "tiny width"},
+        // Every offset overflows to infinity and saturates: b and c3 share the
+        // last cell.
+        {{a, b, c3}, 1.0E-45F, {1, 3}, "denormal width"},
+        {{a, b}, 1.0E38F, {1}, "huge width: one cell"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const FilterTile t = far_block(c.side);
-        FilterWork work;
-        EXPECT_EQ(t.sfilt(1.0F, work, t.all()), kFarBlockKept);
-        if (c.grows) EXPECT_GE(work.cells(), 360000U);
-        else EXPECT_EQ(work.cells(), krel::filter::kRasterCells);
-        EXPECT_EQ(t.sfilt_sparse(1.0F), kFarBlockKept);
+        FilterTile t;
+        for (const auto& p : c.nodes) t.add(p[0], p[1], p[2]);
+        expect_kept(t, c.dx, c.want);
     }
 }
 
@@ -228,15 +334,22 @@ FilterTile random_tile(unsigned seed, int n, float extent) {
 }
 
 TEST(Sfilt, OccupiedCellsMatchCellByCell) {
-    struct Case { float dx, extent; int n; };
+    struct Case {
+        float dx, extent;
+        int n;
+    };
     const Case cases[] = {
-        {0.5F, 10.0F, 600}, {0.05F, 2.0F, 800}, {1.0F, 5.0F, 200}, {0.2F, 40.0F, 2000}};
+        {0.5F, 10.0F, 600}, {0.05F, 2.0F, 800}, {1.0F, 5.0F, 200}, {0.2F, 40.0F, 2000},
+        {0.5F, 200.0F, 1200},  // one node in 130 cells: sfilt goes sparse
+        {0.5F, 200.0F, 3000},  // one node in 53 cells: cell by cell
+    };
     for (const Case& c : cases) {
         for (unsigned seed : {1U, 2U, 3U}) {
             SCOPED_TRACE(testing::Message() << "dx " << c.dx << ", seed " << seed);
             const FilterTile t = random_tile(seed, c.n, c.extent);
-            const Nodes dense = t.sfilt(c.dx);
+            const Nodes dense = t.sfilt_cells(c.dx);
             EXPECT_EQ(t.sfilt_sparse(c.dx), dense);
+            EXPECT_EQ(t.sfilt(c.dx), dense);
             EXPECT_LT(dense.size(), static_cast<std::size_t>(c.n));
         }
     }

@@ -53,6 +53,16 @@ struct FilterTile {
     [[nodiscard]] std::vector<std::int32_t> sfilt_sparse(float dx) const {
         return sfilt_sparse(dx, all());
     }
+
+    // The same cell by cell, however sparse the raster.
+    [[nodiscard]] std::vector<std::int32_t> sfilt_cells(float dx, std::vector<std::int32_t> idx) const {
+        filter::FilterWork work;
+        const filter::Grid grid = filter::tile_grid(x.data(), y.data(), idx, dx);
+        const int kept = filter::sfilt_cells(x.data(), y.data(), z.data(), idx, grid, work);
+        idx.resize(static_cast<std::size_t>(kept));
+        return idx;
+    }
+    [[nodiscard]] std::vector<std::int32_t> sfilt_cells(float dx) const { return sfilt_cells(dx, all()); }
 };
 
 }  // namespace krel::test
