@@ -138,15 +138,12 @@ TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
 TEST(ThreadedTiles, SeedStateHandedOutWhole) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 20000, 11);
-    const std::vector<std::string> base{file, "-r", "0.03"};
-    std::vector<std::string> a = base, b = base;
-    a.insert(a.end(), {"-j", "1"});
-    b.insert(b.end(), {"-j", "4"});
-    const RunOutputs serial = run_in(dir.path(), "s", a, 7);
-    ASSERT_EQ(serial.status, krel::Exit::ok) << serial.err;
+    const std::vector<std::string> args{file, "-r", "0.03"};
+    const Threaded serial = run_j(dir.path(), args, "1", 7);
+    ASSERT_EQ(serial.o.status, 0) << serial.o.err;
     for (int round = 1; round <= 3; ++round) {
         SCOPED_TRACE(testing::Message() << "round " << round);
-        expect_same(serial, run_in(dir.path(), "four", b, 7));
+        expect_same(serial, run_j(dir.path(), args, "4", 7));
     }
 }
 
