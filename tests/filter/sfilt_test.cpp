@@ -187,6 +187,12 @@ FilterTile far_block(float side) {
 }
 const Nodes kFarBlockKept = {1, 2, 3, 4, 5, 7, 8, 9, 10};
 
+// The near-duplicate threshold keeps its floor for widths whose twentieth is
+// below 0.005, also for one that is no number.
+TEST(Sfilt, NearThresholdFloor) {
+    for (const float dx : {0.05F, 0.0F, std::nanf("")}) EXPECT_EQ(krel::filter::near_d2(dx), 2.5E-5F) << dx;
+}
+
 TEST(Sfilt, LargeRasters) {
     struct Case {
         float side;
