@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dir.write("h.txt", std::string_view(reinterpret_cast<const char*>(data), size));
 
     Hull hull;
-    StringOut listing, console;
+    StringOut listing;
     Tally tally;
     try {
-        read_hull(dir.file("h.txt"), hull, listing, tally, console);
+        read_hull(dir.file("h.txt"), hull, listing, tally);
     } catch (const IoError&) {
         return 0;
     }

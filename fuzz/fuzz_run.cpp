@@ -5,12 +5,13 @@
 //   byte 1: the tolerance (greedy insertion off included)
 //   byte 2: result layout, z range, column selection, node-list name
 //   byte 3: hull or not; the run repeated (on other threads) or not; one or
-//           two threads; -m 1 or not (inputs this small stay within it)
+//           two threads; -m 1 or not (inputs this small stay within it);
+//           a mesh and a LAS output (with an edge limit) or not
 //
 // Checks: the exit status is one of the program's; a run that ends normally
 // writes as many result lines as the summary counts (store-as-loaded: as many
-// as the explore pass counted), and each of them has the layout's width; a
-// repeated run on three threads without a budget gives the same bytes.
+// as the explore pass counted), and each of them has the layout's width; the
+// mesh and LAS outputs hold as many nodes; a repeated run on three threads without a budget gives the same bytes.
 
 #include <cstdint>
 #include <cstdlib>
@@ -76,6 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dir.write("h.txt", "0 0\n100 0\n100 100\n0 100\n");
         args.insert(args.end(), {"-h", "h.txt"});
     }
+    const bool outputs = (head.byte(3) & 0x10) != 0 && args[3][0] != '-';
+    if (outputs) args.insert(args.end(), {"-w", "m.ply", "-w", "m.las", "-e", "5"});
     // The repeat below runs on three threads and without a memory budget;
     // the first run on one or two, with or without one.
     std::vector<std::string> again_args = args;
@@ -109,6 +112,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         KREL_FUZZ_CHECK(line.size() == width || line.size() == wide, line);
     }
     KREL_FUZZ_CHECK(nodes == expected, std::to_string(nodes) + " lines, expected " + std::to_string(expected));
+    std::string ply;
+    if (outputs) {
+        ply = slurp(dir.file("m.ply"));
+        const std::string count = "element vertex " + std::to_string(expected) + "\n";
+        KREL_FUZZ_CHECK(ply.find(count) != std::string::npos, ply.substr(0, 200));
+        // A text input: no frame to take over, so a 1.2 header and no records before the points.
+        if (head.rest().substr(0, 4) != "LASF")
+            KREL_FUZZ_CHECK(slurp(dir.file("m.las")).size() == 227 + 20 * static_cast<std::size_t>(expected));
+    }
 
     // The same run again, on another thread count and without a memory
     // budget, gives the same bytes: nothing read uninitialised, nothing
@@ -124,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A budget prints lines of its own; the rest of the console is the same.
         if (!budget) KREL_FUZZ_CHECK(out2.str() == text && err2.str() == err.str());
         KREL_FUZZ_CHECK(slurp(dir.file("out.xyz")) == result && slurp(dir.file("out.err")) == listing);
+        if (outputs) KREL_FUZZ_CHECK(slurp(dir.file("m.ply")) == ply);
     }
     return 0;
 }

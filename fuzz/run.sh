@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(fields reader hull las cmdline run)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(fields reader hull las laz cmdline run source)
 
 build=${KREL_FUZZ_BUILD:-build-fuzz}
 out=${KREL_FUZZ_OUT:-$(mktemp -d "${TMPDIR:-/tmp}/krel-fuzz-run.XXXXXX")}
@@ -26,7 +26,7 @@ cmake --build "$build" -j2 --target fuzz
 
 # Longest input per harness: enough for a tile that greedy insertion thins
 # and for more than the 1000 arguments the command line reads.
-declare -A max_len=([fields]=1024 [reader]=8192 [hull]=4096 [las]=8192 [cmdline]=4096 [run]=8192)
+declare -A max_len=([fields]=1024 [reader]=8192 [hull]=4096 [las]=8192 [laz]=8192 [cmdline]=4096 [run]=8192 [source]=8192)
 
 failed=()
 for h in "${harnesses[@]}"; do

@@ -15,7 +15,7 @@ namespace krel::deflate {
 namespace {
 
 constexpr std::int32_t kMinPoints = 100;      // smaller tiles are kept whole
-constexpr std::int32_t kMaxNodes = 163215;    // the loop stops once nnode exceeds it
+constexpr std::int32_t kMaxNodes = kSlots - 1;  // the loop stops once nnode exceeds it
 constexpr float kFrame = 0.1F;                // frame corners this far outside the points
 
 // One checkpoint line: percent of slots that are nodes, rms and largest |dd|

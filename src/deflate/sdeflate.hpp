@@ -10,14 +10,14 @@
 
 #include "deflate/selection.hpp"
 #include "io/textout.hpp"
+#include "tiles/tile_size.hpp"
 #include "tin/kernel_state.hpp"
 #include "tin/store.hpp"
 
 namespace krel::deflate {
 
-// Slots of the working set as first allocated: 404 x 404, room for the four
-// frame corners and the at most 401 x 401 points a filtered tile holds.
-constexpr std::int32_t kSlots = 163216;
+// Slots of the working set as first allocated.
+constexpr std::int32_t kSlots = tiles::kTileSlots;
 
 // Working set of one tile, indexed by slot (1-based): slots 1 to 4 are the
 // frame corners, slot j + 4 the tile's j-th point. Allocated once for the run

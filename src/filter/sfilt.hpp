@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "filter/sparse.hpp"
+#include "tiles/tile_size.hpp"
 
 namespace krel::filter {
 
-// Cells of the rasters as first allocated (404 x 404): a tile 400 cells wide
-// spans at most 401 x 401 of them.
-inline constexpr std::size_t kRasterCells = 163216;
+// Cells of the rasters as first allocated.
+inline constexpr std::size_t kRasterCells = tiles::kTileSlots;
 
 // Largest raster held cell by cell (the rasters grow up to it, about 50 MB for
 // the three). A tile whose raster is larger only arises from extreme

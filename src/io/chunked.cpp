@@ -4,8 +4,10 @@
 // slots. Either prints and counts exactly what the reading in one piece
 // would, or gives up before printing anything and leaves the file to it.
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -76,7 +78,7 @@ bool Pass::read_chunked(const std::string& name, std::size_t index, Layout layou
         for (const std::int64_t k : plan.accepted) total += k;
         if (n_ + total > capacity_) return false;
     }
-    const std::int64_t size = regular_size(name);
+    const std::int64_t size = regular_size(path_);
     if (size < static_cast<std::int64_t>(kChunkBytes)) return false;
     if (mode_ == PassMode::explore) {
         if (!plan_chunks(name, plan, size)) return false;
@@ -118,7 +120,7 @@ bool Pass::plan_chunks(const std::string& name, ChunkPlan& plan, std::int64_t si
     const std::int64_t parts = std::min<std::int64_t>(s_.threads, size / static_cast<std::int64_t>(kChunkBytes));
     plan.bounds.push_back(0);
     for (std::int64_t k = 1; k < parts; ++k) {
-        const std::int64_t at = line_start_after(name, size * k / parts, size);
+        const std::int64_t at = line_start_after(path_, size * k / parts, size);
         if (at < 0) break;
         if (at > plan.bounds.back() && at < size) plan.bounds.push_back(at);
     }
@@ -166,7 +168,7 @@ bool Pass::parse_chunks(const std::string& name, std::vector<Chunk>& chunks, Lay
 // its progress texts. Only reads shared state.
 void Pass::parse_chunk(const std::string& name, Chunk& c, Layout layout) const {
     try {
-        LineFile src(name, c.begin, c.end, kChunkBuffer);
+        LineFile src(name, path_, c.begin, c.end, kChunkBuffer);
         NodeArrays* a = nodes_;
         c.partial = each_record(
             src, layout,
@@ -224,7 +226,7 @@ void Pass::replay_chunks(const std::vector<Chunk>& chunks, ChunkPlan& plan) {
 // Load: the origin is the file's first accepted point when no earlier file
 // gave one; the chunks need it before they start.
 bool Pass::set_origin(const std::string& name, Layout layout) {
-    LineFile src(name, std::size_t{1} << 16);
+    LineFile src(std::make_unique<ByteSource>(name, path_), std::size_t{1} << 16);
     bool found = false;
     (void)each_record(
         src, layout, [] { return true; }, [] {},

@@ -1,6 +1,8 @@
 #include "io/getpoints.hpp"
 
+#include <array>
 #include <cmath>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -58,11 +60,17 @@ std::int64_t Pass::run() {
 
 void Pass::read_file(const std::string& name, std::size_t index) {
     console_.put(FreeLine{}.text(mode_ == PassMode::explore ? "->exploring " : "->loading   ").text(name).str());
-    if (is_las_file(name)) {
+    // A stream is kept by the first pass that opens it; everything below
+    // reads the copy, a plain file with the same bytes.
+    path_ = s_.streams != nullptr ? s_.streams->path_for(name) : name;
+    if (content_is_las(name, path_)) {
         read_las(name);
         return;
     }
-    LineFile file(name);
+    auto source = std::make_unique<ByteSource>(name, path_, ahead());
+    // Compressed text cannot be cut into chunks: it is read in one piece.
+    const bool plain = source->plain_regular();
+    LineFile file(std::move(source));
     std::string_view first;
     ++lines_;
     if (!file.next(first)) throw read_error(name, 1, "end of file: the file is empty");
@@ -87,7 +95,7 @@ void Pass::read_file(const std::string& name, std::size_t index) {
         count = v[0].i;
         if (count <= 0) layout = Layout::plain;  // read on from the second line
     }
-    if (layout != Layout::node_list && read_chunked(name, index, layout)) return;
+    if (layout != Layout::node_list && plain && read_chunked(name, index, layout)) return;
     ReplayFirst src(file, first, replay);
     read_records(src, layout, count);
 }
@@ -151,15 +159,16 @@ void Pass::read_records(LineSource& src, Layout layout, std::int64_t count) {
 // A LAS file reads like a text dump of its points, one per line: the
 // first-line read, one line per point, and the read that meets the end.
 void Pass::read_las(const std::string& name) {
-    LasFile file(name);
+    LasFile file(name, path_, ahead(), LasFile::kBlockBytes, s_.threads);
     if (mode_ == PassMode::explore)
         for (const std::string& w : file.warnings()) warnings_.line("krel: '" + name + "': " + w);
     const LasDecoder dec(file.header());
     const std::size_t rl = file.header().record_length;
     ++lines_;
+    const std::int64_t lines0 = lines_ - 1;
     std::int64_t withheld = 0;
     std::span<const unsigned char> block;
-    while (file.next_block(block)) {
+    while (file.next_block(block, lines_ - lines0 + 1)) {
         for (const unsigned char* rec = block.data(); rec != block.data() + block.size(); rec += rl) {
             if (!s_.classes.has(dec.code(rec))) continue;
             if (dec.withheld(rec)) {

@@ -11,6 +11,7 @@
 #include "io/hull.hpp"
 #include "io/las.hpp"
 #include "io/nodes.hpp"
+#include "io/source.hpp"
 #include "io/textout.hpp"
 
 namespace krel::io {
@@ -39,6 +40,7 @@ struct ReadSettings {
     ClassSet classes;                // classes read from LAS files (-k); default all
     int threads = 1;                 // > 1: large text files are read in that many chunks at once
     ChunkPlans* plans = nullptr;     // filled by the explore pass, used by the load pass (threads > 1)
+    KeptStreams* streams = nullptr;  // copies of the inputs that cannot be read twice; nullptr: read as they are
 };
 
 enum class PassMode { explore = 0, load = 1 };

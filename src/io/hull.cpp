@@ -20,7 +20,7 @@ bool ends_list(std::string_view line) {
 }  // namespace
 
 std::int32_t irpoly(std::int32_t nhmax, float* xh, float* yh, LineSource& src, TextOut& iout,
-                    Tally& tally, TextOut& console, double xorig, double yorig) {
+                    Tally& tally, double xorig, double yorig) {
     std::int64_t k = 0;
     std::string_view line;
     constexpr std::array<FieldType, 2> types{FieldType::real64, FieldType::real64};
@@ -40,7 +40,7 @@ std::int32_t irpoly(std::int32_t nhmax, float* xh, float* yh, LineSource& src, T
         }
         if (k == static_cast<std::int64_t>(nhmax) + 1) {
             const std::string text = "vertices ignored (maximum=" + format_i(nhmax, 6) + ")";
-            (void)iierr(tally, 1, text, iout, console);
+            warning(tally, text, iout);
         }
     }
     return static_cast<std::int32_t>(k < nhmax ? k : nhmax);
@@ -77,9 +77,9 @@ std::int32_t iipoly(const float* xh, const float* yh, std::int32_t nh, float xp,
     return crossings % 2;
 }
 
-void read_hull(const std::string& name, Hull& hull, TextOut& iout, Tally& tally, TextOut& console) {
+void read_hull(const std::string& name, Hull& hull, TextOut& iout, Tally& tally) {
     LineFile file(name);
-    hull.nh = irpoly(kHullCapacity, hull.xh.data(), hull.yh.data(), file, iout, tally, console, 0.0, 0.0);
+    hull.nh = irpoly(kHullCapacity, hull.xh.data(), hull.yh.data(), file, iout, tally, 0.0, 0.0);
     hull.xhmin = hull.xhmax = hull.xh[1];
     hull.yhmin = hull.yhmax = hull.yh[1];
     // NaN vertices do not widen the box (the comparisons are false for them).

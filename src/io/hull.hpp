@@ -31,7 +31,7 @@ struct Hull {
 // vertex to iout as "(2f12.2)", and raises one warning on iout when more come.
 // Returns the number of vertices stored.
 std::int32_t irpoly(std::int32_t nhmax, float* xh, float* yh, LineSource& src, TextOut& iout,
-                    Tally& tally, TextOut& console, double xorig, double yorig);
+                    Tally& tally, double xorig, double yorig);
 
 // 1 when (xp, yp) is inside the polygon of nh vertices (1-based arrays), else 0.
 // Float arithmetic throughout: a crossing test of the segment to a reference
@@ -42,7 +42,7 @@ std::int32_t iipoly(const float* xh, const float* yh, std::int32_t nh, float xp,
 // Reads the hull file `name` into hull (replacing what it held) and sets its
 // box. The echo and the warning box go to iout. Throws IoError when the file
 // cannot be read.
-void read_hull(const std::string& name, Hull& hull, TextOut& iout, Tally& tally, TextOut& console);
+void read_hull(const std::string& name, Hull& hull, TextOut& iout, Tally& tally);
 
 // Whether a point read from a file passes the hull (always true when the hull
 // is off): the box first, then the polygon, on the coordinates rounded to float.

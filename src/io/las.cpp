@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "io/fields.hpp"
 #include "io/io_error.hpp"
+#include "io/laz.hpp"
 
 namespace krel::io {
 
@@ -71,9 +73,9 @@ LasHeader parse_las_header(std::span<const unsigned char> head, std::uint64_t fi
     if (h.header_size > file_size)
         throw broken("header size is " + num(h.header_size) + " but the file has only " + num(file_size) + " bytes");
     // LAZ marks its compressed records with bit 7 (and older writers bit 6)
-    // of the format byte.
-    if ((h.point_format & 0xC0) != 0)
-        throw file_error(file, "compressed LAZ is not supported; decompress it first");
+    // of the format byte; everything else in the header is as in LAS.
+    h.laz = (h.point_format & 0xC0) != 0;
+    h.point_format &= 0x3F;
     if (h.point_format >= kLasFormats) throw broken("unknown point format " + num(h.point_format));
     const std::uint16_t min_length = kLasMinRecord[h.point_format];
     if (h.record_length < min_length)
@@ -127,32 +129,94 @@ bool is_las_file(const std::string& name) {
     return pread_full(fd.get(), sig, sizeof sig, 0) == 4 && std::memcmp(sig, "LASF", 4) == 0;
 }
 
-LasFile::LasFile(std::string name, std::size_t block_bytes) : name_(std::move(name)) {
-    fd_ = Fd::open(name_, O_RDONLY);
-    if (!fd_.valid()) throw io_error("open", name_, "for reading", errno);
-    struct stat st {};
-    if (::fstat(fd_.get(), &st) != 0) throw io_error("read", name_, "", errno);
-    const std::uint64_t file_size = static_cast<std::uint64_t>(st.st_size);
+LasFile::LasFile(std::string name, std::size_t block_bytes, int threads)
+    : LasFile(name, name, false, block_bytes, threads) {}
+
+LasFile::LasFile(std::string name, const std::string& path, bool ahead, std::size_t block_bytes, int threads)
+    : name_(std::move(name)) {
+    std::uint64_t file_size = 0;
+    {
+        auto src = std::make_unique<ByteSource>(name_, path, false);
+        if (src->plain_regular()) {
+            fd_ = Fd::open(path, O_RDONLY);
+            if (!fd_.valid()) throw io_error("open", name_, "for reading", errno);
+            struct stat st {};
+            if (::fstat(fd_.get(), &st) != 0) throw io_error("read", name_, "", errno);
+            file_size = static_cast<std::uint64_t>(st.st_size);
+        } else {
+            // The checks and the count bound need the size of the content,
+            // which only a reading through tells.
+            std::vector<unsigned char> scratch(ByteSource::kStageBytes);
+            for (ssize_t got; (got = src->read(scratch.data(), scratch.size())) != 0;)
+                if (got < 0) throw read_error(name_, 1, src->error());
+            file_size = src->content_read();
+            seq_ = std::make_unique<ByteSource>(name_, path, ahead);
+        }
+    }
     std::array<unsigned char, kLasHeaderRead> head{};
     const std::size_t got = read_at(head.data(), head.size(), 0);
+    if (seq_) head_.assign(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(got));
     header_ = parse_las_header(std::span(head.data(), got), file_size, name_);
     const std::uint64_t rl = header_.record_length;
-    present_ = file_size > header_.point_offset ? (file_size - header_.point_offset) / rl : 0;
+    const laz::ReadAt read = [this](unsigned char* dst, std::size_t n, std::uint64_t pos) {
+        return read_at(dst, n, pos);
+    };
+    if (header_.laz) {
+        // The decoder reads the chunk table and the chunks where they lie; a
+        // compressed file can only be read front to back.
+        if (seq_) throw file_error(name_, "LAZ points inside compressed data cannot be read; decompress the file first");
+        laz_ = std::make_unique<laz::Layout>(laz::read_layout(read, header_, file_size, name_));
+        present_ = laz_->points;
+    } else {
+        present_ = file_size > header_.point_offset ? (file_size - header_.point_offset) / rl : 0;
+    }
     records_ = std::min(header_.promised, present_);
     if (header_.promised > present_)
         warnings_.push_back("LAS header promises " + num(header_.promised) + " points, the file holds " +
                             num(present_) + "; reading " + num(present_));
     check_vlrs(file_size);
+    if (laz_) {
+        chunks_ = std::make_unique<laz::ChunkStream>(*laz_, read, name_, records_, threads, block_bytes);
+        return;
+    }
     // No bigger than the records there are: a small file gets a small block.
     const std::size_t per_block = static_cast<std::size_t>(
         std::max<std::uint64_t>(1, std::min<std::uint64_t>(block_bytes / rl, records_)));
     buf_.resize(per_block * rl);
 }
 
-std::size_t LasFile::read_at(unsigned char* dst, std::size_t n, std::uint64_t pos) {
-    const ssize_t got = pread_full(fd_.get(), dst, n, static_cast<std::int64_t>(pos));
-    if (got < 0) throw io_error("read", name_, "", errno);
-    return static_cast<std::size_t>(got);
+LasFile::~LasFile() = default;
+
+std::size_t LasFile::read_at(unsigned char* dst, std::size_t n, std::uint64_t pos, long long line) {
+    if (!seq_) {
+        const ssize_t got = pread_full(fd_.get(), dst, n, static_cast<std::int64_t>(pos));
+        if (got < 0) throw io_error("read", name_, "", errno);
+        return static_cast<std::size_t>(got);
+    }
+    std::size_t done = 0;
+    if (pos < head_.size()) {
+        done = static_cast<std::size_t>(std::min<std::uint64_t>(n, head_.size() - pos));
+        std::memcpy(dst, head_.data() + pos, done);
+    }
+    // Callers only go forward, so nothing between is needed again.
+    assert(pos + done >= seq_at_ || done == n);
+    std::vector<unsigned char> skip;
+    while (done < n) {
+        const std::uint64_t at = pos + done;
+        unsigned char* to = dst + done;
+        std::size_t want = n - done;
+        if (seq_at_ < at) {
+            if (skip.empty()) skip.resize(ByteSource::kStageBytes);
+            to = skip.data();
+            want = static_cast<std::size_t>(std::min<std::uint64_t>(skip.size(), at - seq_at_));
+        }
+        const ssize_t got = seq_->read(to, want);
+        if (got < 0) throw read_error(name_, line, seq_->error());
+        if (got == 0) break;
+        seq_at_ += static_cast<std::uint64_t>(got);
+        if (to != skip.data()) done += static_cast<std::size_t>(got);
+    }
+    return done;
 }
 
 // The records are read from the offset whatever the VLRs say; this only
@@ -174,9 +238,14 @@ void LasFile::check_vlrs(std::uint64_t file_size) {
                                 " variable-length records, only " + num(i) + " fit" + there);
             return;
         }
-        if (pos < window_at || pos + kVlrHeader > window_at + window_len) {
+        if (pos + kVlrHeader > window_at + window_len) {
+            // The part of the next header already read is kept, so the reading
+            // only goes forward (a compressed file cannot go back).
+            const std::uint64_t keep = pos < window_at + window_len ? window_at + window_len - pos : 0;
+            if (keep > 0) std::memmove(window.data(), window.data() + (pos - window_at), keep);
             window_at = pos;
-            window_len = read_at(window.data(), static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), limit - pos)), pos);
+            const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), limit - pos));
+            window_len = keep + read_at(window.data() + keep, room - keep, pos + keep);
             if (window_len < kVlrHeader) return;  // the file shrank under us: nothing to say
         }
         const std::uint64_t length = le16(window.data() + (pos - window_at) + kLengthAt);
@@ -189,12 +258,20 @@ void LasFile::check_vlrs(std::uint64_t file_size) {
     }
 }
 
-bool LasFile::next_block(std::span<const unsigned char>& block) {
+bool LasFile::next_block(std::span<const unsigned char>& block, long long line) {
     if (handed_ >= records_) return false;
+    if (chunks_) {
+        const unsigned char* data = nullptr;
+        std::size_t bytes = 0;
+        if (!chunks_->next(data, bytes)) return false;
+        handed_ += bytes / header_.record_length;
+        block = std::span<const unsigned char>(data, bytes);
+        return true;
+    }
     const std::uint64_t rl = header_.record_length;
     const std::uint64_t want = std::min<std::uint64_t>(records_ - handed_, buf_.size() / rl);
     const std::size_t got = read_at(buf_.data(), static_cast<std::size_t>(want * rl),
-                                    header_.point_offset + handed_ * rl);
+                                    header_.point_offset + handed_ * rl, line);
     const std::uint64_t whole = got / rl;
     if (whole == 0) {
         records_ = handed_;  // the file shrank since it was opened: nothing is invented

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,8 +21,14 @@
 #include <vector>
 
 #include "io/file.hpp"
+#include "io/source.hpp"
 
 namespace krel::io {
+
+namespace laz {
+struct Layout;
+class ChunkStream;
+}  // namespace laz
 
 // The classes that -k keeps; without -k every class is kept.
 struct ClassSet {
@@ -48,7 +55,8 @@ struct LasHeader {
     std::uint16_t header_size = 0;    // bytes
     std::uint32_t point_offset = 0;   // byte where the first point record starts
     std::uint32_t vlr_count = 0;      // variable-length records after the header
-    std::uint8_t point_format = 0;    // 0 to 10
+    std::uint8_t point_format = 0;    // 0 to 10 (compression bits cleared)
+    bool laz = false;                 // the format byte had bit 7 or 6 set: LAZ-compressed records
     std::uint16_t record_length = 0;  // bytes per point record, at least the format's minimum
     std::uint64_t promised = 0;       // point count: legacy, or the larger 64-bit one of 1.4
     double scale[3] = {1, 1, 1};      // x, y, z scale factors, finite
@@ -62,8 +70,8 @@ struct LasHeader {
 // Reads and checks the header from its first bytes (kLasHeaderRead, or the
 // whole file when shorter) and the file size. Throws IoError "'<file>': ..."
 // naming the field for: a file ending before 227 bytes or before its header
-// size, a version major other than 1, a header size under 227, a compressed
-// point format (bit 7 or 6 set), an unknown point format, a record length
+// size, a version major other than 1, a header size under 227, an unknown
+// point format (after bits 7 and 6, LAZ, are taken off), a record length
 // below the format's minimum, an offset to point data inside the header, a
 // scale or offset that is not a finite number.
 [[nodiscard]] LasHeader parse_las_header(std::span<const unsigned char> head, std::uint64_t file_size,
@@ -99,18 +107,30 @@ struct LasDecoder {
 // An open LAS file: header checked, point records handed out block by block.
 // Nothing is read past the end of the file and no buffer is sized by a field
 // that was not checked: the block holds whole records, about block_bytes.
+// A LAZ file hands out its records decoded, a chunk or a block at a time,
+// `threads` chunks decoded side by side; the records do not depend on it.
 class LasFile {
 public:
     static constexpr std::size_t kBlockBytes = std::size_t{4} << 20;
 
     // Opens and checks the file; throws IoError when it cannot be opened or
-    // read or its header is broken.
-    explicit LasFile(std::string name, std::size_t block_bytes = kBlockBytes);
+    // read, its header is broken, or its LAZ compression record or chunk
+    // table is missing, lies or names what the decoder cannot read. LAZ
+    // chunks are decoded on `threads` threads.
+    explicit LasFile(std::string name, std::size_t block_bytes = kBlockBytes, int threads = 1);
+    // The same for the content of `path` (a kept copy, or a compressed file:
+    // then read front to back as it is decompressed, once through to learn
+    // its size first), named `name` in diagnostics. `ahead`: decompressed on
+    // a helper thread. LAZ inside compressed data is refused.
+    LasFile(std::string name, const std::string& path, bool ahead, std::size_t block_bytes = kBlockBytes,
+            int threads = 1);
+    ~LasFile();
     LasFile(const LasFile&) = delete;
     LasFile& operator=(const LasFile&) = delete;
 
     [[nodiscard]] const LasHeader& header() const { return header_; }
-    // Whole records between the offset to point data and the end of the file.
+    // Whole records between the offset to point data and the end of the file
+    // (LAZ: the records its chunks hold).
     [[nodiscard]] std::uint64_t present() const { return present_; }
     // Records that will be handed out: the promised count, bounded by present().
     [[nodiscard]] std::uint64_t records() const { return records_; }
@@ -120,21 +140,31 @@ public:
     [[nodiscard]] const std::vector<std::string>& warnings() const { return warnings_; }
 
     // The next block of whole records (record_length bytes each); false once
-    // all records() were handed out. Throws IoError when a read fails.
-    [[nodiscard]] bool next_block(std::span<const unsigned char>& block);
+    // all records() were handed out. Throws IoError when a read fails
+    // (naming `line`, the reader's line in this file, when the compressed
+    // data is damaged) or a LAZ chunk turns out damaged.
+    [[nodiscard]] bool next_block(std::span<const unsigned char>& block, long long line = 0);
 
 private:
     void check_vlrs(std::uint64_t file_size);
-    std::size_t read_at(unsigned char* dst, std::size_t n, std::uint64_t pos);
+    // n bytes at pos (fewer only at the end). A compressed file is read
+    // front to back: pos never goes back behind what was read, except into
+    // the header's first bytes, which are kept.
+    std::size_t read_at(unsigned char* dst, std::size_t n, std::uint64_t pos, long long line = 1);
 
     std::string name_;
     Fd fd_;
+    std::unique_ptr<ByteSource> seq_;     // set: a compressed file, read front to back
+    std::uint64_t seq_at_ = 0;            // bytes of seq_ read so far
+    std::vector<unsigned char> head_;     // seq_: its first bytes
     LasHeader header_;
     std::uint64_t present_ = 0;
     std::uint64_t records_ = 0;
     std::uint64_t handed_ = 0;        // records handed out so far
     std::vector<unsigned char> buf_;  // one block of whole records
     std::vector<std::string> warnings_;
+    std::unique_ptr<laz::Layout> laz_;          // LAZ files only
+    std::unique_ptr<laz::ChunkStream> chunks_;  // LAZ files only
 };
 
 }  // namespace krel::io

@@ -28,6 +28,19 @@ LineFile::LineFile(std::string name, long long begin, long long end, std::size_t
     stop_ = end;
 }
 
+LineFile::LineFile(std::string name, const std::string& path, long long begin, long long end,
+                   std::size_t buffer_bytes)
+    : LineFile(path, begin, end, buffer_bytes) {
+    name_ = std::move(name);
+}
+
+LineFile::LineFile(std::unique_ptr<ByteSource> source, std::size_t buffer_bytes)
+    : name_(source->name()), source_(std::move(source)) {
+    const std::int64_t size = source_->plain_size();
+    if (size >= 0 && static_cast<std::uint64_t>(size) < buffer_bytes) buffer_bytes = static_cast<std::size_t>(size) + 1;
+    buf_.resize(buffer_bytes < 16 ? 16 : buffer_bytes);
+}
+
 bool LineFile::fill() {
     if (eof_) return false;
     // Keep the unfinished line; grow only when one line outgrows the buffer.
@@ -39,6 +52,17 @@ bool LineFile::fill() {
     if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
     std::size_t want = buf_.size() - end_;
     if (offset_ >= 0 && static_cast<long long>(want) > stop_ - offset_) want = static_cast<std::size_t>(stop_ - offset_);
+    if (source_) {
+        const ssize_t got = source_->read(buf_.data() + end_, want);
+        if (got < 0) throw read_error(name_, lines_ + 1, source_->error());
+        if (got == 0) {
+            eof_ = true;
+            return false;
+        }
+        end_ += static_cast<std::size_t>(got);
+        bytes_ += got;
+        return true;
+    }
     const ssize_t got = offset_ < 0 ? read_some(fd_.get(), buf_.data() + end_, want)
                                     : pread_full(fd_.get(), buf_.data() + end_, want, offset_);
     if (got < 0) throw read_error(name_, lines_ + 1, std::string("cannot read: ") + std::strerror(errno));

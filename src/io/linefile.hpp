@@ -4,12 +4,14 @@
 // failures throw IoError naming the file.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "io/fields.hpp"
 #include "io/file.hpp"
+#include "io/source.hpp"
 
 namespace krel::io {
 
@@ -21,6 +23,13 @@ public:
     explicit LineFile(std::string name, std::size_t buffer_bytes = kBufferBytes);
     // Only the bytes [begin, end) of the file, as if they were all of it.
     LineFile(std::string name, long long begin, long long end, std::size_t buffer_bytes = kBufferBytes);
+    // The same, of the file at `path`, named `name` in diagnostics (a kept copy).
+    LineFile(std::string name, const std::string& path, long long begin, long long end,
+             std::size_t buffer_bytes = kBufferBytes);
+    // A point file's content as `source` hands it out (decompressed, or from
+    // a stream's copy); read failures, damaged compressed data among them,
+    // name the line that was being read.
+    explicit LineFile(std::unique_ptr<ByteSource> source, std::size_t buffer_bytes = kBufferBytes);
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
 
@@ -37,6 +46,7 @@ private:
 
     std::string name_;
     Fd fd_;
+    std::unique_ptr<ByteSource> source_;  // set: the bytes come from here, not fd_
     std::vector<char> buf_;
     std::size_t begin_ = 0;  // first unread byte in buf_
     std::size_t end_ = 0;    // end of valid data in buf_

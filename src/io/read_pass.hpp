@@ -34,6 +34,7 @@ private:
     void read_file(const std::string& name, std::size_t index);
     void read_records(LineSource& src, Layout layout, std::int64_t count);
     void read_las(const std::string& name);
+    [[nodiscard]] bool ahead() const { return s_.threads > 1; }  // decompress on a helper thread
     void take(double x, double y, float z);
     void progress();
 
@@ -98,6 +99,7 @@ private:
     std::int64_t n_ = 0;
     std::int64_t lines_ = 0;    // raised for each first line and before each record read
     std::int64_t records_ = 0;  // records read without error
+    std::string path_;          // the file read for the current input: itself or a stream's kept copy
 };
 
 }  // namespace krel::io::detail

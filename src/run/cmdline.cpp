@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -9,12 +10,18 @@
 #include "io/fortran.hpp"
 #include "io/io_error.hpp"
 #include "io/las.hpp"
+#include "io/mesh_files.hpp"
 #include "run/usage.hpp"
 
 namespace krel {
 
 std::string held_name(std::string_view arg) {
     return std::string(io::trim_right(arg.substr(0, kNameChars)));
+}
+
+bool wants_mesh(const RunSettings& s) {
+    return std::any_of(s.outputs.begin(), s.outputs.end(),
+                       [](const std::string& name) { return io::output_kind(name) != io::OutputKind::las; });
 }
 
 namespace {
@@ -67,8 +74,8 @@ void number(std::string_view opt, std::optional<std::string_view> arg, T& settin
 }
 
 // Options whose value is the next argument; --help or --version there is a value.
-constexpr std::string_view kValueOptions[] = {"-t", "-f", "-r", "-z", "-Z", "-o", "-p",
-                                              "-s", "-a", "-c", "-h", "-j", "-m", "-k"};
+constexpr std::string_view kValueOptions[] = {"-t", "-f", "-r", "-z", "-Z", "-o", "-p", "-s",
+                                              "-a", "-c", "-h", "-j", "-m", "-k", "-w", "-e"};
 
 // The first --help or --version among the arguments that are read as words.
 std::optional<std::string_view> info_request(int nargs, const char* const* args) {
@@ -83,6 +90,187 @@ std::optional<std::string_view> info_request(int nargs, const char* const* args)
 
 void real(std::string_view opt, std::optional<std::string_view> arg, float& setting) {
     number(opt, arg, setting, io::parse_float);
+}
+
+// -c: the digits of x, y and z; a column 0 ends the run after the echo.
+std::optional<Exit> columns(std::string_view opt, Scanner& args, RunSettings& s, io::TextOut& out) {
+    number(opt, args.value(), s.cvalue, io::parse_int);
+    const std::int32_t v = s.cvalue;
+    s.ic1 = v / 100;
+    const std::int32_t r = v - 100 * s.ic1;
+    s.ic2 = r / 10;
+    s.ic3 = r - 10 * s.ic2;
+    s.icolmax = std::max(s.ic1, std::max(s.ic2, s.ic3));
+    out.line(" >data column" + io::format_i(s.ic1, 2) + io::format_i(s.ic2, 2) + io::format_i(s.ic3, 2));
+    if (s.ic1 == 0 || s.ic2 == 0 || s.ic3 == 0) {
+        out.put(io::FreeLine{}.text("**error: column 0 in -c").str());
+        return Exit::failure;
+    }
+    return std::nullopt;
+}
+
+// -j and -m: a count of threads or megabytes, a whole number from 1 up;
+// anything else ends the run like a refused list.
+std::optional<Exit> count(std::string_view opt, Scanner& args, RunSettings& s, io::TextOut& out) {
+    const std::string_view value = args.value().value_or("");
+    std::string_view field;
+    std::optional<std::int32_t> v;
+    if (io::option_field(value, field) == io::OptionField::value) v = io::parse_int(field);
+    if (!v || *v < 1) {
+        out.put(io::FreeLine{}
+                    .text(opt == "-j" ? "**error: -j needs a number of threads from 1 up, not '"
+                                      : "**error: -m needs a number of megabytes from 1 up, not '")
+                    .text(value)
+                    .text("'")
+                    .str());
+        return Exit::failure;
+    }
+    if (opt == "-j") {
+        s.workers = *v;
+    } else {
+        s.budget_mb = *v;
+        out.line(" >memory for points [MB] =" + io::format_i(*v, 8));
+    }
+    return std::nullopt;
+}
+
+// -k: a list that is refused ends the run before it is echoed.
+std::optional<Exit> classes(Scanner& args, RunSettings& s, io::TextOut& out) {
+    const std::string_view list = args.value().value_or("");
+    const auto set = io::parse_class_list(list);
+    if (!set) {
+        out.put(io::FreeLine{}
+                    .text("**error: -k needs class codes 0 to 255 separated by commas, not '")
+                    .text(list)
+                    .text("'")
+                    .str());
+        return Exit::failure;
+    }
+    s.classes = *set;
+    out.line(std::string(" >classes kept: ") + std::string(list));
+    return std::nullopt;
+}
+
+// -w: the kind comes from the extension; any other name ends the run.
+std::optional<Exit> output(Scanner& args, RunSettings& s, io::TextOut& out) {
+    const std::string name = held_name(args.value().value_or(""));
+    if (!io::output_kind(name)) {
+        out.put(io::FreeLine{}
+                    .text("**error: -w needs a name ending in .ply, .obj, .2dm, .msh, .xml or .las, not '")
+                    .text(name)
+                    .text("'")
+                    .str());
+        return Exit::failure;
+    }
+    s.outputs.push_back(name);
+    return std::nullopt;
+}
+
+// -e: the longest edge of a mesh triangle, above 0.
+std::optional<Exit> longest_edge(Scanner& args, RunSettings& s, io::TextOut& out) {
+    const std::string_view value = args.value().value_or("");
+    std::string_view field;
+    std::optional<float> v;
+    if (io::option_field(value, field) == io::OptionField::value) v = io::parse_float(field);
+    if (!v || !(*v > 0.0F)) {
+        out.put(io::FreeLine{}
+                    .text("**error: -e needs a longest edge greater than 0 [m], not '")
+                    .text(value)
+                    .text("'")
+                    .str());
+        return Exit::failure;
+    }
+    s.max_edge = *v;
+    out.line(" >longest edge [m] =" + io::format_f(*v, 9, 2));
+    return std::nullopt;
+}
+
+// -h: the hull is read at once. The listing is not open yet (its prefix may
+// still change): the echo is held, and a later hull replaces it.
+std::optional<Exit> hull(Scanner& args, RunSettings& s, Console& console) {
+    io::TextOut& out = console.out();
+    s.chull = held_name(args.value().value_or(""));
+    if (!exists(s.chull)) {
+        out.put(io::FreeLine{}.text(">error: hull file not found").str());
+        return Exit::failure;
+    }
+    io::StringOut echo;
+    io::read_hull(s.chull, s.hull, echo, console.tally());
+    s.hull_listing = echo.take();
+    s.hull_given = true;
+    out.line(" >found hull with" + io::format_i(s.hull.nh, 4) + " points");
+    return std::nullopt;
+}
+
+// One argument (an option with its value, or a file name). An Exit ends the
+// run; a BadValue is thrown for a value that cannot be converted.
+std::optional<Exit> argument(std::string_view arg, Scanner& args, RunSettings& s, Console& console) {
+    io::TextOut& out = console.out();
+    if (arg == "-t") {
+        real(arg, args.value(), s.tol);
+    } else if (arg == "-f") {
+        const std::string_view w = io::trim_right(args.value().value_or(""));
+        if (w == "ag") s.ifmt = 2;
+        else if (w == "gen") s.ifmt = 4;
+    } else if (arg == "-r") {
+        real(arg, args.value(), s.dx);
+    } else if (arg == "-z") {
+        real(arg, args.value(), s.ztmin);
+        out.line(" >min-value    =" + io::format_f(s.ztmin, 9, 2));
+    } else if (arg == "-Z") {
+        real(arg, args.value(), s.ztmax);
+        out.line(" >max-value    =" + io::format_f(s.ztmax, 9, 2));
+    } else if (arg == "-o") {
+        s.result_name = held_name(args.value().value_or(""));
+        s.result_named = true;
+    } else if (arg == "-p") {
+        s.prefix = held_name(args.value().value_or(""));
+    } else if (arg == "-s") {
+        s.fslope = held_name(args.value().value_or(""));
+    } else if (arg == "-a") {
+        real(arg, args.value(), s.area);
+        out.line(" >area weighting =" + io::format_f(s.area, 5, 1));
+    } else if (arg == "-c") {
+        return columns(arg, args, s, out);
+    } else if (arg == "-j" || arg == "-m") {
+        return count(arg, args, s, out);
+    } else if (arg == "-w") {
+        return output(args, s, out);
+    } else if (arg == "-e") {
+        return longest_edge(args, s, out);
+    } else if (arg == "-k") {
+        return classes(args, s, out);
+    } else if (arg == "-h") {
+        return hull(args, s, console);
+    } else if (!arg.empty() && arg[0] == '-') {
+        out.put(io::FreeLine{}.text("**error: unknown option ").text(io::format_a(arg, 6)).str());
+        return Exit::failure;
+    } else {
+        std::string name = held_name(arg);
+        if (exists(name)) s.cfile.push_back(std::move(name));
+    }
+    return std::nullopt;
+}
+
+// After the arguments: an input file is needed, the echo of raster and
+// tolerance follows, and a raster width of 0 is refused.
+std::optional<Exit> check_settings(const RunSettings& s, io::TextOut& out) {
+    if (s.cfile.empty()) {
+        out.put(io::FreeLine{}.text(">error: file not found").str());
+        return Exit::failure;
+    }
+    out.line(" >raster [m]    =" + io::format_f(s.dx, 6, 2));
+    out.line(" >tolerance [m] =" + io::format_f(s.tol, 6, 2));
+    if (s.dx == 0.0F) {
+        out.put(io::FreeLine{}.text("**error: raster width must not be 0").str());
+        return Exit::failure;
+    }
+    if (s.dx < 0.0F && !s.outputs.empty()) {
+        // The outputs describe thinned nodes; the store-as-loaded mode has none.
+        out.put(io::FreeLine{}.text("**error: -w needs a raster width above 0").str());
+        return Exit::failure;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -106,119 +294,13 @@ std::optional<Exit> parse_command_line(int argc, const char* const* argv, RunSet
     }
     Scanner args(nargs, argv + 1);
     try {
-        while (!args.done()) {
-            const std::string_view arg = args.take();
-            if (arg == "-t") {
-                real(arg, args.value(), s.tol);
-            } else if (arg == "-f") {
-                const auto word = args.value();
-                const std::string_view w = io::trim_right(word.value_or(""));
-                if (w == "ag") s.ifmt = 2;
-                else if (w == "gen") s.ifmt = 4;
-            } else if (arg == "-r") {
-                real(arg, args.value(), s.dx);
-            } else if (arg == "-z") {
-                real(arg, args.value(), s.ztmin);
-                out.line(" >min-value    =" + io::format_f(s.ztmin, 9, 2));
-            } else if (arg == "-Z") {
-                real(arg, args.value(), s.ztmax);
-                out.line(" >max-value    =" + io::format_f(s.ztmax, 9, 2));
-            } else if (arg == "-o") {
-                s.result_name = held_name(args.value().value_or(""));
-                s.result_named = true;
-            } else if (arg == "-p") {
-                s.prefix = held_name(args.value().value_or(""));
-            } else if (arg == "-s") {
-                s.fslope = held_name(args.value().value_or(""));
-            } else if (arg == "-a") {
-                real(arg, args.value(), s.area);
-                out.line(" >area weighting =" + io::format_f(s.area, 5, 1));
-            } else if (arg == "-c") {
-                number(arg, args.value(), s.cvalue, io::parse_int);
-                const std::int32_t v = s.cvalue;
-                s.ic1 = v / 100;
-                const std::int32_t r = v - 100 * s.ic1;
-                s.ic2 = r / 10;
-                s.ic3 = r - 10 * s.ic2;
-                s.icolmax = std::max(s.ic1, std::max(s.ic2, s.ic3));
-                out.line(" >data column" + io::format_i(s.ic1, 2) + io::format_i(s.ic2, 2) +
-                         io::format_i(s.ic3, 2));
-                if (s.ic1 == 0 || s.ic2 == 0 || s.ic3 == 0) {
-                    out.put(io::FreeLine{}.text("**error: column 0 in -c").str());
-                    return Exit::failure;
-                }
-            } else if (arg == "-j" || arg == "-m") {
-                // A count of threads or megabytes: a whole number from 1 up,
-                // anything else ends the run like a refused list.
-                const std::string_view value = args.value().value_or("");
-                std::string_view field;
-                std::optional<std::int32_t> v;
-                if (io::option_field(value, field) == io::OptionField::value) v = io::parse_int(field);
-                if (!v || *v < 1) {
-                    out.put(io::FreeLine{}
-                                .text(arg == "-j" ? "**error: -j needs a number of threads from 1 up, not '"
-                                                  : "**error: -m needs a number of megabytes from 1 up, not '")
-                                .text(value)
-                                .text("'")
-                                .str());
-                    return Exit::failure;
-                }
-                if (arg == "-j") {
-                    s.workers = *v;
-                } else {
-                    s.budget_mb = *v;
-                    out.line(" >memory for points [MB] =" + io::format_i(*v, 8));
-                }
-            } else if (arg == "-k") {
-                // A list that is refused ends the run before it is echoed.
-                const std::string_view list = args.value().value_or("");
-                const auto classes = io::parse_class_list(list);
-                if (!classes) {
-                    out.put(io::FreeLine{}
-                                .text("**error: -k needs class codes 0 to 255 separated by commas, not '")
-                                .text(list)
-                                .text("'")
-                                .str());
-                    return Exit::failure;
-                }
-                s.classes = *classes;
-                out.line(std::string(" >classes kept: ") + std::string(list));
-            } else if (arg == "-h") {
-                s.chull = held_name(args.value().value_or(""));
-                if (!exists(s.chull)) {
-                    out.put(io::FreeLine{}.text(">error: hull file not found").str());
-                    return Exit::failure;
-                }
-                // The listing is not open yet (its prefix may still change):
-                // hold the echo, a later hull replaces it.
-                io::StringOut echo;
-                io::read_hull(s.chull, s.hull, echo, console.tally(), out);
-                s.hull_listing = echo.take();
-                s.hull_given = true;
-                out.line(" >found hull with" + io::format_i(s.hull.nh, 4) + " points");
-            } else if (!arg.empty() && arg[0] == '-') {
-                out.put(io::FreeLine{}.text("**error: unknown option ").text(io::format_a(arg, 6)).str());
-                return Exit::failure;
-            } else {
-                std::string name = held_name(arg);
-                if (exists(name)) s.cfile.push_back(std::move(name));
-            }
-        }
+        while (!args.done())
+            if (const auto end = argument(args.take(), args, s, console)) return end;
     } catch (const BadValue& bad) {
         console.diagnostic(bad.what);
         return Exit::io;
     }
-    if (s.cfile.empty()) {
-        out.put(io::FreeLine{}.text(">error: file not found").str());
-        return Exit::failure;
-    }
-    out.line(" >raster [m]    =" + io::format_f(s.dx, 6, 2));
-    out.line(" >tolerance [m] =" + io::format_f(s.tol, 6, 2));
-    if (s.dx == 0.0F) {
-        out.put(io::FreeLine{}.text("**error: raster width must not be 0").str());
-        return Exit::failure;
-    }
-    return std::nullopt;
+    return check_settings(s, out);
 }
 
 }  // namespace krel

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <thread>
@@ -15,8 +16,10 @@
 #include "io/getpoints.hpp"
 #include "io/outfile.hpp"
 #include "io/swrite.hpp"
+#include "run/outputs.hpp"
 #include "run/result_file.hpp"
 #include "run/spill.hpp"
+#include "run/temp_folder.hpp"
 #include "run/tile_engine.hpp"
 #include "tiles/gettiles.hpp"
 
@@ -65,6 +68,135 @@ bool plain_allocate(io::NodeArrays& nodes, std::int32_t capacity, void*) {
     return nodes.allocate(capacity);
 }
 
+constexpr std::int64_t kBytesPerNode = 20;
+
+// The names the run writes, checked against its inputs.
+struct OutputNames {
+    std::string listing;
+    std::string result;
+    bool renamed = false;  // the result clashed with an input and goes to the .asc name
+};
+
+// The listing is written in place as the run goes, so a clash with an input
+// ends the run before any file is touched; the result falls back to the .asc
+// name. nullopt: the run ends (the message is printed).
+std::optional<OutputNames> output_names(const RunSettings& s, io::TextOut& out) {
+    OutputNames names;
+    names.listing = output_name(s.prefix, ".err");
+    if (is_input(names.listing, s)) {
+        out.put(io::FreeLine{}.text("**error: listing name is an input file").str());
+        return std::nullopt;
+    }
+    names.result = s.result_named ? s.result_name : output_name(s.prefix, ".xyz");
+    if (is_input(names.result, s)) {
+        names.result = output_name(s.prefix, ".asc");
+        names.renamed = true;
+        if (is_input(names.result, s)) {
+            out.put(io::FreeLine{}.text("**error: no free result name").str());
+            return std::nullopt;
+        }
+    }
+    return names;
+}
+
+io::ReadSettings read_settings(const RunSettings& s, io::ChunkPlans& plans) {
+    io::ReadSettings rs;
+    rs.files = s.cfile;
+    rs.ztmin = s.ztmin;
+    rs.ztmax = s.ztmax;
+    rs.ic1 = s.ic1;
+    rs.ic2 = s.ic2;
+    rs.ic3 = s.ic3;
+    rs.icolmax = s.icolmax;
+    rs.hull = s.hull.active() ? &s.hull : nullptr;
+    rs.classes = s.classes;
+    rs.threads = worker_count(s);
+    rs.plans = &plans;
+    return rs;
+}
+
+// Where the load pass puts the points: every point to disk when they exceed
+// the memory budget; otherwise the node arrays, with every rs.iskip-th
+// record kept when memory is short.
+std::unique_ptr<Spill> prepare_storage(const RunSettings& s, std::int64_t explored, const std::string& result_name,
+                                       io::ReadSettings& rs, io::NodeArrays& nodes, Console& console,
+                                       const RunHooks& hooks) {
+    io::TextOut& out = console.out();
+    const auto max_nodes = static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max() - 1);
+    if (s.budget_mb > 0 && explored * kBytesPerNode > s.budget_mb * (std::int64_t{1} << 20)) {
+        auto spill = std::make_unique<Spill>(folder_of(result_name));
+        nodes.capacity = static_cast<std::int32_t>(std::min(explored, max_nodes));
+        nodes.sink = &spill->sink();
+        return spill;
+    }
+    const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
+    for (;;) {
+        const std::int32_t capacity = static_cast<std::int32_t>(std::min(explored / rs.iskip, max_nodes));
+        if (allocate(nodes, capacity, hooks.context)) break;
+        out.put(io::FreeLine{}.text("*** Trouble allocating data storage***").num(rs.iskip).str());
+        ++rs.iskip;
+    }
+    if (rs.iskip > 1) {
+        out.line(" >reduce data by factor" + io::format_i(rs.iskip, 2));
+        console.diagnostic("memory is short: 1 point in " + std::to_string(rs.iskip) +
+                           " is read; -m MEGABYTES keeps every point within that budget");
+    }
+    return nullptr;
+}
+
+// The store-as-loaded result: every loaded point, unprocessed.
+void write_loaded(const io::NodeArrays& nodes, Spill* spill, ResultFile& result) {
+    std::string text;
+    if (spill != nullptr) {
+        spill->each_point([&](float px, float py, float pz) {
+            // One node at a time, node 1 of one-node arrays (entry 0 unused).
+            const float xs[2] = {0.0F, px}, ys[2] = {0.0F, py}, zs[2] = {0.0F, pz};
+            io::write_as_loaded(xs, ys, zs, 1, 1, nodes.xorig, nodes.yorig, text);
+            if (text.size() >= (std::size_t{1} << 20)) {
+                result.write(text);
+                text.clear();
+            }
+        });
+        result.write(text);
+        return;
+    }
+    constexpr std::int32_t kBlock = 1 << 16;
+    const std::int32_t n = nodes.n;
+    for (std::int32_t first = 1; first <= n; first += kBlock) {
+        const std::int32_t last = n - first < kBlock ? n : first + kBlock - 1;
+        text.clear();
+        io::write_as_loaded(nodes.x.get(), nodes.y.get(), nodes.z.get(), first, last, nodes.xorig, nodes.yorig,
+                            text);
+        result.write(text);
+    }
+}
+
+// Tiles the points and runs the tile stages on them, from the node arrays
+// or group by group from the spill files; emit gets every tile in order.
+void run_tiles(const RunSettings& s, io::NodeArrays& nodes, Spill* spill, TileEngine& engine, io::TextOut& out,
+               const std::function<void(const TileResult&)>& emit) {
+    const float ts = 400.0F * s.dx;
+    if (spill != nullptr) {
+        const std::int64_t group_points = std::max<std::int64_t>(1, s.budget_mb * (std::int64_t{1} << 20) / kBytesPerNode);
+        (void)spill->tile(ts, s.dx, group_points, out);
+        TileGroup group;
+        for (std::int32_t g = 0; g < spill->groups(); ++g) {
+            spill->read_group(g, group);
+            TileBatch batch{group.x.data(), group.y.data(), group.z.data(), group.idx.data(), &group.start,
+                            group.tiles, group.first_tile, nodes.xorig, nodes.yorig};
+            engine.run(batch, emit);
+        }
+        return;
+    }
+    const std::int32_t n = nodes.n;
+    const std::int32_t ntiles = tiles::gettiles(n, nodes.x.get(), nodes.y.get(), ts, s.dx, nodes.itile.get(), out);
+    std::vector<std::int64_t> start;
+    tiles::collect_tiles(n, nodes.itile.get(), ntiles, nodes.idx.get(), start);
+    TileBatch batch{nodes.x.get(), nodes.y.get(), nodes.z.get(), nodes.idx.get(), &start,
+                    ntiles, 1, nodes.xorig, nodes.yorig};
+    engine.run(batch, emit);
+}
+
 }  // namespace
 
 std::string tile_line(std::int32_t it, std::int64_t npt, std::int64_t before) {
@@ -79,152 +211,70 @@ std::string summary_line(std::int64_t total, std::int64_t n) {
 
 Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks) {
     io::TextOut& out = console.out();
+    const std::optional<OutputNames> names = output_names(s, out);
+    if (!names) return Exit::failure;
 
-    // The listing is written in place as the run goes, so a clash with an
-    // input ends the run before any file is touched.
-    const std::string listing_name = output_name(s.prefix, ".err");
-    if (is_input(listing_name, s)) {
-        out.put(io::FreeLine{}.text("**error: listing name is an input file").str());
+    RunOutputs outputs(s);
+    if (const auto name = outputs.clash(names->result)) {
+        out.put(io::FreeLine{}.text("**error: output would replace an input or another output: '").text(*name).text("'").str());
         return Exit::failure;
     }
 
-    // The result must never replace an input: fall back to the .asc name.
-    std::string result_name = s.result_named ? s.result_name : output_name(s.prefix, ".xyz");
-    bool renamed = false;
-    if (is_input(result_name, s)) {
-        result_name = output_name(s.prefix, ".asc");
-        renamed = true;
-        if (is_input(result_name, s)) {
-            out.put(io::FreeLine{}.text("**error: no free result name").str());
-            return Exit::failure;
-        }
-    }
-
     io::OutFile listing;
-    listing.open(listing_name);
+    listing.open(names->listing);
     listing.write(s.hull_listing);
     listing.flush();
 
-    io::ReadSettings rs;
-    rs.files = s.cfile;
-    rs.ztmin = s.ztmin;
-    rs.ztmax = s.ztmax;
-    rs.ic1 = s.ic1;
-    rs.ic2 = s.ic2;
-    rs.ic3 = s.ic3;
-    rs.icolmax = s.icolmax;
-    rs.hull = s.hull.active() ? &s.hull : nullptr;
-    rs.classes = s.classes;
     io::ChunkPlans plans;
-    rs.threads = worker_count(s);
-    rs.plans = &plans;
-
+    io::ReadSettings rs = read_settings(s, plans);
+    // Inputs that cannot be read twice are copied there by the explore pass.
+    TempFolder stream_folder(folder_of(names->result), "krel-stream");
+    io::KeptStreams kept([&stream_folder] { return stream_folder.make(); });
+    rs.streams = &kept;
     const std::int64_t explored = io::getpoints(io::PassMode::explore, rs, nullptr, out, console.warnings());
 
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
     std::unique_ptr<TileEngine> engine;
-    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s), hooks.draw_every);
+    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s));
 
-    // Points beyond the memory budget go to disk, all of them; otherwise the
-    // node arrays hold them, thinned when memory is short.
-    constexpr std::int64_t kBytesPerNode = 20;
-    const std::int64_t budget = s.budget_mb * (std::int64_t{1} << 20);
-    const auto max_nodes = static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::max() - 1);
     io::NodeArrays nodes;
-    std::unique_ptr<Spill> spill;
-    if (s.budget_mb > 0 && explored * kBytesPerNode > budget) {
-        spill = std::make_unique<Spill>(folder_of(result_name));
-        nodes.capacity = static_cast<std::int32_t>(std::min(explored, max_nodes));
-        nodes.sink = &spill->sink();
-    } else {
-        const Allocate allocate = hooks.allocate != nullptr ? hooks.allocate : plain_allocate;
-        for (;;) {
-            const std::int32_t capacity = static_cast<std::int32_t>(std::min(explored / rs.iskip, max_nodes));
-            if (allocate(nodes, capacity, hooks.context)) break;
-            out.put(io::FreeLine{}.text("*** Trouble allocating data storage***").num(rs.iskip).str());
-            ++rs.iskip;
-        }
-        if (rs.iskip > 1) {
-            out.line(" >reduce data by factor" + io::format_i(rs.iskip, 2));
-            console.diagnostic("memory is short: 1 point in " + std::to_string(rs.iskip) +
-                               " is read; -m MEGABYTES keeps every point within that budget");
-        }
-    }
-
+    const std::unique_ptr<Spill> spill = prepare_storage(s, explored, names->result, rs, nodes, console, hooks);
     (void)io::getpoints(io::PassMode::load, rs, &nodes, out, console.warnings());
     const std::int32_t n = nodes.n;
     if (spill) out.put(io::FreeLine{}.text(">points kept in temporary files for the memory budget").str());
-
-    if (renamed) out.put(io::FreeLine{}.text(">result name is an input file, writing ").text(result_name).str());
+    if (names->renamed)
+        out.put(io::FreeLine{}.text(">result name is an input file, writing ").text(names->result).str());
 
     ResultFile result;
     if (s.dx < 0.0F) {
-        result.open(result_name);
-        std::string text;
-        if (spill) {
-            spill->each_point([&](float px, float py, float pz) {
-                // One node at a time, node 1 of one-node arrays (entry 0 unused).
-                const float xs[2] = {0.0F, px}, ys[2] = {0.0F, py}, zs[2] = {0.0F, pz};
-                io::write_as_loaded(xs, ys, zs, 1, 1, nodes.xorig, nodes.yorig, text);
-                if (text.size() >= (std::size_t{1} << 20)) {
-                    result.write(text);
-                    text.clear();
-                }
-            });
-            result.write(text);
-        } else {
-            constexpr std::int32_t kBlock = 1 << 16;
-            for (std::int32_t first = 1; first <= n; first += kBlock) {
-                const std::int32_t last = n - first < kBlock ? n : first + kBlock - 1;
-                text.clear();
-                io::write_as_loaded(nodes.x.get(), nodes.y.get(), nodes.z.get(), first, last, nodes.xorig,
-                                    nodes.yorig, text);
-                result.write(text);
-            }
-        }
+        result.open(names->result);
+        write_loaded(nodes, spill.get(), result);
         result.commit();
-        out.line(" >nodes stored on: " + io::format_a(result_name, 32));
+        out.line(" >nodes stored on: " + io::format_a(names->result, 32));
         listing.close();
         return Exit::ok;
     }
 
+    outputs.start(names->result);
     std::int64_t total = 0;
-    auto emit = [&](const TileResult& r) {
+    run_tiles(s, nodes, spill.get(), *engine, out, [&](const TileResult& r) {
+        outputs.take(r);
         listing.write(r.listing);
         listing.flush();  // followed while the run goes on
-        if (r.tile == 1) result.open(result_name);
+        if (r.tile == 1) result.open(names->result);
         result.write(r.result);
         total += r.npt;
         out.put(r.console);
         out.iimesg(tile_line(r.tile, r.npt, r.before));
-    };
-    const float ts = 400.0F * s.dx;
-    if (spill) {
-        const std::int32_t ntiles = spill->tile(ts, s.dx, std::max<std::int64_t>(1, budget / kBytesPerNode), out);
-        (void)ntiles;
-        TileGroup group;
-        for (std::int32_t g = 0; g < spill->groups(); ++g) {
-            spill->read_group(g, group);
-            TileBatch batch{group.x.data(), group.y.data(), group.z.data(), group.idx.data(), &group.start,
-                            group.tiles, group.first_tile, nodes.xorig, nodes.yorig};
-            engine->run(batch, emit);
-        }
-    } else {
-        const std::int32_t ntiles =
-            tiles::gettiles(n, nodes.x.get(), nodes.y.get(), ts, s.dx, nodes.itile.get(), out);
-        std::vector<std::int64_t> start;
-        tiles::collect_tiles(n, nodes.itile.get(), ntiles, nodes.idx.get(), start);
-        TileBatch batch{nodes.x.get(), nodes.y.get(), nodes.z.get(), nodes.idx.get(), &start,
-                        ntiles, 1, nodes.xorig, nodes.yorig};
-        engine->run(batch, emit);
-    }
+    });
     result.commit();
     if (hooks.reruns != nullptr) *hooks.reruns = engine->reruns();
     if (hooks.final_trfind != nullptr) *hooks.final_trfind = engine->trfind_seeds();
     if (hooks.final_ctrfind != nullptr) *hooks.final_ctrfind = engine->ctrfind_seeds();
     out.line("");
     out.put(summary_line(total, n));
+    outputs.finish(nodes.xorig, nodes.yorig, out);
     listing.close();
     return Exit::ok;
 }

@@ -20,7 +20,6 @@ using Allocate = bool (*)(io::NodeArrays& nodes, std::int32_t capacity, void* co
 struct RunHooks {
     Allocate allocate = nullptr;  // nullptr: plain allocation
     void* context = nullptr;
-    std::int32_t draw_every = 0;  // > 0: point location draws that often (see tin::KernelState)
     std::int64_t* reruns = nullptr;  // receives the count of tiles run a second time
     tin::SeedTriple* final_trfind = nullptr;   // receive the seed state after the last tile
     tin::SeedTriple* final_ctrfind = nullptr;

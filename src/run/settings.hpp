@@ -34,9 +34,14 @@ struct RunSettings {
     io::ClassSet classes;            // -k: classes read from LAS files; default all
     std::int32_t workers = 0;        // -j: threads for the tile stages; 0: every core
     std::int64_t budget_mb = 0;      // -m: most memory for points [MiB]; 0: no budget
+    std::vector<std::string> outputs;  // -w names, in order; the extension gives the kind
+    double max_edge = 0.0;           // -e: longest mesh edge [m]; 0: no limit
     io::Hull hull;                   // polygon read with -h
     std::string hull_listing;        // the hull reader's echo, held for the listing
 };
+
+// Whether an output of the run asks for the mesh (any -w but LAS).
+[[nodiscard]] bool wants_mesh(const RunSettings& settings);
 
 // A name as the program holds it: cut to 64 characters, trailing blanks removed.
 [[nodiscard]] std::string held_name(std::string_view arg);

@@ -105,7 +105,7 @@ struct Spill::Impl final : io::PointSink {
     std::int64_t pending_n = 0;
     PointRecord last{};
     std::int64_t n = 0;        // nodes written
-    float xmin = 0, xmax = 0, ymin = 0;  // extremes over nodes 1..n, from node 1 on
+    float xmin = 0, ymin = 0;  // smallest over nodes 1..n, from node 1 on
 
     std::vector<std::int32_t> group_of;       // tile -> group
     std::vector<std::int32_t> group_first;    // group -> first tile
@@ -117,11 +117,10 @@ struct Spill::Impl final : io::PointSink {
         if (!pending) return;
         ++n;
         if (n == 1) {
-            xmin = xmax = last.x;
+            xmin = last.x;
             ymin = last.y;
         } else {
             if (last.x < xmin) xmin = last.x;
-            if (last.x > xmax) xmax = last.x;
             if (last.y < ymin) ymin = last.y;
         }
         points->put(&last, sizeof last);
@@ -176,7 +175,7 @@ std::int32_t Spill::tile(float ts, float dx, std::int64_t group_points, io::Text
     m.points->close();
 
     // Number the tiles in node order, counting their nodes.
-    m.numbering = std::make_unique<tiles::TileNumbering>(m.n, m.xmin, m.xmax, m.ymin, ts, dx, console);
+    m.numbering = std::make_unique<tiles::TileNumbering>(m.n, m.xmin, m.ymin, ts, dx, console);
     std::vector<std::int64_t> count{0};
     {
         Reader in(m.points_path, sizeof(PointRecord));

@@ -22,6 +22,15 @@ bool same_state(const tin::SeedTriple& a, const tin::SeedTriple& b) {
     return a.ix == b.ix && a.iy == b.iy && a.iz == b.iz;
 }
 
+void append_xyz(const TileBatch& b, std::span<const std::int32_t> nodes, std::vector<float>& xyz) {
+    xyz.reserve(3 * nodes.size());
+    for (const std::int32_t i : nodes) {
+        xyz.push_back(b.x[i]);
+        xyz.push_back(b.y[i]);
+        xyz.push_back(b.z[i]);
+    }
+}
+
 }  // namespace
 
 // Aligned and padded to whole cache lines: the kernel's scratch cell and the
@@ -44,7 +53,8 @@ struct TileEngine::Job {
     bool done = false;
 };
 
-TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every) : s_(settings) {
+TileEngine::TileEngine(const RunSettings& settings, int workers)
+    : s_(settings), collect_kept_(!settings.outputs.empty()), collect_filtered_(wants_mesh(settings)) {
     if (workers < 1) workers = 1;
     // Each worker holds a whole tile working set (about 17 MB). Beyond a few
     // per hardware thread more of them only take memory, and an absurd -j
@@ -54,7 +64,6 @@ TileEngine::TileEngine(const RunSettings& settings, int workers, std::int32_t dr
     if (workers > most) workers = most;
     for (int i = 0; i < workers; ++i) {
         auto w = std::make_unique<Worker>();  // aligned new: C++17
-        w->kernel.draw_every = draw_every;
         if (settings.tol > 0.0F) w->deflate.emplace();
         workers_.push_back(std::move(w));
     }
@@ -82,11 +91,13 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
         npt = static_cast<std::int64_t>(job.filtered.size());
         std::copy(job.filtered.begin(), job.filtered.end(), tile.begin());
     }
+    r.kept.clear();
+    r.filtered.clear();
+    if (collect_filtered_) append_xyz(b, tile.first(static_cast<std::size_t>(npt)), r.filtered);
     bool drew = false;
     if (w.deflate) {
         w.kernel.trfind_seeds = seeds.trfind;
         w.kernel.ctrfind_seeds = seeds.ctrfind;
-        w.kernel.ctrfind_calls = 0;
         io::StringOut listing, console;
         npt = deflate::sdeflate(b.x, b.y, b.z, tile.first(static_cast<std::size_t>(npt)), s_.tol, *w.deflate,
                                 w.kernel, listing, console);
@@ -97,54 +108,81 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
         r.console = console.take();
     }
     io::swrite(b.x, b.y, b.z, tile.first(static_cast<std::size_t>(npt)), b.xorig, b.yorig, s_.ifmt, r.result);
+    if (collect_kept_) append_xyz(b, tile.first(static_cast<std::size_t>(npt)), r.kept);
     r.npt = npt;
     return drew;
 }
 
-void TileEngine::run(const TileBatch& b, const std::function<void(const TileResult&)>& emit) {
-    const auto nworkers = static_cast<std::int32_t>(workers_.size());
-    // Tiles ahead of the one to emit: bounds the results held in memory.
-    const std::int32_t window = nworkers == 1 ? 1 : 2 * nworkers;
-    std::vector<Job> jobs(static_cast<std::size_t>(window));
-    auto job_of = [&](std::int32_t t) -> Job& { return jobs[static_cast<std::size_t>(t % window)]; };
+// What the threads of one run share. Everything but the contents of a job
+// that is being worked on is guarded by m; a job belongs to its worker from
+// its start until done is set.
+struct TileEngine::Schedule {
+    Schedule(const TileBatch& batch, std::int32_t window) : b(batch), window(window), jobs(static_cast<std::size_t>(window)) {}
 
+    Job& job_of(std::int32_t t) { return jobs[static_cast<std::size_t>(t % window)]; }
+    [[nodiscard]] bool can_start() const { return next <= b.count && next <= emitted + window; }
+
+    const TileBatch& b;
+    const std::int32_t window;  // tiles ahead of the one to emit: bounds the results held
+    std::vector<Job> jobs;
     std::mutex m;
     std::condition_variable cv;
     std::int32_t next = 1;     // next tile to start
     std::int32_t emitted = 0;  // tiles handed to emit
     bool stop = false;
+};
 
-    // Takes the next tile when its turn is near enough; runs it outside the lock.
-    auto work_one = [&](Worker& w, std::unique_lock<std::mutex>& lock) {
-        const std::int32_t t = next++;
-        Job& job = job_of(t);
-        job.done = false;
-        job.error = nullptr;
-        job.given = truth_;
+// Takes the next tile (lock held) and runs it outside the lock.
+void TileEngine::work_one(Schedule& sc, Worker& w, std::unique_lock<std::mutex>& lock) {
+    const std::int32_t t = sc.next++;
+    Job& job = sc.job_of(t);
+    job.done = false;
+    job.error = nullptr;
+    // One read of the true state, under the lock that its writer holds.
+    job.given = truth_;
+    Seeds seeds = job.given;
+    lock.unlock();
+    try {
+        job.drew = process(sc.b, t, w, seeds, job, true);
+        job.after = seeds;
+    } catch (...) {
+        job.error = std::current_exception();
+    }
+    lock.lock();
+    job.done = true;
+    sc.cv.notify_all();
+}
+
+// Accepts tile t in its turn (no lock held): a tile that drew from a state
+// that turned out wrong runs again from the true one, and the true state
+// moves on to what the tile left.
+void TileEngine::accept(Schedule& sc, std::int32_t t, Job& job) {
+    // truth_ is read here without the lock: this thread is its only writer.
+    if (job.drew && !(same_state(job.given.trfind, truth_.trfind) && same_state(job.given.ctrfind, truth_.ctrfind))) {
         Seeds seeds = truth_;
-        lock.unlock();
-        try {
-            job.drew = process(b, t, w, seeds, job, true);
-            job.after = seeds;
-        } catch (...) {
-            job.error = std::current_exception();
-        }
-        lock.lock();
-        job.done = true;
-        cv.notify_all();
-    };
-    auto can_start = [&] { return next <= b.count && next <= emitted + window; };
+        (void)process(sc.b, t, *workers_[0], seeds, job, false);
+        job.after = seeds;
+        ++reruns_;
+    }
+    // Workers copy the true state under the lock: it changes only there.
+    std::lock_guard<std::mutex> lock(sc.m);
+    if (job.drew) truth_ = job.after;
+}
+
+void TileEngine::run(const TileBatch& b, const std::function<void(const TileResult&)>& emit) {
+    const auto nworkers = static_cast<std::int32_t>(workers_.size());
+    Schedule sc(b, nworkers == 1 ? 1 : 2 * nworkers);
 
     std::vector<std::thread> threads;
     // A thread that cannot be had (memory short) leaves its share to the others.
     try {
         for (std::int32_t i = 1; i < nworkers; ++i) {
-            threads.emplace_back([&, i] {
-                std::unique_lock<std::mutex> lock(m);
+            threads.emplace_back([this, &sc, i] {
+                std::unique_lock<std::mutex> lock(sc.m);
                 for (;;) {
-                    cv.wait(lock, [&] { return stop || can_start(); });
-                    if (stop) return;
-                    work_one(*workers_[static_cast<std::size_t>(i)], lock);
+                    sc.cv.wait(lock, [&] { return sc.stop || sc.can_start(); });
+                    if (sc.stop) return;
+                    work_one(sc, *workers_[static_cast<std::size_t>(i)], lock);
                 }
             });
         }
@@ -152,37 +190,29 @@ void TileEngine::run(const TileBatch& b, const std::function<void(const TileResu
     }
     auto finish = [&] {
         {
-            std::lock_guard<std::mutex> lock(m);
-            stop = true;
+            std::lock_guard<std::mutex> lock(sc.m);
+            sc.stop = true;
         }
-        cv.notify_all();
+        sc.cv.notify_all();
         for (std::thread& th : threads) th.join();
     };
 
     try {
-        std::unique_lock<std::mutex> lock(m);
+        std::unique_lock<std::mutex> lock(sc.m);
         for (std::int32_t t = 1; t <= b.count; ++t) {
-            Job& job = job_of(t);
+            Job& job = sc.job_of(t);
             // The calling thread works too while its tile is not done.
-            while (!(next > t && job.done)) {
-                if (can_start()) work_one(*workers_[0], lock);
-                else cv.wait(lock);
+            while (!(sc.next > t && job.done)) {
+                if (sc.can_start()) work_one(sc, *workers_[0], lock);
+                else sc.cv.wait(lock);
             }
             lock.unlock();
             if (job.error) std::rethrow_exception(job.error);
-            if (job.drew && !(same_state(job.given.trfind, truth_.trfind) &&
-                              same_state(job.given.ctrfind, truth_.ctrfind))) {
-                // It drew from a state that turned out wrong: again from the true one.
-                Seeds seeds = truth_;
-                (void)process(b, t, *workers_[0], seeds, job, false);
-                job.after = seeds;
-                ++reruns_;
-            }
-            if (job.drew) truth_ = job.after;
+            accept(sc, t, job);
             emit(job.result);
             lock.lock();
-            ++emitted;
-            cv.notify_all();
+            ++sc.emitted;
+            sc.cv.notify_all();
         }
     } catch (...) {
         finish();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,13 +41,16 @@ struct TileResult {
     std::string console;         // the triangulation's console lines
     std::string listing;         // checkpoint lines
     std::string result;          // result lines
+    // With -w only: x, y (relative), z triples of the nodes kept and of the
+    // points the raster filter kept (the latter when a mesh is asked for).
+    std::vector<float> kept, filtered;
 };
 
 class TileEngine {
 public:
     // Allocates one working set per worker (workers >= 1; 1 runs everything
     // on the calling thread; at most four per hardware thread are made).
-    TileEngine(const RunSettings& settings, int workers, std::int32_t draw_every = 0);
+    TileEngine(const RunSettings& settings, int workers);
     ~TileEngine();
     TileEngine(const TileEngine&) = delete;
     TileEngine& operator=(const TileEngine&) = delete;
@@ -70,9 +74,14 @@ private:
     // Filter, insertion from `seeds`, result lines. Returns whether a seed
     // triple was drawn from; seeds receives the state after the tile.
     bool process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& seeds, Job& job, bool keep_filtered);
+    struct Schedule;
+    void work_one(Schedule& sc, Worker& w, std::unique_lock<std::mutex>& lock);
+    void accept(Schedule& sc, std::int32_t t, Job& job);
 
     const RunSettings& s_;
     std::vector<std::unique_ptr<Worker>> workers_;
+    bool collect_kept_;      // fill TileResult::kept
+    bool collect_filtered_;  // fill TileResult::filtered
     Seeds truth_;            // the state after the last accepted tile
     std::int64_t reruns_ = 0;
 };

@@ -79,8 +79,7 @@ private:
     std::size_t used_ = 0;
 };
 
-TileNumbering::TileNumbering(std::int64_t n, float xmin, float /*xmax*/, float ymin, float ts, float dx,
-                             io::TextOut& console)
+TileNumbering::TileNumbering(std::int64_t n, float xmin, float ymin, float ts, float dx, io::TextOut& console)
     : n_(n), table_(std::make_unique<KeyTable>()), console_(console) {
     const float h = 0.5F * dx;
     x0_ = xmin - h;
@@ -128,13 +127,12 @@ std::int32_t TileNumbering::tile_of(float x, float y) const { return table_->fin
 
 std::int32_t gettiles(std::int32_t n, const float* x, const float* y, float ts, float dx,
                       std::int32_t* itile, io::TextOut& console) {
-    float xmin = n >= 1 ? x[1] : 0.0F, xmax = xmin, ymin = n >= 1 ? y[1] : 0.0F;
+    float xmin = n >= 1 ? x[1] : 0.0F, ymin = n >= 1 ? y[1] : 0.0F;
     for (std::int32_t i = 2; i <= n; ++i) {
         if (x[i] < xmin) xmin = x[i];
-        if (x[i] > xmax) xmax = x[i];
         if (y[i] < ymin) ymin = y[i];
     }
-    TileNumbering numbering(n, xmin, xmax, ymin, ts, dx, console);
+    TileNumbering numbering(n, xmin, ymin, ts, dx, console);
     for (std::int32_t i = 1; i <= n; ++i) itile[i] = numbering.sweep(i, x[i], y[i]);
     return numbering.finish();
 }

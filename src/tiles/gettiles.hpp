@@ -18,13 +18,13 @@ std::int32_t gettiles(std::int32_t n, const float* x, const float* y, float ts, 
                       std::int32_t* itile, io::TextOut& console);
 
 // The same numbering for nodes that are not all in memory: construct it with
-// the extremes of all n nodes (xmin, xmax, ymin from node 1 on, as gettiles
-// finds them; xmax only sized the classic key and is not needed), call
+// the smallest x and y of all n nodes (from node 1 on, as gettiles finds
+// them), call
 // sweep() for nodes 1..n in order, then finish(). After
 // finish(), tile_of() gives the tile of any of the nodes again.
 class TileNumbering {
 public:
-    TileNumbering(std::int64_t n, float xmin, float xmax, float ymin, float ts, float dx, io::TextOut& console);
+    TileNumbering(std::int64_t n, float xmin, float ymin, float ts, float dx, io::TextOut& console);
     ~TileNumbering();
     TileNumbering(const TileNumbering&) = delete;
     TileNumbering& operator=(const TileNumbering&) = delete;

@@ -8,22 +8,23 @@
 
 namespace krel::tin {
 
-std::int32_t ctrmesh(std::int32_t n, float* x, float* y, std::int32_t nt, Store& store, std::int32_t* near,
-                     std::int32_t* next, float* ds, KernelState& kernel, io::TextOut& console) {
-    if (n < 3 || (n > 3 && nt < n)) return -1;
-    assert(store.capacity() >= n);
+namespace {
 
-    // Swap tolerance: 20 times the half-ulp of 1, found by halving until
-    // 1 + eps rounds to 1. The sum goes through store() so that it is
-    // rounded to float, as the loop needs.
+// Swap tolerance: 20 times the half-ulp of 1, found by halving until 1 + eps
+// rounds to 1. The sum goes through store() so that it is rounded to float,
+// as the loop needs.
+void set_swap_tolerance(KernelState& kernel) {
     float eps = 1.0f;
     do {
         eps = eps / 2.0f;
         kernel.swtol = tin::store(eps + 1.0f, kernel);
     } while (kernel.swtol > 1.0f);
     kernel.swtol = 20.0f * eps;
+}
 
-    // First triangle, counterclockwise, from entry 1.
+// First triangle of nodes 1, 2, 3, counterclockwise, from entry 1. false:
+// the three are collinear and nothing is written.
+bool first_triangle(const float* x, const float* y, Store& store) {
     auto& list = store.list;
     auto& lptr = store.lptr;
     auto& lend = store.lend;
@@ -44,7 +45,7 @@ std::int32_t ctrmesh(std::int32_t n, float* x, float* y, std::int32_t nt, Store&
         list[5] = 1;
         list[6] = -2;
     } else {
-        return -2;
+        return false;
     }
     lptr[1] = 2;
     lptr[2] = 1;
@@ -56,10 +57,13 @@ std::int32_t ctrmesh(std::int32_t n, float* x, float* y, std::int32_t nt, Store&
     lend[2] = 4;
     lend[3] = 6;
     store.lnew = 7;
-    if (n == 3) return 0;
+    return true;
+}
 
-    // Attach nodes nt..4 to the nearest of 1, 2, 3 (ties to the lowest).
-    // Pushing downwards leaves each set in increasing node order.
+// Attach nodes nt..4 to the nearest of 1, 2, 3 (ties to the lowest).
+// Pushing downwards leaves each set in increasing node order.
+void attach_to_first_three(const float* x, const float* y, std::int32_t nt, std::int32_t* near, std::int32_t* next,
+                           float* ds) {
     near[1] = 0;
     near[2] = 0;
     near[3] = 0;
@@ -81,6 +85,18 @@ std::int32_t ctrmesh(std::int32_t n, float* x, float* y, std::int32_t nt, Store&
         next[k] = near[j];
         near[j] = k;
     }
+}
+
+}  // namespace
+
+std::int32_t ctrmesh(std::int32_t n, float* x, float* y, std::int32_t nt, Store& store, std::int32_t* near,
+                     std::int32_t* next, float* ds, KernelState& kernel, io::TextOut& console) {
+    if (n < 3 || (n > 3 && nt < n)) return -1;
+    assert(store.capacity() >= n);
+    set_swap_tolerance(kernel);
+    if (!first_triangle(x, y, store)) return -2;
+    if (n == 3) return 0;
+    attach_to_first_three(x, y, nt, near, next, ds);
 
     std::int32_t ier = 0;
     std::int32_t duplicates = 0;
@@ -94,7 +110,7 @@ std::int32_t ctrmesh(std::int32_t n, float* x, float* y, std::int32_t nt, Store&
         if (ier > 0) {
             // Not inserted: no list, so no walk may start from it.
             ++duplicates;
-            lend[k] = 0;
+            store.lend[k] = 0;
             continue;
         }
         take_nearer_points(k, x, y, store, near, next, ds);

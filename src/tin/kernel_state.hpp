@@ -12,12 +12,6 @@ struct KernelState {
     float stcom = 0.0f;          // scratch cell of store(): sums are rounded by passing through it
     SeedTriple trfind_seeds;     // random apex draws of trfind, starting at (1, 2, 3)
     SeedTriple ctrfind_seeds;    // random apex draws of ctrfind, starting at (1, 2, 3)
-
-    // Test hook: when above 0, every draw_every-th ctrfind call of a tile
-    // starts from a random node, as if its start node were invalid, so that
-    // tests can make tiles depend on the seed state. 0 in every real run.
-    std::int32_t draw_every = 0;
-    std::int64_t ctrfind_calls = 0;  // calls in the current tile (reset by the tile's owner)
 };
 
 }  // namespace krel::tin

@@ -2,12 +2,9 @@
 
 #include <cstdlib>
 
-#include "tin/crtri.hpp"
-
 namespace krel::tin {
 
 std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store, float swtol) {
-    constexpr std::int32_t ncc = 0;  // no constraint curves
     const auto& list = store.list;
     const auto& lptr = store.lptr;
 
@@ -25,7 +22,7 @@ std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const flo
             // A triangle (io1, io2, in1) lies beyond the arc.
             lp = lptr[lp];
             const std::int32_t in1 = std::abs(list[lp]);
-            if (!crtri(ncc, nullptr, io1, io2, in1) && swptst(in1, k, io1, io2, x, y, swtol)) {
+            if (swptst(in1, k, io1, io2, x, y, swtol)) {
                 // k can gain at most n - 1 neighbours; it starts with at least two.
                 if (++swaps > n) return -4;
                 swap(in1, k, io1, io2, store, lpo1);

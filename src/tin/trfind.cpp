@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "tin/jrand.hpp"
+#include "tin/test_seam.hpp"
 
 namespace krel::tin {
 namespace {
@@ -253,7 +254,7 @@ Triple trfind(std::int32_t nst, float px, float py, std::int32_t n, const float*
 Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
                const std::int32_t* inx, KernelState& kernel) {
     const auto draw_apex = [&]() { return inx[jrand(n, kernel.ctrfind_seeds)]; };
-    if (kernel.draw_every > 0 && ++kernel.ctrfind_calls % kernel.draw_every == 0) nst = 0;
+    if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
     const std::int32_t n0 = nst < 1 ? draw_apex() : nst;
     return locate(n0, px, py, n, x, y, store, kernel, draw_apex);
 }

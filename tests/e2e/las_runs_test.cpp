@@ -137,4 +137,37 @@ TEST(LasRuns, EverySampleRunsLikeItsTextDump) {
     }
 }
 
+// A file that cannot be read as LAS ends the run in the explore pass, before
+// a result is written (also one that an earlier run left behind).
+TEST(LasRuns, RefusedFilesEndTheRunBeforeTheResult) {
+    struct Case {
+        std::string what;
+        krel::test::LasShape shape;
+        std::string diagnostic;
+    };
+    krel::test::LasShape laz, v2, short_record;
+    laz.format = 0x83;
+    laz.record_length = 34;
+    v2.major = 2;
+    short_record.format = 1;
+    short_record.record_length = 20;
+    const Case cases[] = {
+        {"LAZ", laz, "LAZ points without their compression record (variable-length record 22204)"},
+        {"version 2", v2, "LAS header: version major is 2, must be 1"},
+        {"record length", short_record, "LAS header: point record length is 20, format 1 needs at least 28"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        krel::test::TempDir dir;
+        write_file(dir.path() / "g.xyz", "1 2 3\n4 5 6\n");
+        write_file(dir.path() / "c.las", krel::test::las_file(c.shape, std::vector<krel::test::LasRec>(3)));
+        write_file(dir.path() / "out.xyz", "old result\n");
+        const auto o = krel::test::run_krel(dir.path(), {"g.xyz", "c.las"});
+        EXPECT_EQ(o.status, 2);
+        EXPECT_EQ(o.err, "krel: 'c.las': " + c.diagnostic + "\n");
+        EXPECT_EQ(o.out.substr(o.out.rfind(" ->")), " ->exploring c.las\n");
+        EXPECT_EQ(read_file(dir.path() / "out.xyz"), "old result\n");
+    }
+}
+
 }  // namespace

@@ -64,20 +64,20 @@ TEST(Irpoly, EndOfList) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Text src(c.lines);
-        StringOut echo, console;
+        StringOut echo;
         Tally tally;
         std::vector<float> xh(kHullCapacity + 1), yh(kHullCapacity + 1);
-        EXPECT_EQ(irpoly(kHullCapacity, xh.data(), yh.data(), src, echo, tally, console, 0.0, 0.0), c.want);
+        EXPECT_EQ(irpoly(kHullCapacity, xh.data(), yh.data(), src, echo, tally, 0.0, 0.0), c.want);
         EXPECT_EQ(tally.nwrn, 0);
     }
 }
 
 TEST(Irpoly, OriginSubtractedInDouble) {
     Text src({"612345.125 5612345.5"});
-    StringOut echo, console;
+    StringOut echo;
     Tally tally;
     std::vector<float> xh(2), yh(2);
-    EXPECT_EQ(irpoly(1, xh.data(), yh.data(), src, echo, tally, console, 612345.0, 5612345.0), 1);
+    EXPECT_EQ(irpoly(1, xh.data(), yh.data(), src, echo, tally, 612345.0, 5612345.0), 1);
     EXPECT_EQ(xh[1], 0.125F);
     EXPECT_EQ(yh[1], 0.5F);
     EXPECT_EQ(echo.str(), "   612345.12  5612345.50\n");  // the absolute values; tie to even

@@ -16,7 +16,7 @@
 
 namespace {
 
-TEST(ThreadCount, AbsurdThreadCountsRunInBoundedMemory) {
+TEST(ThreadedCount, AbsurdThreadCountsRunInBoundedMemory) {
     if (krel::test::sanitized()) GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
     krel::test::TempDir dir;

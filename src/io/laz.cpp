@@ -1,0 +1,327 @@
+#include "io/laz.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "io/io_error.hpp"
+#include "io/las.hpp"
+
+namespace krel::io::laz {
+
+namespace {
+
+std::uint16_t le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint64_t le64(const unsigned char* p) {
+    return static_cast<std::uint64_t>(le32(p)) | static_cast<std::uint64_t>(le32(p + 4)) << 32;
+}
+std::string num(std::uint64_t v) { return std::to_string(v); }
+
+constexpr std::uint16_t kCompressionRecord = 22204;
+constexpr std::uint32_t kVariableChunks = 0xFFFFFFFFU;
+constexpr std::size_t kVlrHeader = 54;
+constexpr std::size_t kRecordFixed = 34;  // compression record before its item list
+// The most points a chunk can code per byte. An adaptive model never gives a
+// symbol more than 1 - 2^-15 of the interval (a bit model 1 - 2^-13), and a
+// point codes at least a change symbol and three coordinate lengths with
+// their correctors: at least 0.0075 bits, some 1,100 points a byte. A chunk
+// claiming more is a lie, and decoding it would take time that its bytes do
+// not justify; the bound leaves a margin of seven.
+constexpr std::uint64_t kMaxPointsPerByte = 8192;
+
+// The compression record: found by walking the VLRs as far as they go
+// before the point data (the LAS reader says separately when they do not).
+std::vector<unsigned char> find_record(const ReadAt& read, const LasHeader& h, std::uint64_t file_size,
+                                       const std::string& file) {
+    const std::uint64_t limit = std::min<std::uint64_t>(h.point_offset, file_size);
+    std::uint64_t pos = h.header_size;
+    for (std::uint32_t i = 0; i < h.vlr_count && pos + kVlrHeader <= limit; ++i) {
+        std::array<unsigned char, kVlrHeader> vh{};
+        if (read(vh.data(), vh.size(), pos) != vh.size()) break;
+        const std::uint16_t id = le16(vh.data() + 18);
+        const std::uint64_t length = le16(vh.data() + 20);
+        const bool ours = std::memcmp(vh.data() + 2, "laszip encoded", 14) == 0 && vh[16] == 0;
+        if (ours && id == kCompressionRecord) {
+            if (pos + kVlrHeader + length > limit)
+                throw file_error(file, "LAZ compression record runs into the point data");
+            std::vector<unsigned char> rec(static_cast<std::size_t>(length));
+            if (read(rec.data(), rec.size(), pos + kVlrHeader) != rec.size())
+                throw file_error(file, "LAZ compression record cannot be read");
+            return rec;
+        }
+        pos += kVlrHeader + length;
+    }
+    throw file_error(file, "LAZ points without their compression record (variable-length record 22204)");
+}
+
+}  // namespace
+
+Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_size, const std::string& file) {
+    const std::vector<unsigned char> rec = find_record(read, h, file_size, file);
+    auto lie = [&](const std::string& what) { return file_error(file, "LAZ compression record: " + what); };
+    if (rec.size() < kRecordFixed) throw lie("only " + num(rec.size()) + " bytes");
+    Layout lay;
+    lay.compressor = le16(rec.data());
+    const std::uint16_t coder = le16(rec.data() + 2);
+    lay.chunk_size = le32(rec.data() + 12);
+    const std::uint16_t item_count = le16(rec.data() + 32);
+    if (rec.size() < kRecordFixed + 6 * std::size_t{item_count})
+        throw lie(num(item_count) + " items do not fit its " + num(rec.size()) + " bytes");
+    for (std::uint16_t i = 0; i < item_count; ++i) {
+        const unsigned char* p = rec.data() + kRecordFixed + 6 * i;
+        lay.items.push_back({le16(p), le16(p + 2), le16(p + 4)});
+    }
+    if (coder != 0) throw file_error(file, "LAZ coder " + num(coder) + " is not supported");
+    if (lay.compressor < 1 || lay.compressor > 3)
+        throw file_error(file, "LAZ compressor " + num(lay.compressor) + " is not supported");
+    if (auto bad = check_items(lay.items, h.record_length)) {
+        if (lay.compressor == 1)
+            throw file_error(file, "LAZ point-wise compressor (no chunks): " + bad->substr(4));
+        throw file_error(file, *bad);
+    }
+    const bool layered = lay.items[0].type == static_cast<std::uint16_t>(ItemType::point14);
+    if (layered != (lay.compressor == 3))
+        throw lie("compressor " + num(lay.compressor) + " does not fit item " + item_name(lay.items[0].type));
+    if (lay.compressor != 1 && lay.chunk_size == 0) throw lie("chunk size 0");
+
+    const std::uint64_t data = h.point_offset;
+    if (lay.compressor == 1) {
+        // One chunk of every point, from the offset to the end of the file.
+        if (file_size > data && h.promised > 0) {
+            const std::uint64_t bytes = file_size - data;
+            lay.points = std::min(h.promised, bytes * kMaxPointsPerByte);
+            lay.chunks.push_back({data, bytes, lay.points, 0});
+        }
+        return lay;
+    }
+    if (h.promised == 0) return lay;
+    // The table's offset leads the point data; a writer that could not go
+    // back to fill it in leaves -1 there and puts it in the last 8 bytes.
+    std::array<unsigned char, 8> b8{};
+    if (data + 8 > file_size || read(b8.data(), 8, data) != 8) throw file_error(file, "LAZ chunk table missing: the file ends at its offset");
+    const std::uint64_t lead = le64(b8.data());
+    std::uint64_t table = lead;
+    if (table <= data || table > file_size) {
+        if (file_size >= 16 && read(b8.data(), 8, file_size - 8) == 8) table = le64(b8.data());
+        if (table <= data + 8 || table > file_size - 8 || file_size < 16)
+            throw file_error(file, "LAZ chunk table missing: its offset " + num(lead) + " is not in the file of " +
+                                       num(file_size) + " bytes");
+    }
+    if (table + 8 > file_size) throw file_error(file, "LAZ chunk table cut off at byte " + num(table));
+    std::array<unsigned char, 8> th{};
+    if (read(th.data(), 8, table) != 8) throw file_error(file, "LAZ chunk table cannot be read");
+    const std::uint32_t count = le32(th.data() + 4);
+    const std::uint64_t first_chunk = data + 8;
+    const std::uint64_t span = table > first_chunk ? table - first_chunk : 0;
+    // Every chunk holds at least its first record whole, so the data bounds
+    // the count before anything is allocated for it.
+    if (count == 0 || count > span / h.record_length)
+        throw file_error(file, "LAZ chunk table counts " + num(count) + " chunks in " + num(span) +
+                                   " bytes of point data");
+    // Each entry codes in a few bytes; the rest of the file bounds it anyway.
+    std::vector<unsigned char> coded(
+        static_cast<std::size_t>(std::min<std::uint64_t>(file_size - table - 8, 64 + std::uint64_t{count} * 24)));
+    coded.resize(read(coded.data(), coded.size(), table + 8));
+    Decoder dec;
+    dec.start(coded.data(), coded.data() + coded.size());
+    IntDecoder ic(32, 2);
+    const bool variable = lay.chunk_size == kVariableChunks;
+    std::uint32_t last_points = 0, last_bytes = 0;
+    std::uint64_t at = first_chunk, first = 0;
+    lay.chunks.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint64_t points = lay.chunk_size;
+        if (variable) {
+            last_points = static_cast<std::uint32_t>(ic.decode(dec, static_cast<std::int32_t>(last_points), 0));
+            points = last_points;
+        }
+        last_bytes = static_cast<std::uint32_t>(ic.decode(dec, static_cast<std::int32_t>(last_bytes), 1));
+        if (dec.overrun() > 4 || last_bytes > table - at)
+            throw file_error(file, "LAZ chunk table is wrong: chunk " + num(i + 1) + " of " + num(count) +
+                                       " does not end before the table at byte " + num(table));
+        // A fixed-size file's last chunk holds what is left of the count.
+        const std::uint64_t in_chunk = first < h.promised ? std::min(points, h.promised - first) : 0;
+        if (in_chunk > std::uint64_t{last_bytes} * kMaxPointsPerByte)
+            throw file_error(file, "LAZ chunk table is wrong: chunk " + num(i + 1) + " of " + num(count) +
+                                       " cannot hold " + num(in_chunk) + " points in " + num(last_bytes) + " bytes");
+        if (in_chunk > 0) {
+            lay.chunks.push_back({at, last_bytes, in_chunk, first});
+            first += in_chunk;
+        }
+        at += last_bytes;
+    }
+    lay.points = first;
+    return lay;
+}
+
+// A group of consecutive chunks, decoded by one worker into one buffer; or one
+// chunk too large for that, streamed block by block.
+struct ChunkStream::Slot {
+    explicit Slot(const std::vector<Item>& items) : dec(items) {}
+    ChunkDecoder dec;
+    std::vector<unsigned char> coded;  // the bytes of the chunk being decoded
+    std::vector<unsigned char> out;    // the group's records
+    std::size_t chunk = 0, chunk_end = 0;  // the group: chunks [chunk, chunk_end)
+    std::uint64_t points = 0;          // records of the group to decode
+    std::size_t out_records = 0;       // decoded into out
+    bool streaming = false;            // one chunk too large to hold whole: decoded block by block
+    bool started = false;
+    std::size_t bad = 0;               // the chunk that turned out damaged
+    std::string error;                 // where in it, empty: none
+    std::exception_ptr failed;         // a read that failed on a worker thread
+};
+
+namespace {
+// A chunk is decoded whole when its records fit in this; a larger one, which
+// only an odd writer makes, streams in blocks. Small chunks (octree pages)
+// are grouped up to kGroupPoints so that a worker gets a worthwhile share.
+// The grouping depends on the chunks alone, never on the thread count.
+constexpr std::uint64_t kWholeChunkBytes = std::uint64_t{16} << 20;
+constexpr std::uint64_t kGroupPoints = 50000;
+}  // namespace
+
+ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, std::uint64_t records, int threads,
+                         std::size_t block_bytes)
+    : layout_(layout), read_(std::move(read)), file_(std::move(file)), records_(records),
+      threads_(std::max(1, threads)) {
+    rl_ = 0;
+    for (const Item& it : layout_.items) rl_ += it.size;
+    block_records_ = std::max<std::size_t>(1, block_bytes / rl_);
+    const int slots = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads_),
+                                                              std::max<std::size_t>(1, layout_.chunks.size())));
+    for (int i = 0; i < slots; ++i) slots_.push_back(std::make_unique<Slot>(layout_.items));
+}
+
+ChunkStream::~ChunkStream() = default;
+
+std::uint64_t ChunkStream::wanted(std::size_t k) const {
+    const Chunk& c = layout_.chunks[k];
+    return c.first < records_ ? std::min(c.points, records_ - c.first) : 0;
+}
+
+// The group's chunks lie back to back in the file: one read for all of them.
+void ChunkStream::decode_whole(Slot& s) try {
+    s.out.resize(static_cast<std::size_t>(s.points) * rl_);
+    const std::uint64_t from = layout_.chunks[s.chunk].offset;
+    const Chunk& last = layout_.chunks[s.chunk_end - 1];
+    s.coded.resize(static_cast<std::size_t>(last.offset + last.bytes - from));
+    s.coded.resize(read_(s.coded.data(), s.coded.size(), from));
+    for (std::size_t k = s.chunk; k < s.chunk_end; ++k) {
+        const Chunk& c = layout_.chunks[k];
+        const std::uint64_t want = wanted(k);
+        // A short read (the file shrank) leaves the chunk cut off.
+        const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(c.offset - from, s.coded.size()));
+        const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(c.offset + c.bytes - from, s.coded.size()));
+        s.bad = k;
+        if (!s.dec.start(s.coded.data() + at, s.coded.data() + end, c.points)) {
+            s.error = "its first point";
+            return;
+        }
+        const std::size_t made = s.dec.decode(s.out.data() + s.out_records * rl_, static_cast<std::size_t>(want));
+        s.out_records += made;
+        if (s.dec.damaged() || made < want) {
+            s.error = "point " + num(c.first + s.dec.done());
+            return;
+        }
+    }
+} catch (...) {
+    s.failed = std::current_exception();  // raised in order, when the group's turn comes
+}
+
+// Claims the next groups, one per slot, and decodes them side by side; or
+// one chunk too large to hold, streamed in the first slot.
+void ChunkStream::fill_batch() {
+    batch_ = batch_at_ = 0;
+    const std::size_t n = layout_.chunks.size();
+    while (batch_ < slots_.size() && next_chunk_ < n) {
+        const std::uint64_t points = wanted(next_chunk_);
+        if (points == 0) break;
+        const bool large = points * rl_ > kWholeChunkBytes;
+        if (large && batch_ > 0) break;
+        Slot& s = *slots_[batch_++];
+        s.chunk = next_chunk_++;
+        s.points = points;
+        s.out_records = 0;
+        s.error.clear();
+        s.failed = nullptr;
+        s.streaming = large;
+        s.started = false;
+        if (large) {
+            s.chunk_end = next_chunk_;
+            break;
+        }
+        while (s.points < kGroupPoints && next_chunk_ < n) {
+            const std::uint64_t more = wanted(next_chunk_);
+            if (more == 0 || (s.points + more) * rl_ > kWholeChunkBytes) break;
+            s.points += more;
+            ++next_chunk_;
+        }
+        s.chunk_end = next_chunk_;
+    }
+    if (batch_ == 0 || slots_[0]->streaming) return;
+    if (batch_ == 1) {
+        decode_whole(*slots_[0]);
+        return;
+    }
+    std::vector<std::thread> workers;
+    workers.reserve(batch_ - 1);
+    for (std::size_t i = 1; i < batch_; ++i) workers.emplace_back([this, i] { decode_whole(*slots_[i]); });
+    decode_whole(*slots_[0]);
+    for (std::thread& t : workers) t.join();
+}
+
+bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
+    for (;;) {
+        if (handed_ >= records_) return false;
+        if (batch_at_ >= batch_) {
+            fill_batch();
+            if (batch_ == 0) return false;
+        }
+        Slot& s = *slots_[batch_at_];
+        const Chunk& c = layout_.chunks[s.chunk];
+        auto damaged = [&](std::size_t k, const std::string& where) {
+            return file_error(file_, "LAZ chunk " + num(k + 1) + " of " + num(layout_.chunks.size()) +
+                                         " is damaged or cut off at " + where);
+        };
+        if (!s.streaming) {
+            ++batch_at_;
+            if (s.failed) std::rethrow_exception(s.failed);
+            // The group's records before the damaged chunk are not handed
+            // out: the run ends here in any case, the same way at every -j.
+            if (!s.error.empty()) throw damaged(s.bad, s.error);
+            if (s.out_records == 0) continue;
+            handed_ += s.out_records;
+            data = s.out.data();
+            bytes = s.out_records * rl_;
+            return true;
+        }
+        if (!s.started) {
+            s.coded.resize(static_cast<std::size_t>(c.bytes));
+            s.coded.resize(read_(s.coded.data(), s.coded.size(), c.offset));
+            s.out.resize(block_records_ * rl_);
+            s.started = true;
+            if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points))
+                throw damaged(s.chunk, "its first point");
+        }
+        const std::uint64_t left = s.points - s.dec.done();
+        if (left == 0) {
+            ++batch_at_;
+            continue;
+        }
+        const std::size_t made = s.dec.decode(s.out.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, block_records_)));
+        if (s.dec.damaged() || made == 0) throw damaged(s.chunk, "point " + num(c.first + s.dec.done()));
+        handed_ += made;
+        data = s.out.data();
+        bytes = made * rl_;
+        return true;
+    }
+}
+
+}  // namespace krel::io::laz

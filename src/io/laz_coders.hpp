@@ -1,0 +1,98 @@
+#pragma once
+// Pieces shared by the LAZ item coders: little-endian fields, wrapping
+// addition, models made on first use, the median-of-five predictor and the
+// context step of the coordinate coders. Internal to the LAZ reader.
+
+#include <array>
+#include <cstdint>
+
+#include "io/laz_arith.hpp"
+
+namespace krel::io::laz {
+
+inline std::int32_t get32(const unsigned char* p) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+                                     static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline void put32(unsigned char* p, std::int32_t v) {
+    const auto u = static_cast<std::uint32_t>(v);
+    p[0] = static_cast<unsigned char>(u);
+    p[1] = static_cast<unsigned char>(u >> 8);
+    p[2] = static_cast<unsigned char>(u >> 16);
+    p[3] = static_cast<unsigned char>(u >> 24);
+}
+inline void put16(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+inline std::int32_t wrap_add(std::int32_t a, std::int32_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline SymbolModel& lazy(SymbolModel& m, std::uint32_t symbols) {
+    if (!m.ready()) m.init(symbols);
+    return m;
+}
+
+// Median of the last five values, kept sorted; `high` says on which side the
+// next value replaces the oldest. Starts at five zeros.
+struct Median5 {
+    std::array<std::int32_t, 5> v{};
+    bool high = true;
+
+    [[nodiscard]] std::int32_t get() const { return v[2]; }
+    void add(std::int32_t x) {
+        if (high) {
+            if (x < v[2]) {
+                v[4] = v[3];
+                v[3] = v[2];
+                if (x < v[0]) {
+                    v[2] = v[1];
+                    v[1] = v[0];
+                    v[0] = x;
+                } else if (x < v[1]) {
+                    v[2] = v[1];
+                    v[1] = x;
+                } else {
+                    v[2] = x;
+                }
+            } else {
+                if (x < v[3]) {
+                    v[4] = v[3];
+                    v[3] = x;
+                } else {
+                    v[4] = x;
+                }
+                high = false;
+            }
+        } else {
+            if (v[2] < x) {
+                v[0] = v[1];
+                v[1] = v[2];
+                if (v[4] < x) {
+                    v[2] = v[3];
+                    v[3] = v[4];
+                    v[4] = x;
+                } else if (v[3] < x) {
+                    v[2] = v[3];
+                    v[3] = x;
+                } else {
+                    v[2] = x;
+                }
+            } else {
+                if (v[1] < x) {
+                    v[0] = v[1];
+                    v[1] = x;
+                } else {
+                    v[0] = x;
+                }
+                high = true;
+            }
+        }
+    }
+};
+
+// Context step of the Y and Z coders: an even bit length, capped.
+inline std::uint32_t k_context(std::uint32_t k, std::uint32_t cap) { return k < cap ? (k & ~1U) : cap; }
+
+}  // namespace krel::io::laz

@@ -1,0 +1,465 @@
+#include "io/laz_items.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "io/laz_coders.hpp"
+#include "io/laz_point14.hpp"
+
+namespace krel::io::laz {
+
+namespace {
+
+// Contexts of the version 2 point coder by return number r and count n
+// (3 bits each): wrong or swapped r and n get contexts of their own.
+constexpr std::uint8_t kReturnMap[8][8] = {
+    {15, 14, 13, 12, 11, 10, 9, 8}, {14, 0, 1, 3, 6, 10, 10, 9},  {13, 1, 2, 4, 7, 11, 11, 10},
+    {12, 3, 4, 5, 8, 12, 12, 11},   {11, 6, 7, 8, 9, 13, 13, 12}, {10, 10, 11, 12, 13, 14, 14, 13},
+    {9, 10, 11, 12, 13, 14, 15, 14}, {8, 9, 10, 11, 12, 13, 14, 15}};
+constexpr std::uint8_t kReturnLevel[8][8] = {
+    {0, 1, 2, 3, 4, 5, 6, 7}, {1, 0, 1, 2, 3, 4, 5, 6}, {2, 1, 0, 1, 2, 3, 4, 5}, {3, 2, 1, 0, 1, 2, 3, 4},
+    {4, 3, 2, 1, 0, 1, 2, 3}, {5, 4, 3, 2, 1, 0, 1, 2}, {6, 5, 4, 3, 2, 1, 0, 1}, {7, 6, 5, 4, 3, 2, 1, 0}};
+
+}  // namespace
+
+// POINT10, version 2: a symbol says which of the fields besides X, Y and Z
+// changed; X and Y are coded against the median of the last five
+// differences, Z against the last Z of the same return level.
+class Point10Coder {
+public:
+    void first(const unsigned char* rec) {
+        x_ = get32(rec);
+        y_ = get32(rec + 4);
+        z_ = get32(rec + 8);
+        intensity_ = 0;  // the coder's start state, whatever the first record holds
+        bits_ = rec[14];
+        class_ = rec[15];
+        angle_ = rec[16];
+        user_ = rec[17];
+        source_ = get16(rec + 18);
+        changed_.init(64);
+        for (SymbolModel& m : bit_byte_) m.reset();
+        for (SymbolModel& m : classification_) m.reset();
+        for (SymbolModel& m : user_data_) m.reset();
+        for (SymbolModel& m : angle_model_) m.reset();
+        ic_intensity_.init();
+        ic_source_.init();
+        ic_dx_.init();
+        ic_dy_.init();
+        ic_z_.init();
+        last_intensity_.fill(0);
+        last_height_.fill(0);
+        x_median_.fill(Median5{});
+        y_median_.fill(Median5{});
+    }
+
+    void decode(Decoder& d, unsigned char* rec) {
+        const std::uint32_t changed = d.decode_symbol(changed_);
+        if (changed & 32) bits_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(bit_byte_[bits_], 256)));
+        const unsigned r = bits_ & 7U, n = (bits_ >> 3) & 7U;
+        const unsigned m = kReturnMap[n][r], l = kReturnLevel[n][r];
+        if (changed != 0) {
+            if (changed & 16) {
+                intensity_ = static_cast<std::uint16_t>(ic_intensity_.decode(d, last_intensity_[m], m < 3 ? m : 3));
+                last_intensity_[m] = intensity_;
+            } else {
+                intensity_ = last_intensity_[m];
+            }
+            if (changed & 8) class_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(classification_[class_], 256)));
+            if (changed & 4)
+                angle_ = static_cast<std::uint8_t>(angle_ + d.decode_symbol(lazy(angle_model_[(bits_ >> 6) & 1U], 256)));
+            if (changed & 2) user_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(user_data_[user_], 256)));
+            if (changed & 1) source_ = static_cast<std::uint16_t>(ic_source_.decode(d, source_, 0));
+        }
+        const std::uint32_t single = n == 1 ? 1 : 0;
+        std::int32_t diff = ic_dx_.decode(d, x_median_[m].get(), single);
+        x_ = wrap_add(x_, diff);
+        x_median_[m].add(diff);
+        diff = ic_dy_.decode(d, y_median_[m].get(), single + k_context(ic_dx_.k(), 20));
+        y_ = wrap_add(y_, diff);
+        y_median_[m].add(diff);
+        z_ = ic_z_.decode(d, last_height_[l], single + k_context((ic_dx_.k() + ic_dy_.k()) / 2, 18));
+        last_height_[l] = z_;
+
+        put32(rec, x_);
+        put32(rec + 4, y_);
+        put32(rec + 8, z_);
+        put16(rec + 12, intensity_);
+        rec[14] = bits_;
+        rec[15] = class_;
+        rec[16] = angle_;
+        rec[17] = user_;
+        put16(rec + 18, source_);
+    }
+
+private:
+    std::int32_t x_ = 0, y_ = 0, z_ = 0;
+    std::uint16_t intensity_ = 0, source_ = 0;
+    std::uint8_t bits_ = 0, class_ = 0, angle_ = 0, user_ = 0;
+    SymbolModel changed_;
+    std::array<SymbolModel, 256> bit_byte_, classification_, user_data_;  // by the last value
+    std::array<SymbolModel, 2> angle_model_;                              // by the scan direction
+    IntDecoder ic_intensity_{16, 4}, ic_source_{16, 1}, ic_dx_{32, 2}, ic_dy_{32, 22}, ic_z_{32, 20};
+    std::array<std::uint16_t, 16> last_intensity_{};
+    std::array<std::int32_t, 8> last_height_{};
+    std::array<Median5, 16> x_median_, y_median_;
+};
+
+// GPSTIME11, version 2: up to four time sequences; a time is a multiple of
+// the sequence's last difference plus a corrector, or a jump to another
+// sequence, or a new full 64-bit value.
+class Gps11Coder {
+public:
+    void first(const unsigned char* rec) {
+        std::uint64_t t = 0;
+        for (int i = 7; i >= 0; --i) t = t << 8 | rec[i];
+        times_ = {t, 0, 0, 0};
+        diffs_.fill(0);
+        extremes_.fill(0);
+        last_ = next_ = 0;
+        multi_.init(kMultiTotal);
+        zero_diff_.init(6);
+        ic_.init();
+    }
+
+    void decode(Decoder& d, unsigned char* rec) {
+        // A jump to another sequence codes that sequence's time next; a valid
+        // stream jumps once, damaged data is cut off after four.
+        for (int jumps = 0; jumps < 4; ++jumps) {
+            if (diffs_[last_] == 0) {
+                const std::uint32_t multi = d.decode_symbol(zero_diff_);
+                if (multi == 1) {
+                    diffs_[last_] = ic_.decode(d, 0, 0);
+                    add(diffs_[last_]);
+                    extremes_[last_] = 0;
+                } else if (multi == 2) {
+                    full(d);
+                } else if (multi > 2) {
+                    last_ = (last_ + multi - 2) & 3U;
+                    continue;
+                }
+            } else {
+                const auto multi = static_cast<std::int32_t>(d.decode_symbol(multi_));
+                if (multi == 1) {
+                    add(ic_.decode(d, diffs_[last_], 1));
+                    extremes_[last_] = 0;
+                } else if (multi < kUnchanged) {
+                    std::int32_t diff;
+                    if (multi == 0) {
+                        diff = ic_.decode(d, 0, 7);
+                        extreme(diff);
+                    } else if (multi < kMulti) {
+                        diff = ic_.decode(d, times(multi, diffs_[last_]), multi < 10 ? 2 : 3);
+                    } else if (multi == kMulti) {
+                        diff = ic_.decode(d, times(multi, diffs_[last_]), 4);
+                        extreme(diff);
+                    } else {
+                        const std::int32_t minus = kMulti - multi;
+                        if (minus > kMultiMinus) {
+                            diff = ic_.decode(d, times(minus, diffs_[last_]), 5);
+                        } else {
+                            diff = ic_.decode(d, times(kMultiMinus, diffs_[last_]), 6);
+                            extreme(diff);
+                        }
+                    }
+                    add(diff);
+                } else if (multi == kCodeFull) {
+                    full(d);
+                } else if (multi > kCodeFull) {
+                    last_ = (last_ + static_cast<unsigned>(multi - kCodeFull)) & 3U;
+                    continue;
+                }
+            }
+            break;
+        }
+        const std::uint64_t t = times_[last_];
+        for (int i = 0; i < 8; ++i) rec[i] = static_cast<unsigned char>(t >> (8 * i));
+    }
+
+private:
+    static constexpr std::int32_t kMulti = 500, kMultiMinus = -10;
+    static constexpr std::int32_t kUnchanged = kMulti - kMultiMinus + 1;
+    static constexpr std::int32_t kCodeFull = kMulti - kMultiMinus + 2;
+    static constexpr std::uint32_t kMultiTotal = kMulti - kMultiMinus + 6;
+
+    static std::int32_t times(std::int32_t a, std::int32_t b) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+    }
+    void add(std::int32_t diff) {
+        times_[last_] += static_cast<std::uint64_t>(static_cast<std::int64_t>(diff));
+    }
+    void extreme(std::int32_t diff) {
+        if (++extremes_[last_] > 3) {
+            diffs_[last_] = diff;
+            extremes_[last_] = 0;
+        }
+    }
+    void full(Decoder& d) {
+        next_ = (next_ + 1) & 3U;
+        const auto hi = static_cast<std::uint32_t>(
+            ic_.decode(d, static_cast<std::int32_t>(static_cast<std::uint32_t>(times_[last_] >> 32)), 8));
+        times_[next_] = static_cast<std::uint64_t>(hi) << 32 | d.read_int();
+        last_ = next_;
+        diffs_[last_] = 0;
+        extremes_[last_] = 0;
+    }
+
+    std::array<std::uint64_t, 4> times_{};  // the double's bits
+    std::array<std::int32_t, 4> diffs_{}, extremes_{};
+    unsigned last_ = 0, next_ = 0;
+    SymbolModel multi_, zero_diff_;
+    IntDecoder ic_{32, 9};
+};
+
+// RGB12, version 2: which bytes changed, then each changed byte against the
+// last one, green and blue predicted from the change of red.
+class Rgb12Coder {
+public:
+    void first(const unsigned char* rec) {
+        for (int i = 0; i < 3; ++i) last_[i] = get16(rec + 2 * i);
+        used_.init(128);
+        for (SymbolModel& m : byte_) m.init(256);
+    }
+
+    void decode(Decoder& d, unsigned char* rec) {
+        const std::uint32_t sym = d.decode_symbol(used_);
+        std::array<std::uint32_t, 3> now{};
+        const auto lo = [](std::uint32_t v) { return static_cast<std::int32_t>(v & 0xFF); };
+        const auto hi = [](std::uint32_t v) { return static_cast<std::int32_t>(v >> 8); };
+        const auto clamp = [](std::int32_t v) { return static_cast<std::uint32_t>(std::clamp(v, 0, 255)); };
+        const auto plus = [](std::uint32_t corr, std::uint32_t pred) { return (corr + pred) & 0xFFU; };
+        const std::array<std::uint32_t, 3>& last = last_;
+        now[0] = sym & 1 ? plus(d.decode_symbol(byte_[0]), last[0] & 0xFF) : last[0] & 0xFF;
+        now[0] |= (sym & 2 ? plus(d.decode_symbol(byte_[1]), last[0] >> 8) : last[0] >> 8) << 8;
+        if (sym & 64) {
+            std::int32_t diff = lo(now[0]) - lo(last[0]);
+            now[1] = sym & 4 ? plus(d.decode_symbol(byte_[2]), clamp(diff + lo(last[1]))) : last[1] & 0xFF;
+            if (sym & 16) {
+                diff = (diff + lo(now[1]) - lo(last[1])) / 2;
+                now[2] = plus(d.decode_symbol(byte_[4]), clamp(diff + lo(last[2])));
+            } else {
+                now[2] = last[2] & 0xFF;
+            }
+            diff = hi(now[0]) - hi(last[0]);
+            now[1] |= (sym & 8 ? plus(d.decode_symbol(byte_[3]), clamp(diff + hi(last[1]))) : last[1] >> 8) << 8;
+            if (sym & 32) {
+                diff = (diff + hi(now[1]) - hi(last[1])) / 2;
+                now[2] |= plus(d.decode_symbol(byte_[5]), clamp(diff + hi(last[2]))) << 8;
+            } else {
+                now[2] |= last[2] & 0xFF00;
+            }
+        } else {
+            now[1] = now[2] = now[0];
+        }
+        last_ = now;
+        for (int i = 0; i < 3; ++i) put16(rec + 2 * i, now[i]);
+    }
+
+private:
+    std::array<std::uint32_t, 3> last_{};  // red, green, blue
+    SymbolModel used_;
+    std::array<SymbolModel, 6> byte_;  // low red, high red, low green, high green, low blue, high blue
+};
+
+// BYTE, version 2: each byte as the difference to its last value.
+class ByteCoder {
+public:
+    explicit ByteCoder(std::size_t n) : last_(n), model_(n) {}
+    void first(const unsigned char* rec) {
+        std::memcpy(last_.data(), rec, last_.size());
+        for (SymbolModel& m : model_) m.init(256);
+    }
+    void decode(Decoder& d, unsigned char* rec) {
+        for (std::size_t i = 0; i < last_.size(); ++i) {
+            last_[i] = static_cast<unsigned char>(last_[i] + d.decode_symbol(model_[i]));
+            rec[i] = last_[i];
+        }
+    }
+
+private:
+    std::vector<unsigned char> last_;
+    std::vector<SymbolModel> model_;
+};
+
+std::string item_name(std::uint16_t type) {
+    switch (static_cast<ItemType>(type)) {
+    case ItemType::byte: return "BYTE";
+    case ItemType::point10: return "POINT10";
+    case ItemType::gpstime11: return "GPSTIME11";
+    case ItemType::rgb12: return "RGB12";
+    case ItemType::wavepacket13: return "WAVEPACKET13";
+    case ItemType::point14: return "POINT14";
+    case ItemType::rgb14: return "RGB14";
+    case ItemType::rgbnir14: return "RGBNIR14";
+    case ItemType::wavepacket14: return "WAVEPACKET14";
+    case ItemType::byte14: return "BYTE14";
+    }
+    return "type " + std::to_string(type);
+}
+
+std::optional<std::string> check_items(const std::vector<Item>& items, std::size_t record_length) {
+    if (items.empty()) return "the item list is empty";
+    const bool layered = items[0].type == static_cast<std::uint16_t>(ItemType::point14);
+    std::size_t sum = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Item& it = items[i];
+        const std::string name = item_name(it.type) + " version " + std::to_string(it.version);
+        std::size_t want = 0;  // fixed size, 0: any size from 1
+        bool plain = false;    // an item of formats 0 to 5
+        switch (static_cast<ItemType>(it.type)) {
+        case ItemType::byte: plain = true; break;
+        case ItemType::point10: want = 20; plain = true; break;
+        case ItemType::gpstime11: want = 8; plain = true; break;
+        case ItemType::rgb12: want = 6; plain = true; break;
+        case ItemType::point14: want = 30; break;
+        case ItemType::rgb14: want = 6; break;
+        case ItemType::rgbnir14: want = 8; break;
+        case ItemType::wavepacket14: want = 29; break;
+        case ItemType::byte14: break;
+        default: return "LAZ item " + name + " is not supported";
+        }
+        if (plain == layered) return "LAZ item " + name + " cannot be mixed with " + item_name(items[0].type);
+        if (layered && it.type == static_cast<std::uint16_t>(ItemType::point14) && i != 0)
+            return "LAZ item list holds POINT14 twice";
+        if (!layered && it.type == static_cast<std::uint16_t>(ItemType::point10) && i != 0)
+            return "LAZ item list: POINT10 must come first";
+        if (!layered && i == 0 && it.type != static_cast<std::uint16_t>(ItemType::point10))
+            return "LAZ item list: POINT10 must come first";
+        if (plain && it.version != 2) return "LAZ item " + name + " is not supported (only version 2)";
+        if (!plain && it.version != 3 && it.version != 4)
+            return "LAZ item " + name + " is not supported (only versions 3 and 4)";
+        if ((want != 0 && it.size != want) || it.size == 0)
+            return "LAZ item " + name + " has size " + std::to_string(it.size);
+        sum += it.size;
+    }
+    if (sum != record_length)
+        return "LAZ items make records of " + std::to_string(sum) + " bytes, the header says " +
+               std::to_string(record_length);
+    return std::nullopt;
+}
+
+ChunkDecoder::ChunkDecoder(const std::vector<Item>& items) : items_(items) {
+    layered_ = items_[0].type == static_cast<std::uint16_t>(ItemType::point14);
+    for (const Item& it : items_) {
+        offsets_.push_back(record_length_);
+        record_length_ += it.size;
+        if (layered_) continue;
+        switch (static_cast<ItemType>(it.type)) {
+        case ItemType::point10: point10_ = std::make_unique<Point10Coder>(); break;
+        case ItemType::gpstime11: gps11_ = std::make_unique<Gps11Coder>(); break;
+        case ItemType::rgb12: rgb12_ = std::make_unique<Rgb12Coder>(); break;
+        default: bytes_.push_back(std::make_unique<ByteCoder>(it.size)); break;
+        }
+    }
+    if (layered_) point14_ = std::make_unique<Point14Coder>();
+    first_.resize(record_length_);
+}
+
+ChunkDecoder::~ChunkDecoder() = default;
+
+bool ChunkDecoder::start(const unsigned char* begin, const unsigned char* end, std::uint64_t points) {
+    points_ = points;
+    done_ = 0;
+    damaged_ = false;
+    if (points == 0) return true;
+    if (static_cast<std::size_t>(end - begin) < record_length_) return false;
+    std::memcpy(first_.data(), begin, record_length_);
+    const unsigned char* p = begin + record_length_;
+    if (layered_) return start_layered(p, end);
+    std::size_t b = 0;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        const unsigned char* rec = first_.data() + offsets_[i];
+        switch (static_cast<ItemType>(items_[i].type)) {
+        case ItemType::point10: point10_->first(rec); break;
+        case ItemType::gpstime11: gps11_->first(rec); break;
+        case ItemType::rgb12: rgb12_->first(rec); break;
+        default: bytes_[b++]->first(rec); break;
+        }
+    }
+    if (points > 1) dec_.start(p, end);
+    return true;
+}
+
+namespace {
+// Layers of each layered item: POINT14 has nine, BYTE14 one per byte.
+std::size_t layer_count(const Item& it) {
+    switch (static_cast<ItemType>(it.type)) {
+    case ItemType::point14: return 9;
+    case ItemType::rgbnir14: return 2;
+    case ItemType::byte14: return it.size;
+    default: return 1;
+    }
+}
+}  // namespace
+
+// A layered chunk: the first record, the record count, every layer's size
+// (all items, in item order), then the layers in the same order.
+bool ChunkDecoder::start_layered(const unsigned char* p, const unsigned char* end) {
+    point14_->first(first_.data());
+    if (points_ == 1) return true;
+    std::size_t layers = 0;
+    for (const Item& it : items_) layers += layer_count(it);
+    if (static_cast<std::size_t>(end - p) < 4 + 4 * layers) return false;
+    p += 4;  // the record count; the chunk table's count is the one used
+    std::vector<std::uint32_t>& size = layer_sizes_;
+    size.resize(layers);
+    for (std::uint32_t& s : size) {
+        s = static_cast<std::uint32_t>(get32(p));
+        p += 4;
+    }
+    std::uint64_t total = 0;
+    for (const std::uint32_t s : size) total += s;
+    if (total > static_cast<std::uint64_t>(end - p)) return false;
+    // POINT14's layers in order: X/Y, Z, class, flags, then intensity, scan
+    // angle, user data, point source, GPS time, which are skipped, like the
+    // other items' layers. Skipping cannot change what is decoded: each layer
+    // is a stream of its own with its own models, and the four decoded here
+    // take their contexts only from each other (returns, scanner channel,
+    // the GPS-time-changed bit of the X/Y layer) and from their own last
+    // values, never from a skipped field. The tests hold these fields against
+    // the twins decoded whole by another decoder.
+    for (int k = 0; k < Point14Coder::kLayers; ++k) {
+        layer_on_[k] = size[k] != 0 || k == Point14Coder::xy;
+        layer_[k].start(p, p + size[k]);
+        p += size[k];
+    }
+    return true;
+}
+
+bool ChunkDecoder::overrun() const {
+    if (!layered_) return dec_.overrun() != 0;
+    for (int k = 0; k < Point14Coder::kLayers; ++k)
+        if (layer_on_[k] && layer_[k].overrun() != 0) return true;
+    return false;
+}
+
+std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
+    std::size_t made = 0;
+    while (made < n && done_ < points_ && !damaged_) {
+        unsigned char* rec = out + made * record_length_;
+        if (done_ == 0) {
+            std::memcpy(rec, first_.data(), record_length_);
+        } else if (layered_) {
+            std::memcpy(rec, first_.data(), record_length_);
+            point14_->decode(layer_, layer_on_, rec);
+        } else {
+            std::size_t b = 0;
+            for (std::size_t i = 0; i < items_.size(); ++i) {
+                unsigned char* field = rec + offsets_[i];
+                switch (static_cast<ItemType>(items_[i].type)) {
+                case ItemType::point10: point10_->decode(dec_, field); break;
+                case ItemType::gpstime11: gps11_->decode(dec_, field); break;
+                case ItemType::rgb12: rgb12_->decode(dec_, field); break;
+                default: bytes_[b++]->decode(dec_, field); break;
+                }
+            }
+        }
+        ++done_;
+        ++made;
+        if (done_ > 1 && overrun()) damaged_ = true;
+    }
+    return made;
+}
+
+}  // namespace krel::io::laz

@@ -1,0 +1,163 @@
+#pragma once
+// The POINT14 coder of LAZ versions 3 and 4 (point formats 6 to 10), the
+// layers the point reader needs. Internal to the LAZ reader.
+
+#include <array>
+#include <cstdint>
+
+#include "io/laz_arith.hpp"
+#include "io/laz_coders.hpp"
+
+namespace krel::io::laz {
+
+// Contexts of the layered coder by return number r and count n (4 bits
+// each): 6 for X and Y, 8 levels for Z.
+inline constexpr std::uint8_t kReturnMap6[16][16] = {
+    {0, 1, 2, 3, 4, 5, 3, 4, 4, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 1, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3},
+    {2, 1, 2, 4, 4, 4, 4, 4, 4, 4, 4, 3, 3, 3, 3, 3}, {3, 3, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4},
+    {3, 3, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4, 4}, {4, 3, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4, 4},
+    {4, 3, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4, 4}, {5, 3, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4, 4},
+    {5, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 4, 4, 4, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 4, 4, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4, 4}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 4},
+    {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5}, {5, 3, 3, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5}};
+inline constexpr std::uint8_t kReturnLevel8[16][16] = {
+    {0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7}, {1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7, 7},
+    {2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7}, {3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7},
+    {4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7}, {5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7, 7},
+    {6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7, 7}, {7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 7},
+    {7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7}, {7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6},
+    {7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5}, {7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4},
+    {7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3}, {7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2},
+    {7, 7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1}, {7, 7, 7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0}};
+
+// POINT14, versions 3 and 4, the layers this reader needs: X/Y with the
+// returns and the scanner channel, Z, the classification and the flags. Each
+// scanner channel has a context of its own (last point, models, predictors),
+// made from the current one when the channel first appears in the chunk.
+class Point14Coder {
+public:
+    enum Layer { xy = 0, z = 1, cls = 2, flags = 3, kLayers = 4 };
+
+    void first(const unsigned char* rec) {
+        Last p;
+        p.x = get32(rec);
+        p.y = get32(rec + 4);
+        p.z = get32(rec + 8);
+        p.returns = rec[14];
+        p.flags = rec[15];
+        p.cls = rec[16];
+        for (Context& c : ctx_) c.unused = true;
+        current_ = (p.flags >> 4) & 3U;
+        ctx_[current_].start(p);
+    }
+
+    // Layer k decodes from dec[k] when on[k]; an empty layer means the field
+    // never changes in the chunk.
+    void decode(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, unsigned char* rec) {
+        Decoder& d = dec[xy];
+        Context* c = &ctx_[current_];
+        {
+            const Last& p = c->last;
+            const unsigned r = p.returns & 15U, n = p.returns >> 4;
+            const unsigned lpr = (r == 1 ? 1 : 0) + (r >= n ? 2 : 0) + (p.gps_changed ? 4 : 0);
+            changed_ = d.decode_symbol(lazy(c->changed[lpr], 128));
+        }
+        if (changed_ & 64) {
+            const unsigned channel = (current_ + d.decode_symbol(lazy(c->channel, 3)) + 1) & 3U;
+            if (ctx_[channel].unused) ctx_[channel].start(c->last);
+            current_ = channel;
+            c = &ctx_[current_];
+            c->last.flags = static_cast<std::uint8_t>((c->last.flags & ~0x30U) | channel << 4);
+        }
+        Last& p = c->last;
+        const bool gps_changed = (changed_ & 16) != 0;
+        const unsigned last_r = p.returns & 15U, last_n = p.returns >> 4;
+        const unsigned n = changed_ & 4 ? d.decode_symbol(lazy(c->returns_n[last_n], 16)) : last_n;
+        unsigned r;
+        switch (changed_ & 3) {
+        case 0: r = last_r; break;
+        case 1: r = (last_r + 1) & 15U; break;
+        case 2: r = (last_r + 15) & 15U; break;
+        default:
+            r = gps_changed ? d.decode_symbol(lazy(c->return_r[last_r], 16))
+                            : (last_r + d.decode_symbol(lazy(c->return_same, 13)) + 2) & 15U;
+        }
+        p.returns = static_cast<std::uint8_t>(n << 4 | r);
+        const unsigned m = kReturnMap6[n][r], l = kReturnLevel8[n][r];
+        const unsigned cpr = (r == 1 ? 2 : 0) + (r >= n ? 1 : 0);
+        const unsigned idx = m << 1 | (gps_changed ? 1 : 0);
+        const std::uint32_t single = n == 1 ? 1 : 0;
+        std::int32_t diff = c->dx.decode(d, c->x_median[idx].get(), single);
+        p.x = wrap_add(p.x, diff);
+        c->x_median[idx].add(diff);
+        diff = c->dy.decode(d, c->y_median[idx].get(), single + k_context(c->dx.k(), 20));
+        p.y = wrap_add(p.y, diff);
+        c->y_median[idx].add(diff);
+        if (on[z]) {
+            p.z = c->dz.decode(dec[z], c->last_z[l], single + k_context((c->dx.k() + c->dy.k()) / 2, 18));
+            c->last_z[l] = p.z;
+        }
+        if (on[cls]) {
+            const unsigned ccc = ((p.cls & 0x1FU) << 1) + (cpr == 3 ? 1 : 0);
+            p.cls = static_cast<std::uint8_t>(dec[cls].decode_symbol(lazy(c->classification[ccc], 256)));
+        }
+        if (on[flags]) {
+            const unsigned last = (p.flags >> 7 & 1U) << 5 | (p.flags >> 6 & 1U) << 4 | (p.flags & 15U);
+            const std::uint32_t f = dec[flags].decode_symbol(lazy(c->flag_model[last], 64));
+            p.flags = static_cast<std::uint8_t>((f >> 5 & 1U) << 7 | (f >> 4 & 1U) << 6 | (p.flags & 0x30U) | (f & 15U));
+        }
+        p.gps_changed = gps_changed;
+        put32(rec, p.x);
+        put32(rec + 4, p.y);
+        put32(rec + 8, p.z);
+        rec[14] = p.returns;
+        rec[15] = p.flags;
+        rec[16] = p.cls;
+    }
+
+private:
+    struct Last {
+        std::int32_t x = 0, y = 0, z = 0;
+        std::uint8_t returns = 0;  // return number in bits 0-3, count in 4-7
+        std::uint8_t flags = 0;    // class flags 0-3, channel 4-5, scan direction 6, edge 7
+        std::uint8_t cls = 0;
+        bool gps_changed = false;
+    };
+    struct Context {
+        bool unused = true;
+        Last last;
+        std::array<Median5, 12> x_median, y_median;
+        std::array<std::int32_t, 8> last_z{};
+        std::array<SymbolModel, 8> changed;  // by the last point's return position
+        SymbolModel channel, return_same;
+        std::array<SymbolModel, 16> returns_n, return_r;       // by the last value
+        std::array<SymbolModel, 64> classification, flag_model;  // by the last value
+        IntDecoder dx{32, 2}, dy{32, 22}, dz{32, 20};
+
+        void start(const Last& p) {
+            unused = false;
+            last = p;
+            last.gps_changed = false;
+            x_median.fill(Median5{});
+            y_median.fill(Median5{});
+            last_z.fill(p.z);
+            for (SymbolModel& m : changed) m.reset();
+            channel.reset();
+            return_same.reset();
+            for (SymbolModel& m : returns_n) m.reset();
+            for (SymbolModel& m : return_r) m.reset();
+            for (SymbolModel& m : classification) m.reset();
+            for (SymbolModel& m : flag_model) m.reset();
+            dx.init();
+            dy.init();
+            dz.init();
+        }
+    };
+
+    std::array<Context, 4> ctx_;
+    unsigned current_ = 0;
+    std::uint32_t changed_ = 0;
+};
+
+}  // namespace krel::io::laz

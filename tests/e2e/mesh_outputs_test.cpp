@@ -1,0 +1,169 @@
+// The -w outputs end to end: every file read back by a strict reader (and,
+// when it is installed, by meshio), the LAS file read back by krel, the same
+// bytes for every thread count and memory budget, the classic outputs
+// untouched, and the refusals.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/fortran.hpp"
+#include "support/mesh_readers.hpp"
+#include "support/run_krel.hpp"
+#include "terrain.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using krel::test::read_file;
+using krel::test::run_krel;
+
+const std::vector<std::string> kAllOutputs = {"-w", "m.ply", "-w", "m.obj", "-w", "m.2dm",
+                                              "-w", "m.msh", "-w", "m.xml", "-w", "m.las"};
+
+std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The result's nodes: x, y, z of each line (the plain layout).
+std::vector<std::array<double, 3>> result_points(const fs::path& p) {
+    std::istringstream in(read_file(p));
+    std::vector<std::array<double, 3>> pts;
+    std::array<double, 3> v{};
+    while (in >> v[0] >> v[1] >> v[2]) pts.push_back(v);
+    return pts;
+}
+
+void write_terrain(const fs::path& p, std::int64_t points, double spacing) {
+    krel::gen::TerrainSpec spec;
+    spec.points = points;
+    spec.spacing = spacing;
+    krel::test::write_file(p, krel::gen::terrain_text(spec));
+}
+
+TEST(MeshOutputs, EveryFileHoldsTheResultsNodes) {
+    krel::test::TempDir dir;
+    write_terrain(dir.path() / "t.xyz", 30000, 0.5);
+    const auto o = run_krel(dir.path(), with({"t.xyz"}, kAllOutputs));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto nodes = result_points(dir.path() / "out.xyz");
+    ASSERT_GT(nodes.size(), 100U);
+
+    struct Case { const char* file; krel::test::ReadMesh (*read)(std::string_view); };
+    const Case cases[] = {{"m.ply", krel::test::read_ply}, {"m.2dm", krel::test::read_2dm}, {"m.xml", krel::test::read_landxml}};
+    std::size_t triangles = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const auto m = c.read(read_file(dir.path() / c.file));
+        ASSERT_EQ(m.error, "");
+        ASSERT_EQ(m.points.size(), nodes.size());
+        for (std::size_t i = 0; i < nodes.size(); ++i)
+            for (int k = 0; k < 3; ++k) ASSERT_NEAR(m.points[i][k], nodes[i][k], 5.1e-4) << "node " << i + 1;
+        if (triangles == 0) triangles = m.triangles.size();
+        EXPECT_EQ(m.triangles.size(), triangles);
+    }
+    // A Delaunay triangulation without clipping: 2n - 2 - hull nodes.
+    EXPECT_GT(triangles, 2 * nodes.size() - 2 - nodes.size() / 10);
+    EXPECT_LE(triangles, 2 * nodes.size() - 5);
+
+    // The LAS file: the result's digits, decoded by our own reader and by krel.
+    const auto las = krel::test::read_las(read_file(dir.path() / "m.las"));
+    ASSERT_EQ(las.error, "");
+    ASSERT_EQ(las.points.size(), nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        ASSERT_EQ(krel::io::format_f(las.points[i][0], 12, 3), krel::io::format_f(nodes[i][0], 12, 3)) << i;
+        ASSERT_EQ(krel::io::format_f(las.points[i][2], 9, 3), krel::io::format_f(nodes[i][2], 9, 3)) << i;
+    }
+    const auto a = run_krel(dir.path(), {"m.las", "-r", "-1", "-p", "from_las"});
+    const auto b = run_krel(dir.path(), {"out.xyz", "-r", "-1", "-p", "from_xyz"});
+    ASSERT_EQ(a.status, 0);
+    ASSERT_EQ(b.status, 0);
+    EXPECT_TRUE(read_file(dir.path() / "from_las.xyz") == read_file(dir.path() / "from_xyz.xyz"));
+
+    // meshio, when installed, reads PLY, OBJ and Gmsh to the same counts.
+    if (std::system("/usr/bin/python3 -c 'import meshio' > /dev/null 2>&1") != 0) GTEST_SKIP() << "meshio not installed";
+    const std::string script = "import meshio,sys\nfor f in sys.argv[1:]:\n m=meshio.read(f)\n"
+                               " print(f, len(m.points), sum(len(c.data) for c in m.cells if c.type=='triangle'))\n";
+    krel::test::write_file(dir.path() / "count.py", script);
+    const std::string cmd = "cd '" + dir.path().string() +
+                            "' && /usr/bin/python3 count.py m.ply m.obj m.msh > counts.out 2> counts.err && grep '^m[.]' counts.out > counts.txt";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << read_file(dir.path() / "counts.err");
+    std::ostringstream want;
+    for (const char* f : {"m.ply", "m.obj", "m.msh"}) want << f << ' ' << nodes.size() << ' ' << triangles << '\n';
+    EXPECT_EQ(read_file(dir.path() / "counts.txt"), want.str());
+}
+
+// The outputs add their lines and files and change nothing else; their
+// bytes are those of the serial run for every thread count and budget.
+TEST(MeshOutputs, SameBytesForThreadsAndBudgetClassicUnchanged) {
+    krel::test::TempDir dir;
+    write_terrain(dir.path() / "t.xyz", 120000, 1.0);  // four tiles; -m 1 holds 52,428 points
+    const auto plain = run_krel(dir.path(), {"t.xyz", "-p", "plain"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::vector<std::string> files = {"m.ply", "m.obj", "m.2dm", "m.msh", "m.xml", "m.las", "out.fit.csv", "out.xyz", "out.err"};
+    std::vector<std::string> want;
+    const std::vector<std::vector<std::string>> runs = {{"-j", "1"}, {"-j", "3"}, {"-m", "1"}, {"-m", "1", "-j", "2"}};
+    for (const auto& extra : runs) {
+        SCOPED_TRACE(extra[0] + " " + extra[1] + (extra.size() > 2 ? " -j 2" : ""));
+        const auto o = run_krel(dir.path(), with(with({"t.xyz", "-e", "25"}, kAllOutputs), extra));
+        ASSERT_EQ(o.status, 0) << o.err;
+        if (want.empty()) {
+            for (const auto& f : files) want.push_back(read_file(dir.path() / f));
+            EXPECT_TRUE(want[7] == read_file(dir.path() / "plain.xyz"));
+            EXPECT_TRUE(want[8] == read_file(dir.path() / "plain.err"));
+            // Console: the -e echo after the banner, the mesh line at the end.
+            std::string out = o.out;
+            const auto echo = out.find(" >longest edge [m] =    25.00\n");
+            ASSERT_NE(echo, std::string::npos);
+            out.erase(echo, 30);
+            const auto mesh = out.rfind(" >mesh ");
+            ASSERT_NE(mesh, std::string::npos);
+            EXPECT_EQ(out.substr(0, mesh), plain.out);
+            EXPECT_EQ(out.find('\n', mesh), out.size() - 1);
+            EXPECT_NE(want[6].find("\n4,"), std::string::npos);  // a line per tile
+            continue;
+        }
+        for (std::size_t i = 0; i < files.size(); ++i) EXPECT_TRUE(read_file(dir.path() / files[i]) == want[i]) << files[i];
+    }
+}
+
+TEST(MeshOutputs, RefusedBeforeAnythingIsWritten) {
+    struct Case { std::vector<std::string> args; const char* message; };
+    const Case cases[] = {
+        {{"a.xyz", "-w", "m.txt"}, " **error: -w needs a name ending in .ply, .obj, .2dm, .msh, .xml or .las, not 'm.txt'\n"},
+        {{"a.xyz", "-e", "0"}, " **error: -e needs a longest edge greater than 0 [m], not '0'\n"},
+        {{"a.xyz", "-e", "-5"}, " **error: -e needs a longest edge greater than 0 [m], not '-5'\n"},
+        {{"a.xyz", "-e", "x"}, " **error: -e needs a longest edge greater than 0 [m], not 'x'\n"},
+        {{"a.xyz", "-w", "m.ply", "-r", "-1"}, " **error: -w needs a raster width above 0\n"},
+        // An output on an input, under its name or another.
+        {{"a.xyz", "b.las", "-w", "b.las"}, " **error: output would replace an input or another output: 'b.las'\n"},
+        {{"a.xyz", "-w", "link.obj"}, " **error: output would replace an input or another output: 'link.obj'\n"},
+        // Two outputs on one file, or on the listing.
+        {{"a.xyz", "-w", "m.ply", "-w", "m.ply"}, " **error: output would replace an input or another output: 'm.ply'\n"},
+        {{"a.xyz", "-p", "m", "-w", "m.fit.csv.ply", "-w", "x.obj"}, nullptr},  // not a clash
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        krel::test::TempDir dir;
+        krel::test::write_file(dir.path() / "a.xyz", "1 1 1\n2 1 1\n1 2 1\n");
+        krel::test::write_file(dir.path() / "b.las", "not read\n");
+        fs::create_symlink("a.xyz", dir.path() / "link.obj");
+        const auto o = run_krel(dir.path(), c.args);
+        if (c.message == nullptr) {
+            EXPECT_EQ(o.status, 0) << o.out << o.err;
+            continue;
+        }
+        EXPECT_EQ(o.status, 1);
+        ASSERT_GE(o.out.size(), std::string(c.message).size());
+        EXPECT_EQ(o.out.substr(o.out.size() - std::string(c.message).size()), c.message);
+        EXPECT_EQ(read_file(dir.path() / "a.xyz"), "1 1 1\n2 1 1\n1 2 1\n");
+        EXPECT_FALSE(fs::exists(dir.path() / "out.xyz"));
+        EXPECT_FALSE(fs::exists(dir.path() / "m.ply"));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,274 @@
+// Input that is not a plain file, through the built binary: pipes, FIFOs,
+// /dev/stdin and compressed files give the run of the plain file holding the
+// same bytes, byte for byte apart from the name; temporary copies are gone
+// after every kind of end; damaged compressed data is a clean failure.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/compress.hpp"
+#include "support/las_writer.hpp"
+#include "support/run_krel.hpp"
+#include "terrain.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using krel::io::Compression;
+using krel::test::read_file;
+using krel::test::write_file;
+
+// Longer than a chunk of the parallel reader (1 MiB), so that -j 2 cuts the
+// plain file, and the copy of a stream, into chunks.
+std::string terrain(std::int64_t points) {
+    krel::gen::TerrainSpec spec;
+    spec.points = points;
+    return krel::gen::terrain_text(spec);
+}
+
+std::string las_terrain() {
+    krel::test::LasShape shape;
+    shape.minor = 4;
+    shape.format = 1;
+    shape.vlrs = {std::string(300, 'v'), std::string(70000, 'w')};  // one longer than the VLR window
+    shape.legacy_count = 0;
+    shape.count64 = 30000;  // more than the file holds: a warning
+    std::vector<krel::test::LasRec> pts;
+    for (int i = 0; i < 25000; ++i)
+        pts.push_back({61234500 + (i % 160) * 35, 561234500 + (i / 160) * 35, 10000 + (i * 7919) % 300,
+                       static_cast<std::uint8_t>(i % 11 == 0 ? 5 : 2), i % 97 == 0});
+    return krel::test::las_file(shape, pts);
+}
+
+// Files in dir whose names contain `part`.
+std::vector<std::string> named(const fs::path& dir, const std::string& part) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().find(part) != std::string::npos) out.push_back(e.path().filename().string());
+    return out;
+}
+
+std::string replace_all(std::string s, const std::string& from, const std::string& to) {
+    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+    return s;
+}
+
+// Writes `bytes` into the FIFO from another thread, as a producer would.
+class FifoWriter {
+public:
+    FifoWriter(const fs::path& fifo, std::string bytes)
+        : thread_([path = fifo.string(), bytes = std::move(bytes)] {
+              const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+              if (fd < 0) return;
+              for (std::size_t at = 0; at < bytes.size();) {
+                  const ssize_t put = ::write(fd, bytes.data() + at, bytes.size() - at);
+                  if (put <= 0) break;
+                  at += static_cast<std::size_t>(put);
+              }
+              ::close(fd);
+          }) {}
+    ~FifoWriter() { thread_.join(); }
+    FifoWriter(const FifoWriter&) = delete;
+    FifoWriter& operator=(const FifoWriter&) = delete;
+
+private:
+    std::thread thread_;
+};
+
+enum class Way { file, stdin_pipe, fifo };
+
+struct RunResult {
+    krel::test::Outcome o;
+    std::string result, listing;
+};
+
+// One run of krel on `bytes`, given the way named `input`, in a fresh
+// subfolder of dir; TMPDIR points into it so that a left-over copy is seen.
+RunResult run_on(const fs::path& dir, const std::string& bytes, Way way, const std::string& name,
+           const std::vector<std::string>& options) {
+    fs::remove_all(dir);
+    fs::create_directories(dir / "tmp");
+    std::vector<std::string> args{way == Way::stdin_pipe ? "/dev/stdin" : name};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<std::string> env{"env", "TMPDIR=" + (dir / "tmp").string()};
+    RunResult r;
+    if (way == Way::file) {
+        write_file(dir / name, bytes);
+        r.o = krel::test::run_krel(dir, args, nullptr, env);
+    } else if (way == Way::stdin_pipe) {
+        // Standard input through a pipe, as from a decompressing command.
+        env.insert(env.end(), {"sh", "-c", "cat | \"$0\" \"$@\""});
+        r.o = krel::test::run_krel(dir, args, &bytes, env);
+    } else {
+        if (::mkfifo((dir / name).c_str(), 0600) != 0) ADD_FAILURE() << "mkfifo";
+        FifoWriter writer(dir / name, bytes);
+        r.o = krel::test::run_krel(dir, args, nullptr, env);
+    }
+    EXPECT_TRUE(named(dir / "tmp", "krel-").empty()) << "a temporary copy was left behind";
+    EXPECT_TRUE(named(dir, "krel-stream").empty()) << "a temporary copy was left behind";
+    if (fs::exists(dir / "out.xyz")) r.result = read_file(dir / "out.xyz");
+    if (fs::exists(dir / "out.err")) r.listing = read_file(dir / "out.err");
+    return r;
+}
+
+void expect_same(const RunResult& plain, const RunResult& other, const std::string& plain_name, const std::string& other_name) {
+    EXPECT_EQ(other.o.status, plain.o.status);
+    EXPECT_EQ(replace_all(other.o.out, other_name, plain_name), plain.o.out);
+    EXPECT_EQ(replace_all(other.o.err, other_name, plain_name), plain.o.err);
+    EXPECT_TRUE(other.result == plain.result) << "results differ";
+    EXPECT_EQ(other.listing, plain.listing);
+}
+
+TEST(Streams, EveryWayGivesThePlainFilesRun) {
+    krel::test::TempDir dir;
+    // A title line (a read error with its line number), then the terrain.
+    const std::string text = "x y z\n" + terrain(45000);
+    const std::string las = las_terrain();
+    struct Source {
+        const char* what;
+        const std::string* content;
+        const char* plain_name;
+    };
+    const Source sources[] = {{"text", &text, "p.xyz"}, {"LAS", &las, "p.las"}};
+    for (const Source& src : sources) {
+        for (const char* threads : {"1", "2"}) {
+            const std::vector<std::string> options{"-j", threads, "-t", "0.05"};
+            SCOPED_TRACE(testing::Message() << src.what << ", -j " << threads);
+            const RunResult plain = run_on(dir.path() / "plain", *src.content, Way::file, src.plain_name, options);
+            ASSERT_EQ(plain.o.status, 0) << plain.o.err;
+            ASSERT_FALSE(plain.result.empty());
+            struct Case {
+                const char* what;
+                Way way;
+                Compression c;
+                std::string name;
+            };
+            const Case cases[] = {
+                {"pipe to /dev/stdin", Way::stdin_pipe, Compression::none, "/dev/stdin"},
+                {"FIFO", Way::fifo, Compression::none, "ff"},
+                {"gzip file", Way::file, Compression::gzip, "p.gz"},
+                {"zstd file", Way::file, Compression::zstd, "p.zst"},
+                {"bzip2 file", Way::file, Compression::bzip2, "p.bz2"},
+                {"xz file", Way::file, Compression::xz, "p.xz"},
+                {"gzip through a pipe", Way::stdin_pipe, Compression::gzip, "/dev/stdin"},
+                {"zstd through a FIFO", Way::fifo, Compression::zstd, "ff"},
+            };
+            for (const Case& c : cases) {
+                SCOPED_TRACE(c.what);
+                const RunResult other =
+                    run_on(dir.path() / "other", krel::test::compress(c.c, *src.content), c.way, c.name, options);
+                expect_same(plain, other, src.plain_name, c.name);
+            }
+        }
+    }
+}
+
+TEST(Streams, OneStreamUnderTwoNamesIsReadOnceAndKept) {
+    // /dev/stdin twice: the second name reads the same copy, as a file named
+    // twice is read twice.
+    krel::test::TempDir dir;
+    const std::string text = terrain(3000);
+    const RunResult plain = run_on(dir.path() / "plain", text, Way::file, "p.xyz", {"p.xyz"});
+    const RunResult twice = run_on(dir.path() / "other", text, Way::stdin_pipe, "/dev/stdin", {"/dev/stdin"});
+    expect_same(plain, twice, "p.xyz", "/dev/stdin");
+}
+
+TEST(Streams, DamagedCompressedDataFailsNamingFileAndLine) {
+    krel::test::TempDir dir;
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += std::to_string(612345 + i % 200) + ".5 " + std::to_string(5612345 + i / 200) + ".5 10." + std::to_string(i % 10) + "\n";
+    for (const Compression c : {Compression::gzip, Compression::zstd, Compression::bzip2, Compression::xz}) {
+        const std::string good = krel::test::compress(c, text);
+        std::string flipped = good;
+        flipped[flipped.size() - 6] ^= 0x41;
+        struct Case {
+            const char* what;
+            std::string bytes;
+            std::string reason;  // in the diagnostic
+        };
+        const std::string fmt(krel::io::compression_name(c));
+        const Case cases[] = {
+            {"cut off", good.substr(0, good.size() - 20), "the " + fmt + " data is cut off"},
+            {"trailing garbage", good + "more text\n", "bytes after the end of the " + fmt + " data"},
+            {"damaged near the end", flipped, ""},
+        };
+        for (const Case& k : cases) {
+            SCOPED_TRACE(testing::Message() << fmt << ": " << k.what);
+            for (const Way way : {Way::file, Way::stdin_pipe}) {
+                const std::string name = way == Way::file ? "p.z" : "/dev/stdin";
+                const RunResult r = run_on(dir.path() / "run", k.bytes, way, name, {"-j", "2"});
+                EXPECT_EQ(r.o.status, 2);
+                const std::string head = "krel: '" + name + "' line ";
+                ASSERT_EQ(r.o.err.substr(0, head.size()), head) << r.o.err;
+                // The line reached: one the text has, and for damage at the
+                // end (the check) one near the end.
+                const long line = std::stol(r.o.err.substr(head.size()));
+                EXPECT_GE(line, 1);
+                EXPECT_LE(line, 40001);
+                if (!k.reason.empty()) EXPECT_NE(r.o.err.find(k.reason), std::string::npos) << r.o.err;
+                EXPECT_TRUE(r.result.empty()) << "a failed read must write no result";
+            }
+        }
+    }
+}
+
+TEST(Streams, StreamThatCannotBeKeptIsAnIoError) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer runtime writes its own files under the limit";
+#endif
+    if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
+    krel::test::TempDir dir;
+    const std::string text = terrain(5000);  // 145 kB, more than the limit
+    fs::create_directories(dir.path() / "tmp");
+    const std::vector<std::string> limited{"prlimit", "--fsize=20000", "--", "env", "TMPDIR=" + (dir.path() / "tmp").string(),
+                                           "sh", "-c", "trap '' XFSZ; cat | \"$0\" \"$@\""};
+    const auto o = krel::test::run_krel(dir.path(), {"/dev/stdin"}, &text, limited);
+    EXPECT_EQ(o.status, 2);
+    const std::string head = "krel: cannot keep a copy of '/dev/stdin' in '" + (dir.path() / "tmp").string() + "/krel-stream-";
+    EXPECT_EQ(o.err.substr(0, head.size()), head);
+    EXPECT_NE(o.err.find("': File too large\n"), std::string::npos) << o.err;
+    EXPECT_TRUE(named(dir.path() / "tmp", "krel-").empty());
+}
+
+TEST(Streams, InterruptedWhileKeepingACopyLeavesNothing) {
+    for (const int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig == SIGINT ? "SIGINT" : "SIGTERM");
+        krel::test::TempDir dir;
+        fs::create_directories(dir.path() / "tmp");
+        const fs::path fifo = dir.path() / "ff";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        // Held open for writing by the test: krel copies what comes and waits
+        // for more.
+        const int hold = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(hold, 0);
+        const std::string part = terrain(2000);
+        ASSERT_EQ(::write(hold, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+        krel::test::Running child(dir.path(), {"ff"}, {"env", "TMPDIR=" + (dir.path() / "tmp").string()});
+        bool copying = false;
+        for (int i = 0; i < 6000 && !copying && child.alive(); ++i) {
+            for (const std::string& f : named(dir.path() / "tmp", "krel-stream"))
+                copying = copying || fs::exists(dir.path() / "tmp" / f / "input-1");
+            if (!copying) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(copying) << "no copy was being made";
+        child.signal(sig);
+        const auto o = child.wait();
+        ::close(hold);
+        EXPECT_EQ(o.status, sig == SIGINT ? 130 : 143);
+        EXPECT_EQ(o.err, "krel: interrupted\n");
+        EXPECT_TRUE(named(dir.path() / "tmp", "krel-").empty());
+        EXPECT_FALSE(fs::exists(dir.path() / "out.xyz"));
+    }
+}
+
+}  // namespace

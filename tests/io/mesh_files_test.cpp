@@ -1,0 +1,113 @@
+#include "io/mesh_files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/mesh_readers.hpp"
+
+namespace {
+
+using krel::io::OutputKind;
+
+// Two triangles over a unit square, far from the origin, one z negative and
+// one relative x that needs the origin's rounding.
+struct Square {
+    std::vector<float> x{0.0F, 1.0F, 1.0F, 0.25F}, y{0.0F, 0.0F, 1.0F, 1.0F}, z{10.0F, 11.0F, 12.5F, -0.25F};
+    std::vector<std::array<std::int32_t, 3>> tris{{0, 1, 2}, {0, 2, 3}};
+    krel::io::MeshView view() const { return {x, y, z, 612345.5, 5123456.0, tris}; }
+};
+
+std::string written(OutputKind kind, const krel::io::MeshView& v) {
+    std::string s;
+    krel::io::write_mesh(kind, v, [&](std::string_view b) { s += b; });
+    return s;
+}
+
+TEST(MeshFiles, KindByExtension) {
+    struct Case { const char* name; std::optional<OutputKind> want; };
+    const Case cases[] = {
+        {"a.ply", OutputKind::ply},     {"dir.x/a.OBJ", OutputKind::obj}, {"a.2dm", OutputKind::twodm},
+        {"a.msh", OutputKind::msh},     {"a.xml", OutputKind::landxml},   {"a.Las", OutputKind::las},
+        {"a.xyz", std::nullopt},        // the result's own kind
+        {"ply", std::nullopt},          // no extension
+        {"a.laz", std::nullopt},        // compressed: not written
+        {"a.ply.bak", std::nullopt},    // the last extension counts
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(krel::io::output_kind(c.name), c.want);
+    }
+}
+
+TEST(MeshFiles, HandCheckedText) {
+    const Square sq;
+    struct Case { OutputKind kind; const char* want; };
+    const Case cases[] = {
+        {OutputKind::obj,
+         "# krel 3.12: 4 vertices, 2 triangles\n"
+         "v 612345.500 5123456.000 10.000\nv 612346.500 5123456.000 11.000\n"
+         "v 612346.500 5123457.000 12.500\nv 612345.750 5123457.000 -0.250\n"
+         "f 1 2 3\nf 1 3 4\n"},
+        {OutputKind::twodm,
+         "MESH2D\nMESHNAME \"krel\"\nE3T 1 1 2 3 1\nE3T 2 1 3 4 1\n"
+         "ND 1 612345.500 5123456.000 10.000\nND 2 612346.500 5123456.000 11.000\n"
+         "ND 3 612346.500 5123457.000 12.500\nND 4 612345.750 5123457.000 -0.250\n"},
+        {OutputKind::msh,
+         "$MeshFormat\n2.2 0 8\n$EndMeshFormat\n$Nodes\n4\n"
+         "1 612345.500 5123456.000 10.000\n2 612346.500 5123456.000 11.000\n"
+         "3 612346.500 5123457.000 12.500\n4 612345.750 5123457.000 -0.250\n"
+         "$EndNodes\n$Elements\n2\n1 2 2 1 1 1 2 3\n2 2 2 1 1 1 3 4\n$EndElements\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        EXPECT_EQ(written(c.kind, sq.view()), c.want);
+    }
+    const std::string xml = written(OutputKind::landxml, sq.view());
+    EXPECT_NE(xml.find("<P id=\"4\">5123457.000 612345.750 -0.250</P>"), std::string::npos);  // northing first
+    EXPECT_NE(xml.find("<F>1 3 4</F>"), std::string::npos);
+}
+
+// Every format read back by its strict reader gives the nodes and triangles.
+TEST(MeshFiles, StrictReadersGetTheMeshBack) {
+    const Square sq;
+    struct Case { OutputKind kind; krel::test::ReadMesh (*read)(std::string_view); double tol; };
+    const Case cases[] = {
+        {OutputKind::ply, krel::test::read_ply, 0.0},      // the doubles themselves
+        {OutputKind::twodm, krel::test::read_2dm, 5e-4},   // three decimals
+        {OutputKind::landxml, krel::test::read_landxml, 5e-4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        const auto m = c.read(written(c.kind, sq.view()));
+        ASSERT_EQ(m.error, "");
+        ASSERT_EQ(m.points.size(), 4U);
+        ASSERT_EQ(m.triangles.size(), 2U);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_NEAR(m.points[i][0], static_cast<double>(sq.x[i]) + 612345.5, c.tol);
+            EXPECT_NEAR(m.points[i][1], static_cast<double>(sq.y[i]) + 5123456.0, c.tol);
+            EXPECT_NEAR(m.points[i][2], sq.z[i], c.tol);
+        }
+        EXPECT_EQ(m.triangles[1], (std::array<std::int64_t, 3>{0, 2, 3}));
+    }
+    // An empty mesh is still a file each reader takes.
+    const krel::io::MeshView none{{}, {}, {}, 0.0, 0.0, {}};
+    EXPECT_EQ(krel::test::read_ply(written(OutputKind::ply, none)).error, "");
+    EXPECT_EQ(krel::test::read_2dm(written(OutputKind::twodm, none)).error, "");
+    EXPECT_EQ(krel::test::read_landxml(written(OutputKind::landxml, none)).error, "");
+}
+
+// The strict readers do refuse: a reader that takes anything proves nothing.
+TEST(MeshFiles, StrictReadersRefuseFaults) {
+    const Square sq;
+    std::string twodm = written(OutputKind::twodm, sq.view());
+    EXPECT_NE(krel::test::read_2dm(twodm.substr(7)).error, "");                         // no MESH2D
+    EXPECT_NE(krel::test::read_2dm(twodm + "E3T 3 1 2 9 1\n").error, "");               // node 9 missing
+    std::string xml = written(OutputKind::landxml, sq.view());
+    EXPECT_NE(krel::test::read_landxml(xml.substr(0, xml.size() - 11)).error, "");      // root not closed
+    const auto p = xml.find("</Pnts>");
+    EXPECT_NE(krel::test::read_landxml(xml.substr(0, p) + "<P id=\"9\">1 2 3</P>" + xml.substr(p)).error, "");
+}
+
+}  // namespace
