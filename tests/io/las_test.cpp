@@ -484,6 +484,7 @@ TEST(LasFile, BlocksHoldWholeRecords) {
     for (std::size_t block : {1UL, 34UL, 35UL, 100UL, 1UL << 20}) {
         SCOPED_TRACE(testing::Message() << "block of " << block << " bytes");
         krel::io::LasFile f(las, block);
+        EXPECT_EQ(f.records(), 11U);
         std::span<const unsigned char> b;
         std::size_t records = 0;
         while (f.next_block(b)) {
@@ -512,6 +513,7 @@ TEST(LasFile, OnlyLasfAtTheStartIsLas) {
         krel::test::write_file(path, c.content);
         EXPECT_EQ(krel::io::is_las_file(path), c.las);
     }
+    EXPECT_FALSE(krel::io::is_las_file((dir.path() / "missing").string()));
 }
 
 }  // namespace
