@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "deflate/sdeflate.hpp"
+#include "tin/test_seam.hpp"
 #include "tin/trfind.hpp"
 
 namespace krel::deflate {
