@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/las_writer.hpp"
 #include "support/run_krel.hpp"
 
 namespace {
