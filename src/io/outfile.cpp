@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "io/io_error.hpp"
@@ -16,6 +17,8 @@ void OutFile::open(const std::string& path, const std::string& shown) {
     name_ = shown.empty() ? path : shown;
     fd_ = Fd::open(path, O_WRONLY | O_CREAT, 0666);
     if (!fd_.valid()) throw io_error("open", name_, "for writing", errno);
+    struct stat st {};
+    regular_ = ::fstat(fd_.get(), &st) != 0 || S_ISREG(st.st_mode);
     written_ = false;
     buf_.clear();
 }
@@ -28,7 +31,7 @@ void OutFile::write(std::string_view text) {
 
 void OutFile::write_through(std::string_view text) {
     if (!written_) {
-        if (::ftruncate(fd_.get(), 0) != 0) throw io_error("write", name_, "", errno);
+        if (regular_ && ::ftruncate(fd_.get(), 0) != 0) throw io_error("write", name_, "", errno);
         written_ = true;
     }
     write_all(fd_.get(), text.data(), text.size(), name_);

@@ -34,6 +34,7 @@ private:
     std::string name_;
     Fd fd_;
     bool written_ = false;  // the file has been emptied by a first write
+    bool regular_ = true;   // a pipe or device is written as it is, never emptied
     std::string buf_;
 };
 

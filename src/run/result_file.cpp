@@ -40,11 +40,21 @@ ResultFile::~ResultFile() { discard(); }
 
 void ResultFile::open(const std::string& name) {
     name_ = name;
+    in_place_ = false;
+    struct stat st {};
+    // stat() follows links the way the kernel does, also through /proc's
+    // (/dev/stdout), whose targets name no file.
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        target_ = name;
+        in_place_ = true;
+        temp_.open(name, name_);
+        written_ = false;
+        return;
+    }
     target_ = resolve(name);
     // Fail where writing the result itself would: no name, a folder, a file
     // that may not be written.
     if (target_.empty()) throw io::io_error("open", name_, "for writing", ENOENT);
-    struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) throw io::io_error("open", name_, "for writing", EISDIR);
         if (::access(target_.c_str(), W_OK) != 0) throw io::io_error("open", name_, "for writing", errno);
@@ -86,6 +96,7 @@ void ResultFile::commit() {
         discard();
         throw;
     }
+    if (in_place_) return;
     if (written_) {
         if (::rename(temp_name_.c_str(), target_.c_str()) != 0) {
             const int err = errno;

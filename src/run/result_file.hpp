@@ -3,7 +3,9 @@
 // the result (same folder, a name no user file can have, since it is created
 // exclusively), which replaces the result only when the run completes. An
 // interrupted or failed run leaves the earlier result as it was. When the
-// result name is a symbolic link, the file it points to is replaced.
+// result name is a symbolic link, the file it points to is replaced. A pipe,
+// FIFO or device (-o /dev/stdout) is written in place: it cannot be replaced,
+// and replacing it would put a plain file where the device was.
 
 #include <string>
 #include <string_view>
@@ -36,6 +38,7 @@ private:
     std::string temp_name_;
     io::OutFile temp_;
     bool written_ = false;
+    bool in_place_ = false;  // a pipe or device, written directly
     int cleanup_ = -1;
 };
 

@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "support/run_krel.hpp"
 #include "terrain.hpp"
 
@@ -125,6 +129,43 @@ TEST(ResultLink, TheLinkTargetIsReplaced) {
     const auto o2 = krel::test::run_krel(dir.path(), {"p.xyz", "-o", "link.xyz"});
     ASSERT_EQ(o2.status, 0) << o2.err;
     EXPECT_EQ(read_file(dir.path() / "real" / "new.xyz"), result);
+}
+
+TEST(ResultFifo, PipesAndDevicesAreWrittenInPlace) {
+    // Replacing a FIFO (or /dev/null, run as root) by a plain file would
+    // break it for everyone after; a listing in one cannot be emptied first.
+    struct Case {
+        const char* what;
+        const char* fifo;
+        std::vector<std::string> args;  // run_krel reads out.xyz and out.err back: neither is the FIFO
+    };
+    const Case cases[] = {
+        {"the result named by -o", "pipe.xyz", {"p.xyz", "-o", "pipe.xyz"}},
+        {"the listing", "l.err", {"p.xyz", "-p", "l"}},
+    };
+    krel::test::TempDir dir;
+    synthetic(dir.path() / "p.xyz", 3000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path fifo = dir.path() / c.fifo;
+        ASSERT_EQ(krel::test::run_krel(dir.path(), c.args).status, 0);
+        const std::string expected = read_file(fifo);
+        ASSERT_FALSE(expected.empty());
+        fs::remove(fifo);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::string got;
+        std::thread reader([&] { got = read_file(fifo); });
+        const auto o = krel::test::run_krel(dir.path(), c.args);
+        // Frees the reader should krel never have opened the FIFO.
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        reader.join();
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(got, expected);
+        EXPECT_TRUE(fs::is_fifo(fifo));
+        EXPECT_TRUE(named(dir.path(), ".krel-").empty());
+        fs::remove(fifo);
+    }
 }
 
 TEST(ErrorEnd, TemporaryFilesGone) {
