@@ -48,7 +48,10 @@ PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int
     if (m.i1 != i1 || m.i2 != i2 || m.i3 != i3) {
         // The same operations as zval, split into the triangle's part and
         // the point's part so that the first can be kept.
-        m = {i1, i2, i3, w.x[i1] - w.x[i3], w.y[i1] - w.y[i3], w.x[i2] - w.x[i3], w.y[i2] - w.y[i3], 0.0F, 0.0F};
+        const tin::XY v1 = w.xy[i1];
+        const tin::XY v2 = w.xy[i2];
+        const tin::XY v3 = w.xy[i3];
+        m = {i1, i2, i3, v1.x - v3.x, v1.y - v3.y, v2.x - v3.x, v2.y - v3.y, 0.0F, 0.0F};
         const float dz1 = w.z[i1] - w.z[i3];
         const float dz2 = w.z[i2] - w.z[i3];
         const float nx = m.dy1 * dz2 - dz1 * m.dy2;
@@ -60,8 +63,8 @@ PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int
     }
     float h = 0.0F;  // no extent in plan: the plane height is taken as 0
     if (m.nz != 0.0F) {
-        const float ex = w.x[p] - w.x[i3];
-        const float ey = w.y[p] - w.y[i3];
+        const float ex = w.xy[p].x - w.xy[i3].x;
+        const float ey = w.xy[p].y - w.xy[i3].y;
         const float alpha = (m.dy2 * ex - m.dx2 * ey) / m.nz;
         const float beta = (m.dx1 * ey - ex * m.dy1) / m.nz;
         h = w.z[i3] * ((1.0F - alpha) - beta) + (w.z[i1] * alpha + w.z[i2] * beta);
@@ -78,7 +81,7 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
         w.walk[s] = {};
         if (w.lpro[s] != 0) continue;
         tin::WalkInfo info;
-        const tin::Triple t = tin::ctrfind(w.near[s], w.x[s], w.y[s], nnode, w.x.data(), w.y.data(), w.store,
+        const tin::Triple t = tin::ctrfind(w.near[s], w.xy[s].x, w.xy[s].y, nnode, w.xy.data(), w.store,
                                            w.inx.data(), kernel, info);
         w.walk[s] = {t.i1, t.i2, t.i3, info.nl};
         if (t.i3 == 0) continue;
@@ -90,6 +93,41 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 }
 
 namespace {
+
+// What walk_unchanged needs of the list of n0, the node whose set is visited.
+struct OwnerList {
+    std::int32_t nl = 0;     // the value at lend[n0]; 0 when n0 has no list
+    std::int32_t kk_at = 0;  // kk's first place in w.ring, 1-based; past the end when absent
+};
+
+// Reads n0's list into w.ring and w.ring_pos (a hull node's list is not
+// read: its negated last neighbour never equals a direct walk's nl).
+OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
+    const tin::Store& st = w.store;
+    OwnerList o;
+    w.ring.clear();
+    const std::int32_t lpl = st.lend[n0];
+    if (lpl == 0) return o;
+    o.nl = st.list[lpl];
+    if (o.nl <= 0) return o;
+    std::int32_t lp = lpl;
+    do {
+        lp = st.lptr[lp];
+        const std::int32_t v = st.list[lp];
+        w.ring.push_back(v);
+        const auto at = static_cast<std::int32_t>(w.ring.size());
+        if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0) w.ring_pos[static_cast<std::size_t>(v)] = at;
+    } while (lp != lpl);
+    o.kk_at = w.ring_pos[static_cast<std::size_t>(kk)];
+    if (o.kk_at == 0) o.kk_at = static_cast<std::int32_t>(w.ring.size()) + 1;
+    return o;
+}
+
+// Leaves ring_pos all 0 for the next set.
+void forget_owner(DeflateWork& w) {
+    for (const std::int32_t v : w.ring)
+        if (v > 0) w.ring_pos[static_cast<std::size_t>(v)] = 0;
+}
 
 // Whether ctrfind from n0 = near[p] would now repeat p's last walk c step for
 // step, right after kk was inserted.
@@ -113,17 +151,18 @@ namespace {
 // reads give the same tests, the same answer (c.i1, c.i2, n0) in the same
 // order, and no draw. Under the forced-draw test hook the call count decides
 // the draws, so nothing is skipped then.
-bool walk_unchanged(const tin::Store& st, std::int32_t n0, const DeflateWork::LastWalk& c, std::int32_t kk) {
-    const std::int32_t lpl = st.lend[n0];
-    if (st.list[lpl] != c.nl) return false;
-    std::int32_t lp = lpl;
-    do {
-        lp = st.lptr[lp];
-        const std::int32_t v = st.list[lp];
-        if (v == kk) return false;
-        if (v == c.i1) return st.list[st.lptr[lp]] == c.i2;
-    } while (lp != lpl);
-    return false;
+//
+// n0 and its list are the same for every point of n0's set, so the list is
+// read once (OwnerList) and each point's test is a lookup of c.i1's place:
+// reading on from the first neighbour, c.i1 comes before kk exactly when its
+// first place is below kk's first place, and the entry read after it is the
+// next place in the ring (the first after the last).
+bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork::LastWalk& c) {
+    if (o.nl != c.nl) return false;
+    const std::int32_t at = w.ring_pos[static_cast<std::size_t>(c.i1)];
+    if (at == 0 || at >= o.kk_at) return false;
+    const auto after = static_cast<std::size_t>(at) < w.ring.size() ? static_cast<std::size_t>(at) : 0;
+    return w.ring[after] == c.i2;
 }
 
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
@@ -142,14 +181,15 @@ void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck
 // first. So the same triangle as last time gives the scores p holds; and a
 // skipped walk needs no z test either, as a rejected point holds 0 from its
 // rejection on. n0 is p's node, the owner of the set being visited.
-void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, std::int32_t nnode,
+void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& owner, std::int32_t nnode,
              tin::KernelState& kernel, SkipCheck* check) {
     DeflateWork::LastWalk& c = w.walk[static_cast<std::size_t>(p)];
-    if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w.store, n0, c, kk)) {
+    if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w, owner, c)) {
         if (check != nullptr) {
             tin::KernelState copy = kernel;
+            tin::WalkInfo unused;
             const tin::Triple u =
-                tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), copy);
+                tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, unused);
             ++check->walks;
             if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws)
                 ++check->mismatches;
@@ -163,7 +203,7 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, s
     }
     tin::WalkInfo info;
     const tin::Triple t =
-        tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel, info);
+        tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info);
     const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
     c = {t.i1, t.i2, t.i3, info.nl};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {
@@ -182,14 +222,19 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, s
 // records are fetched while this one is scored.
 void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
                  SkipCheck* check) {
+    if (w.near[owner] == 0) return;
+    const OwnerList list = read_owner(w, owner, kk);
     for (std::int32_t p = w.near[owner]; p != 0;) {
         assert(w.near[p] == owner);
         const std::int32_t np = w.next[p];
         __builtin_prefetch(&w.walk[static_cast<std::size_t>(np)]);
         __builtin_prefetch(&w.next[static_cast<std::size_t>(np)]);
-        rescore(w, p, owner, kk, nnode, kernel, check);
+        __builtin_prefetch(&w.xy[static_cast<std::size_t>(np)]);
+        __builtin_prefetch(&w.dw[static_cast<std::size_t>(np)]);
+        rescore(w, p, owner, list, nnode, kernel, check);
         p = np;
     }
+    forget_owner(w);
 }
 
 }  // namespace

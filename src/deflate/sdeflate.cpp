@@ -67,7 +67,9 @@ void DeflateWork::reserve(std::int32_t slots) {
     const auto n = static_cast<std::size_t>(slots) + 1;
     for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
     for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);
+    xy.resize(n);
     walk.resize(n);
+    ring_pos.resize(n);
     store.reserve_nodes(slots);
 }
 
@@ -103,6 +105,7 @@ bool start_insertion(const float* x, const float* y, const float* z, std::span<c
     w.x[3] = above(xmax), w.y[3] = above(ymax);
     w.x[4] = below(xmin), w.y[4] = above(ymax);
     for (std::int32_t s = 1; s <= 4; ++s) w.z[s] = w.z[5];
+    for (std::int32_t s = 1; s <= nt; ++s) w.xy[s] = {w.x[s], w.y[s]};
 
     // Starting triangulation of the corners and the nearest-node sets. Four
     // corners of a proper box always triangulate; only coordinates that are
@@ -158,7 +161,7 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
         return Step::rejected;
     }
     w.lpro[kmax] = 1;
-    tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
+    tin::cupdate(kmax, w.xy.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
     upcache(w, kmax, ins.nnode, kernel, options.check);
     return Step::inserted;
 }

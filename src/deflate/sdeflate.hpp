@@ -14,6 +14,7 @@
 #include "tiles/tile_size.hpp"
 #include "tin/kernel_state.hpp"
 #include "tin/store.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::deflate {
 
@@ -26,6 +27,7 @@ constexpr std::int32_t kSlots = tiles::kTileSlots;
 // by earlier tiles (or by none) never matter.
 struct DeflateWork {
     std::vector<float> x, y, z;      // slot coordinates; z = -9999 for a rejected point
+    std::vector<tin::XY> xy;         // x and y again side by side, for the walks and the sets
     std::vector<std::int32_t> near;  // point: its nearest node; node: first member of its set
     std::vector<std::int32_t> next;  // next member of the same set, 0 at the end
     std::vector<float> ds;           // point: squared distance to near
@@ -40,6 +42,12 @@ struct DeflateWork {
         std::int32_t i1, i2, i3, nl;
     };
     std::vector<LastWalk> walk;
+    // The list of the node whose set upcache is visiting, read once for the
+    // whole set: ring holds its neighbours from the first (after lend) to the
+    // last, ring_pos[v] the 1-based place of v in ring (0: not in it; all 0
+    // between sets).
+    std::vector<std::int32_t> ring;
+    std::vector<std::int32_t> ring_pos;
     tin::Store store;                // the triangulation, six entries per slot
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
