@@ -81,8 +81,8 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
         w.walk[s] = {};
         if (w.lpro[s] != 0) continue;
         tin::WalkInfo info;
-        const tin::Triple t = tin::ctrfind(w.near[s], w.xy[s].x, w.xy[s].y, nnode, w.xy.data(), w.store,
-                                           w.inx.data(), kernel, info);
+        tin::Triple t;
+        tin::ctrfind(w.near[s], w.xy[s].x, w.xy[s].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
         w.walk[s] = {t.i1, t.i2, t.i3, info.nl};
         if (t.i3 == 0) continue;
         const PointError e = point_error(w, s, t.i1, t.i2, t.i3);
@@ -188,8 +188,8 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
         if (check != nullptr) {
             tin::KernelState copy = kernel;
             tin::WalkInfo unused;
-            const tin::Triple u =
-                tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, unused);
+            tin::Triple u;
+            tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, unused, u);
             ++check->walks;
             if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws)
                 ++check->mismatches;
@@ -202,8 +202,8 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
         return;
     }
     tin::WalkInfo info;
-    const tin::Triple t =
-        tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info);
+    tin::Triple t;
+    tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
     const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
     c = {t.i1, t.i2, t.i3, info.nl};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {

@@ -41,6 +41,7 @@ struct PairCoords {
 // co gives the node coordinates; info, when given, receives how the walk
 // ended (see WalkInfo).
 template <class Coords, class DrawApex>
+[[gnu::always_inline]] inline
 Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, const Store& store, KernelState& kernel,
               DrawApex draw_apex, WalkInfo* info = nullptr) {
     const auto& list = store.list;
@@ -286,13 +287,16 @@ Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float
     return locate(nst, px, py, n, SplitCoords{x, y}, store, kernel, draw_apex, &info);
 }
 
-Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const XY* xy, const Store& store,
-               const std::int32_t* inx, KernelState& kernel, WalkInfo& info) {
+void ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const XY* xy, const Store& store,
+             const std::int32_t* inx, KernelState& kernel, WalkInfo& info, Triple& t) {
     info = {};
     const auto draw_apex = [&]() { return inx[jrand(n, kernel.ctrfind_seeds)]; };
     if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
-    if (nst < 1) return locate(draw_apex(), px, py, n, PairCoords{xy}, store, kernel, draw_apex);
-    return locate(nst, px, py, n, PairCoords{xy}, store, kernel, draw_apex, &info);
+    if (nst < 1) {
+        t = locate(draw_apex(), px, py, n, PairCoords{xy}, store, kernel, draw_apex);
+        return;
+    }
+    t = locate(nst, px, py, n, PairCoords{xy}, store, kernel, draw_apex, &info);
 }
 
 }  // namespace krel::tin

@@ -68,8 +68,10 @@ struct XY {
 };
 
 // The same walk over coordinates kept as pairs xy[1..]: the same reads of the
-// same values in the same order, so the same answer and the same draws.
-Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const XY* xy, const Store& store,
-               const std::int32_t* inx, KernelState& kernel, WalkInfo& info);
+// same values in the same order, so the same answer (in t) and the same
+// draws. The answer goes out through t: returned by value, the compiler
+// packs it through memory in a way that stalls every call.
+void ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const XY* xy, const Store& store,
+             const std::int32_t* inx, KernelState& kernel, WalkInfo& info, Triple& t);
 
 }  // namespace krel::tin

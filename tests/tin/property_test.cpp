@@ -166,7 +166,8 @@ void insert_with_caddnod(const PointSet& src, bool check_each, unsigned seed) {
         const std::int32_t m = start(gen);
         KernelState twin = kernel;
         WalkInfo info;
-        const Triple r_xy = ctrfind(m == 0 ? 0 : inx[m], qx, qy, n, xy.data(), store, inx.data(), twin, info);
+        Triple r_xy;
+        ctrfind(m == 0 ? 0 : inx[m], qx, qy, n, xy.data(), store, inx.data(), twin, info, r_xy);
         const Triple r = ctrfind(m == 0 ? 0 : inx[m], qx, qy, n, t.x.data(), t.y.data(), store, inx.data(), kernel);
         ASSERT_TRUE(r_xy.i1 == r.i1 && r_xy.i2 == r.i2 && r_xy.i3 == r.i3 &&
                     twin.ctrfind_seeds.draws == kernel.ctrfind_seeds.draws)
