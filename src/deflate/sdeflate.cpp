@@ -25,13 +25,8 @@ constexpr float kFrame = 0.1F;                // frame corners this far outside 
 // rounding depends on it.
 float checkpoint(const DeflateWork& w, std::int32_t nnode, io::TextOut& listing) {
     float sum = 0.0F;
-    float emax = -1.0F;
-    for (std::int32_t s = 5; s <= w.nt; ++s) {
-        const float d = w.dd[s];
-        sum = sum + d * d;
-        const float e = std::fabs(d);
-        if (e > emax || std::isnan(emax)) emax = e;
-    }
+    for (std::int32_t s = 5; s <= w.nt; ++s) sum = sum + w.dd[s] * w.dd[s];
+    const float emax = largest_abs(w.dd.data(), 5, w.nt);
     // Divided by the point count minus one.
     if (w.nt - 5 >= 1) sum = sum / static_cast<float>(w.nt - 5);
     const float rms = std::sqrt(sum);
@@ -56,6 +51,27 @@ float above(float v) {
 }
 
 }  // namespace
+
+float largest_abs(const float* dd, std::int32_t first, std::int32_t last) {
+    // Four running maxima over interleaved slots, merged at the end: a
+    // maximum of numbers is the same number in any order, and -0 never
+    // occurs (fabs). A NaN never replaces a maximum (the compare is false),
+    // so a maximum is never a NaN either.
+    float m[4] = {-1.0F, -1.0F, -1.0F, -1.0F};
+    std::int32_t s = first;
+    for (; s + 3 <= last; s += 4)
+        for (int j = 0; j < 4; ++j) {
+            const float e = std::fabs(dd[s + j]);
+            if (e > m[j]) m[j] = e;
+        }
+    for (; s <= last; ++s) {
+        const float e = std::fabs(dd[s]);
+        if (e > m[0]) m[0] = e;
+    }
+    for (int j = 1; j < 4; ++j)
+        if (m[j] > m[0]) m[0] = m[j];
+    return m[0];
+}
 
 DeflateWork::DeflateWork(std::int32_t slots) { reserve(slots); }
 

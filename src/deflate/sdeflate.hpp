@@ -95,6 +95,11 @@ struct DeflateOptions {
     std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
 };
 
+// The largest |dd[s]| of slots first..last that is a number, or -1 when
+// none is: what a scan in slot order keeps with "e > emax or emax is NaN",
+// since emax, starting at -1, never becomes a NaN. The checkpoint's figure.
+[[nodiscard]] float largest_abs(const float* dd, std::int32_t first, std::int32_t last);
+
 // Where greedy insertion of a tile stands between two steps.
 struct Insertion {
     std::int32_t nnode = 4;  // nodes in the triangulation, corners included
