@@ -239,7 +239,8 @@ void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32
 
 }  // namespace
 
-void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel, SkipCheck* check) {
+void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel) {
+    SkipCheck* const check = tin::skip_check;
     w.score(kk, 0.0F, 0.0F);
     rescore_set(w, kk, kk, nnode, kernel, check);
     // Neighbours by list position, first (after lend) to last (at lend).

@@ -12,7 +12,6 @@
 namespace krel::deflate {
 
 struct DeflateWork;
-struct SkipCheck;
 
 constexpr float kAexp = 0.5F;             // area-weighting exponent
 constexpr float kRejectedZ = -9999.0F;    // z of a point the loop rejected
@@ -47,8 +46,8 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 // in kk's list order, is located afresh and scored; a rejected point or one
 // outside the triangulation gets 0. Other points keep their scores. A
 // location or point error that provably gives what it gave last time is left
-// out; check, when given, does it anyway and counts differences (SkipCheck).
-void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
-             SkipCheck* check = nullptr);
+// out; under the checking mode (tin::skip_check) it is done anyway and any
+// difference counted.
+void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel);
 
 }  // namespace krel::deflate

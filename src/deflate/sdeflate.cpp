@@ -178,7 +178,7 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
     }
     w.lpro[kmax] = 1;
     tin::cupdate(kmax, w.xy.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
-    upcache(w, kmax, ins.nnode, kernel, options.check);
+    upcache(w, kmax, ins.nnode, kernel);
     return Step::inserted;
 }
 

@@ -4,7 +4,6 @@
 // root-mean-square vertical error of the tile's points falls below the
 // tolerance at a checkpoint.
 
-#include <atomic>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "tiles/tile_size.hpp"
 #include "tin/kernel_state.hpp"
 #include "tin/store.hpp"
+#include "tin/test_seam.hpp"
 #include "tin/trfind.hpp"
 
 namespace krel::deflate {
@@ -78,19 +78,10 @@ struct DeflateWork {
     }
 };
 
-// Checking mode of upcache's skipped work, for tests: every point location
-// and point error that upcache leaves out because it cannot change is done
-// anyway, on a copy of the kernel state, and any different triangle, any
-// draw from the seed triple or any different score is counted. The run's own
-// state and output are those of a run without it. Shared by worker threads.
-struct SkipCheck {
-    std::atomic<std::int64_t> walks{0};       // locations skipped and checked
-    std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
-    std::atomic<std::int64_t> mismatches{0};  // checks that came out different
-};
+// Checking mode of upcache's skipped work: set tin::skip_check (tests only).
+using SkipCheck = tin::SkipCheck;
 
 struct DeflateOptions {
-    SkipCheck* check = nullptr;              // checking mode, when given
     bool scan = false;                       // select by a full scan instead of the tree
     std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
 };

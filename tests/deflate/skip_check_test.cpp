@@ -82,16 +82,23 @@ struct Outcome {
     std::string listing;
 };
 
+// Sets the checking mode for its lifetime.
+struct Checking {
+    explicit Checking(SkipCheck* check) { krel::tin::skip_check = check; }
+    ~Checking() { krel::tin::skip_check = nullptr; }
+    Checking(const Checking&) = delete;
+    Checking& operator=(const Checking&) = delete;
+};
+
 Outcome deflate(const Tile& t, float tol, SkipCheck* check) {
+    const Checking on(check);
     std::vector<std::int32_t> idx(t.x.size() - 1);
     std::iota(idx.begin(), idx.end(), 1);
     krel::deflate::DeflateWork w;
     krel::tin::KernelState kernel;
     krel::io::StringOut listing, console;
-    krel::deflate::DeflateOptions opt;
-    opt.check = check;
     const auto kept =
-        krel::deflate::sdeflate(t.x.data(), t.y.data(), t.z.data(), idx, tol, w, kernel, listing, console, opt);
+        krel::deflate::sdeflate(t.x.data(), t.y.data(), t.z.data(), idx, tol, w, kernel, listing, console);
     return {{idx.begin(), idx.begin() + kept}, listing.str()};
 }
 
@@ -130,9 +137,8 @@ std::int64_t checked_run(const fs::path& dir, std::vector<std::string> args, Ski
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream out, err;
     std::istringstream in;
-    krel::RunHooks hooks;
-    hooks.check = &check;
-    EXPECT_EQ(krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in, hooks), krel::Exit::ok) << err.str();
+    const Checking on(&check);
+    EXPECT_EQ(krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in), krel::Exit::ok) << err.str();
     return check.mismatches.load();
 }
 
