@@ -37,9 +37,10 @@ struct DeflateWork {
     std::vector<std::int32_t> inx;   // inx[m]: slot of the m-th node, corners first
     // The last location of each point: its triangle (i3 = 0: outside or
     // none) and, when the walk was direct (tin::WalkInfo), the start node's
-    // last neighbour then. upcache decides from it which walks cannot change.
+    // last neighbour then and the first neighbour the point was on or left
+    // of. upcache decides from it which walks cannot change.
     struct LastWalk {
-        std::int32_t i1, i2, i3, nl;
+        std::int32_t i1, i2, i3, nl, na;
     };
     std::vector<LastWalk> walk;
     // The list of the node whose set upcache is visiting, read once for the

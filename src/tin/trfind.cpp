@@ -92,6 +92,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, co
         bool on_left = false;  // P on or left of n0->n1: search the wedge's other side (step 4)
 
         const bool interior_start = nl > 0 && restarts == 0 && apex_moves == 0;
+        std::int32_t first_left = 0;  // interior apex: where step 2 found P on or left, 0 if nowhere
         if (nl > 0) {
             // Step 2: interior apex, first neighbour n1 with P on or left of n0->n1.
             for (;;) {
@@ -103,6 +104,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, co
                 n1 = list[lp];
                 if (n1 == nl) break;
             }
+            if (on_left) first_left = n1;
             if (!on_left) n2 = nf;  // step 7
         } else {
             // Step 3: hull apex.
@@ -180,7 +182,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, co
                     const float b1 = (co.x(n3) - co.x(n2)) * (yp - co.y(n2)) - (xp - co.x(n2)) * (co.y(n3) - co.y(n2));
                     const float b2 = (co.x(n1) - co.x(n3)) * (yp - co.y(n3)) - (xp - co.x(n3)) * (co.y(n1) - co.y(n3));
                     if (tin::store(1.0f + b1, kernel) >= 1.0f && tin::store(1.0f + b2, kernel) >= 1.0f) {
-                        if (info != nullptr && interior_start && crossings == 0) info->nl = nl;
+                        if (info != nullptr && interior_start && crossings == 0) *info = {nl, first_left};
                         return {n1, n2, n3};
                     }
                     break;
