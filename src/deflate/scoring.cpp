@@ -44,7 +44,8 @@ float weight(float a, float e, float c) {
 }
 
 PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
-    DeflateWork::TriangleMemo& m = w.memo;
+    DeflateWork::TriangleMemo& m =
+        w.memo[static_cast<std::uint32_t>(i1 + 3 * i2 + 5 * i3) % DeflateWork::kMemo];
     if (m.i1 != i1 || m.i2 != i2 || m.i3 != i3) {
         // The same operations as zval, split into the triangle's part and
         // the point's part so that the first can be kept.

@@ -33,7 +33,7 @@ struct PointError {
 };
 
 // The error of slot p against the triangle (i1, i2, i3) that contains it:
-// zval and weight, with the triangle's part kept in w.memo for the next point.
+// zval and weight, with the triangle's part kept in w.memo for later points.
 [[nodiscard]] PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2,
                                      std::int32_t i3);
 

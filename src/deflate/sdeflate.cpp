@@ -97,7 +97,7 @@ bool start_insertion(const float* x, const float* y, const float* z, std::span<c
     // Load: slot j + 4 holds the tile's j-th point.
     w.nt = npt + 4;
     w.reserve(w.nt);
-    w.memo = {};
+    w.memo.fill({});
     const std::int32_t nt = w.nt;
     for (std::int32_t j = 1; j <= npt; ++j) {
         const std::int32_t i = idx[static_cast<std::size_t>(j - 1)];

@@ -4,6 +4,7 @@
 // root-mean-square vertical error of the tile's points falls below the
 // tolerance at a checkpoint.
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -53,14 +54,18 @@ struct DeflateWork {
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
 
-    // The last triangle scored, with what depends on it alone: the points of
-    // one set mostly fall in the same few triangles. Node coordinates do not
-    // change within a tile; sdeflate forgets it at the start of every tile.
+    // Triangles scored lately, with what depends on them alone: the points
+    // of one set mostly fall in the few triangles around its node. A
+    // triangle's entry is fixed by its vertices (kMemo entries). Node
+    // coordinates do not change within a tile; sdeflate forgets them all at
+    // the start of every tile.
     struct TriangleMemo {
         std::int32_t i1 = 0, i2 = 0, i3 = 0;  // vertices in location order; i1 = 0: none
         float dx1, dy1, dx2, dy2, nz;         // differences from vertex 3, normal's z
         float factor;                         // area factor * slope factor
-    } memo;
+    };
+    static constexpr std::size_t kMemo = 8;
+    std::array<TriangleMemo, kMemo> memo;
 
     explicit DeflateWork(std::int32_t slots = 0);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
