@@ -259,6 +259,7 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
             tin::Triple u;
             tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
             ++check->walks;
+            if (w.ring_pos[static_cast<std::size_t>(c.i1)] > owner.kk_at) ++check->kk_first;
             if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
                 again.nl != c.nl || again.na != c.na)
                 ++check->mismatches;

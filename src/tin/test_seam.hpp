@@ -25,6 +25,7 @@ inline ForceDraw force_draw = nullptr;
 // every real run; set and reset only while no run is going on.
 struct SkipCheck {
     std::atomic<std::int64_t> walks{0};       // locations skipped and checked
+    std::atomic<std::int64_t> kk_first{0};    // of those, where the new node came before the old wedge
     std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
     std::atomic<std::int64_t> mismatches{0};  // checks that came out different
 };

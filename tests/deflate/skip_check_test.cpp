@@ -120,6 +120,7 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
         const Outcome checked = deflate(c.tile, c.tol, &check);
         EXPECT_EQ(check.mismatches.load(), 0);
         EXPECT_GT(check.walks.load(), 0) << "no location was left out";
+        EXPECT_GT(check.kk_first.load(), 0) << "no location left out with the new node before the old wedge";
         EXPECT_GT(check.errors.load(), check.walks.load()) << "no point error was left out after a walk";
         // The checking mode itself changes nothing.
         const Outcome plain = deflate(c.tile, c.tol, nullptr);
@@ -167,6 +168,7 @@ TEST(SkipCheck, WholeRunsSkipNothingThatChanges) {
             SkipCheck check;
             EXPECT_EQ(checked_run(dir.path(), a, check), 0);
             EXPECT_GT(check.walks.load(), 0);
+            EXPECT_GT(check.kk_first.load(), 0);
         }
     }
     if (data.empty()) GTEST_SKIP() << "../shared/data not found; generated runs only";
