@@ -44,11 +44,15 @@ float weight(float a, float e, float c) {
 }
 
 PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
-    DeflateWork::TriangleMemo& m = w.memo;
+    DeflateWork::TriangleMemo& m =
+        w.memo[static_cast<std::uint32_t>(i1 + 3 * i2 + 5 * i3) % DeflateWork::kMemo];
     if (m.i1 != i1 || m.i2 != i2 || m.i3 != i3) {
         // The same operations as zval, split into the triangle's part and
         // the point's part so that the first can be kept.
-        m = {i1, i2, i3, w.x[i1] - w.x[i3], w.y[i1] - w.y[i3], w.x[i2] - w.x[i3], w.y[i2] - w.y[i3], 0.0F, 0.0F};
+        const tin::XY v1 = w.xy[i1];
+        const tin::XY v2 = w.xy[i2];
+        const tin::XY v3 = w.xy[i3];
+        m = {i1, i2, i3, v1.x - v3.x, v1.y - v3.y, v2.x - v3.x, v2.y - v3.y, 0.0F, 0.0F};
         const float dz1 = w.z[i1] - w.z[i3];
         const float dz2 = w.z[i2] - w.z[i3];
         const float nx = m.dy1 * dz2 - dz1 * m.dy2;
@@ -60,8 +64,8 @@ PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int
     }
     float h = 0.0F;  // no extent in plan: the plane height is taken as 0
     if (m.nz != 0.0F) {
-        const float ex = w.x[p] - w.x[i3];
-        const float ey = w.y[p] - w.y[i3];
+        const float ex = w.xy[p].x - w.xy[i3].x;
+        const float ey = w.xy[p].y - w.xy[i3].y;
         const float alpha = (m.dy2 * ex - m.dx2 * ey) / m.nz;
         const float beta = (m.dx1 * ey - ex * m.dy1) / m.nz;
         h = w.z[i3] * ((1.0F - alpha) - beta) + (w.z[i1] * alpha + w.z[i2] * beta);
@@ -78,9 +82,9 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
         w.walk[s] = {};
         if (w.lpro[s] != 0) continue;
         tin::WalkInfo info;
-        const tin::Triple t = tin::ctrfind(w.near[s], w.x[s], w.y[s], nnode, w.x.data(), w.y.data(), w.store,
-                                           w.inx.data(), kernel, info);
-        w.walk[s] = {t.i1, t.i2, t.i3, info.nl};
+        tin::Triple t;
+        tin::ctrfind(w.near[s], w.xy[s].x, w.xy[s].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
+        w.walk[s] = {t.i1, t.i2, t.i3, info.nl, info.na};
         if (t.i3 == 0) continue;
         const PointError e = point_error(w, s, t.i1, t.i2, t.i3);
         w.dd[s] = e.dd;
@@ -91,39 +95,140 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 
 namespace {
 
-// Whether ctrfind from n0 = near[p] would now repeat p's last walk c step for
-// step, right after kk was inserted.
-//
-// A direct walk (tin::WalkInfo) from an interior node n0 read nothing but nl,
-// the value at lend[n0], and n0's neighbours from the first one (after lend)
-// up to c.i2, comparing each with nl, plus coordinates, which do not change
-// within a tile; it drew nothing. Since that walk n0's list has changed at
-// most by kk's insertion: a list changes only when its node becomes a
-// neighbour of the new node, and then every point attached to that node is
-// visited; a point never returns to a node it left (near only moves to a new
-// node); and a skip leaves c describing the walk on the current list. The
-// insertion (intadd, then swaps, each leaving a triangulation whose triangles
-// without kk are old ones) turns n0's circular list into the old one with one
-// run of consecutive neighbours, possibly empty, replaced by kk, and moves
-// lend only off a neighbour it removes. So when lend still holds nl, and
-// reading on from the first neighbour we meet c.i1 before any kk and c.i2
-// right after c.i1, the walk reads the same nl and the same neighbours in the
-// same order: had the replaced run or kk's place lain among them, kk would
-// be among them, or be the first neighbour (kk right after nl). The same
-// reads give the same tests, the same answer (c.i1, c.i2, n0) in the same
-// order, and no draw. Under the forced-draw test hook the call count decides
-// the draws, so nothing is skipped then.
-bool walk_unchanged(const tin::Store& st, std::int32_t n0, const DeflateWork::LastWalk& c, std::int32_t kk) {
+// What walk_unchanged needs of the list of n0, the node whose set is visited.
+struct OwnerList {
+    std::int32_t kk = 0;     // the node just inserted
+    std::int32_t nl = 0;     // the value at lend[n0]; 0 when n0 has no list
+    std::int32_t kk_at = 0;  // kk's first place in w.ring, 1-based; past the end when absent
+    tin::XY n0_xy{}, kk_xy{};  // coordinates of n0 and kk, for the walk's test of kk
+};
+
+// Reads n0's list into w.ring and w.ring_pos (a hull node's list is not
+// read: its negated last neighbour never equals a direct walk's nl).
+OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
+    const tin::Store& st = w.store;
+    OwnerList o;
+    o.kk = kk;
+    o.n0_xy = w.xy[static_cast<std::size_t>(n0)];
+    o.kk_xy = w.xy[static_cast<std::size_t>(kk)];
+    w.ring.clear();
     const std::int32_t lpl = st.lend[n0];
-    if (st.list[lpl] != c.nl) return false;
+    if (lpl == 0) return o;
+    o.nl = st.list[lpl];
+    if (o.nl <= 0) return o;
     std::int32_t lp = lpl;
     do {
         lp = st.lptr[lp];
         const std::int32_t v = st.list[lp];
-        if (v == kk) return false;
-        if (v == c.i1) return st.list[st.lptr[lp]] == c.i2;
+        w.ring.push_back(v);
+        const auto at = static_cast<std::int32_t>(w.ring.size());
+        if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0) w.ring_pos[static_cast<std::size_t>(v)] = at;
     } while (lp != lpl);
-    return false;
+    o.kk_at = w.ring_pos[static_cast<std::size_t>(kk)];
+    if (o.kk_at == 0) o.kk_at = static_cast<std::int32_t>(w.ring.size()) + 1;
+    return o;
+}
+
+// Leaves ring_pos all 0 for the next set.
+void forget_owner(DeflateWork& w) {
+    for (const std::int32_t v : w.ring)
+        if (v > 0) w.ring_pos[static_cast<std::size_t>(v)] = 0;
+}
+
+// Whether ctrfind from n0 = near[p] would now repeat p's last walk c step for
+// step, up to the new list, right after kk was inserted; na receives what
+// the walk would now report as its na.
+//
+// A direct walk (tin::WalkInfo) from an interior node n0 read nothing but nl,
+// the value at lend[n0], and n0's neighbours from the first one (after lend)
+// up to c.i2, comparing each with nl and testing L(v): P on or left of
+// n0->v, plus coordinates, which do not change within a tile; it drew
+// nothing. Since that walk n0's list has changed at most by kk's insertion:
+// a list changes only when its node becomes a neighbour of the new node, and
+// then every point attached to that node is visited; a point never returns
+// to a node it left (near only moves to a new node); and a skip leaves c
+// describing the walk on the current list. The insertion (intadd, then
+// swaps, each leaving a triangulation whose triangles without kk are old
+// ones) turns n0's circular list into the old one with one run R of
+// consecutive neighbours, possibly empty, replaced by kk, and moves lend only
+// off a neighbour it removes. So lend still holding nl means nl is still
+// last, the list reads (prefix, kk, rest) where it read (prefix, R, rest),
+// and a neighbour missing now was in R. Everything below also asks that
+// c.i2 still follows c.i1: their triangle is still there.
+//
+// kk after c.i1 (or absent): the walk reads the same nl and the same
+// neighbours in the same order up to c.i2: had R or kk's place lain among
+// them, kk would be among them, or be the first neighbour (kk right after
+// nl). The same reads give the same tests and the same answer; na stays.
+//
+// kk before c.i1: the walk's answer follows from the L values in reading
+// order (WalkInfo): none true before nl gives (nl, first); otherwise from
+// the first true one, na, the trues run on to i1, and i2 is false (or the
+// trues reach nl, and then the first neighbour, false, gives (nl, first)).
+// The old walk had, in old reading order, false before na and true from na
+// to c.i1, c.i1 lying in rest. Entries of prefix and rest keep their values;
+// only L(kk), one test, is new. Then, case by case:
+//  - na = 0: everything before nl was false; the new walk gives the same
+//    answer exactly when L(kk) is false too (na stays 0).
+//  - na in prefix: the old trues ran from na through R to c.i1; the new walk
+//    finds na again, and runs on through kk to c.i1 exactly when L(kk) is
+//    true (na stays).
+//  - na missing (it was in R): prefix was all false, rest up to c.i1 all
+//    true. A true L(kk) starts the run at kk (na = kk), a false one at the
+//    first of rest (na = that one, or 0 when it is nl, which step 2 leaves
+//    untested, giving (nl, first) = (c.i1, c.i2)); the run goes on to c.i1.
+//  - na in rest: prefix and R were false, and so was rest before na. A false
+//    L(kk) leaves every read value as it was (na stays); a true one starts a
+//    run at kk, which reaches c.i1 only when na follows kk directly (na =
+//    kk); otherwise the run ends at the entry after kk.
+// In each case where the answer is the same, the new walk reads only nl,
+// the list and coordinates, so it again ends at once in (c.i1, c.i2, n0),
+// passes the same final tests (same triangle, same point) and draws nothing.
+// Under the forced-draw test hook the call count decides the draws, so
+// nothing is skipped then.
+//
+// n0 and its list are the same for every point of n0's set, so the list is
+// read once (OwnerList) and each place is a lookup: reading on from the
+// first neighbour, v comes before kk exactly when its first place is below
+// kk's first place, and the entry read after v is the next place in the
+// ring (the first after the last).
+bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
+                    std::int32_t& na) {
+    if (o.nl != c.nl) return false;
+    const std::int32_t at = w.ring_pos[static_cast<std::size_t>(c.i1)];
+    if (at == 0) return false;
+    const auto after = static_cast<std::size_t>(at) < w.ring.size() ? static_cast<std::size_t>(at) : 0;
+    if (w.ring[after] != c.i2) return false;
+    if (at < o.kk_at) {
+        na = c.na;
+        return true;
+    }
+    if (at == o.kk_at) return false;  // not a list this argument knows
+    // The walk's own test of kk: left_of(n0, kk) at P.
+    const bool lk = tin::left(o.n0_xy.x, o.n0_xy.y, o.kk_xy.x, o.kk_xy.y, p.x, p.y);
+    if (c.na == 0) {
+        na = 0;
+        return !lk;
+    }
+    const std::int32_t na_at = w.ring_pos[static_cast<std::size_t>(c.na)];
+    if (na_at == 0) {
+        // kk_at < at: the entry after kk exists (0-based index kk_at). When
+        // it is nl, step 2 stops there untested: no true before nl, na = 0.
+        const std::int32_t first_of_rest = w.ring[static_cast<std::size_t>(o.kk_at)];
+        na = lk ? o.kk : (first_of_rest == o.nl ? 0 : first_of_rest);
+        return true;
+    }
+    if (na_at == o.kk_at) return false;  // na is an old neighbour, never kk
+    if (na_at < o.kk_at) {
+        na = c.na;
+        return lk;
+    }
+    if (!lk) {
+        na = c.na;
+        return true;
+    }
+    na = o.kk;
+    return na_at == o.kk_at + 1;
 }
 
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
@@ -142,16 +247,21 @@ void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck
 // first. So the same triangle as last time gives the scores p holds; and a
 // skipped walk needs no z test either, as a rejected point holds 0 from its
 // rejection on. n0 is p's node, the owner of the set being visited.
-void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, std::int32_t nnode,
+void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& owner, std::int32_t nnode,
              tin::KernelState& kernel, SkipCheck* check) {
     DeflateWork::LastWalk& c = w.walk[static_cast<std::size_t>(p)];
-    if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w.store, n0, c, kk)) {
+    std::int32_t na = 0;
+    if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w, owner, c, w.xy[p], na)) {
+        c.na = na;
         if (check != nullptr) {
             tin::KernelState copy = kernel;
-            const tin::Triple u =
-                tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), copy);
+            tin::WalkInfo again;
+            tin::Triple u;
+            tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
             ++check->walks;
-            if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws)
+            if (w.ring_pos[static_cast<std::size_t>(c.i1)] > owner.kk_at) ++check->kk_first;
+            if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
+                again.nl != c.nl || again.na != c.na)
                 ++check->mismatches;
             if (w.z[p] < kRejectedBelow) {
                 if (w.dd[p] != 0.0F || w.dw[p] != 0.0F) ++check->mismatches;
@@ -162,10 +272,10 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, s
         return;
     }
     tin::WalkInfo info;
-    const tin::Triple t =
-        tin::ctrfind(n0, w.x[p], w.y[p], nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel, info);
+    tin::Triple t;
+    tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
     const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
-    c = {t.i1, t.i2, t.i3, info.nl};
+    c = {t.i1, t.i2, t.i3, info.nl, info.na};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {
         w.score(p, 0.0F, 0.0F);
         return;
@@ -182,19 +292,25 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t kk, s
 // records are fetched while this one is scored.
 void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
                  SkipCheck* check) {
+    if (w.near[owner] == 0) return;
+    const OwnerList list = read_owner(w, owner, kk);
     for (std::int32_t p = w.near[owner]; p != 0;) {
         assert(w.near[p] == owner);
         const std::int32_t np = w.next[p];
         __builtin_prefetch(&w.walk[static_cast<std::size_t>(np)]);
         __builtin_prefetch(&w.next[static_cast<std::size_t>(np)]);
-        rescore(w, p, owner, kk, nnode, kernel, check);
+        __builtin_prefetch(&w.xy[static_cast<std::size_t>(np)]);
+        __builtin_prefetch(&w.dw[static_cast<std::size_t>(np)]);
+        rescore(w, p, owner, list, nnode, kernel, check);
         p = np;
     }
+    forget_owner(w);
 }
 
 }  // namespace
 
-void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel, SkipCheck* check) {
+void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel) {
+    SkipCheck* const check = tin::skip_check;
     w.score(kk, 0.0F, 0.0F);
     rescore_set(w, kk, kk, nnode, kernel, check);
     // Neighbours by list position, first (after lend) to last (at lend).

@@ -12,7 +12,6 @@
 namespace krel::deflate {
 
 struct DeflateWork;
-struct SkipCheck;
 
 constexpr float kAexp = 0.5F;             // area-weighting exponent
 constexpr float kRejectedZ = -9999.0F;    // z of a point the loop rejected
@@ -34,7 +33,7 @@ struct PointError {
 };
 
 // The error of slot p against the triangle (i1, i2, i3) that contains it:
-// zval and weight, with the triangle's part kept in w.memo for the next point.
+// zval and weight, with the triangle's part kept in w.memo for later points.
 [[nodiscard]] PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2,
                                      std::int32_t i3);
 
@@ -47,8 +46,8 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 // in kk's list order, is located afresh and scored; a rejected point or one
 // outside the triangulation gets 0. Other points keep their scores. A
 // location or point error that provably gives what it gave last time is left
-// out; check, when given, does it anyway and counts differences (SkipCheck).
-void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
-             SkipCheck* check = nullptr);
+// out; under the checking mode (tin::skip_check) it is done anyway and any
+// difference counted.
+void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel);
 
 }  // namespace krel::deflate

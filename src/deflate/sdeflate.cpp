@@ -25,13 +25,8 @@ constexpr float kFrame = 0.1F;                // frame corners this far outside 
 // rounding depends on it.
 float checkpoint(const DeflateWork& w, std::int32_t nnode, io::TextOut& listing) {
     float sum = 0.0F;
-    float emax = -1.0F;
-    for (std::int32_t s = 5; s <= w.nt; ++s) {
-        const float d = w.dd[s];
-        sum = sum + d * d;
-        const float e = std::fabs(d);
-        if (e > emax || std::isnan(emax)) emax = e;
-    }
+    for (std::int32_t s = 5; s <= w.nt; ++s) sum = sum + w.dd[s] * w.dd[s];
+    const float emax = largest_abs(w.dd.data(), 5, w.nt);
     // Divided by the point count minus one.
     if (w.nt - 5 >= 1) sum = sum / static_cast<float>(w.nt - 5);
     const float rms = std::sqrt(sum);
@@ -57,6 +52,27 @@ float above(float v) {
 
 }  // namespace
 
+float largest_abs(const float* dd, std::int32_t first, std::int32_t last) {
+    // Four running maxima over interleaved slots, merged at the end: a
+    // maximum of numbers is the same number in any order, and -0 never
+    // occurs (fabs). A NaN never replaces a maximum (the compare is false),
+    // so a maximum is never a NaN either.
+    float m[4] = {-1.0F, -1.0F, -1.0F, -1.0F};
+    std::int32_t s = first;
+    for (; s + 3 <= last; s += 4)
+        for (int j = 0; j < 4; ++j) {
+            const float e = std::fabs(dd[s + j]);
+            if (e > m[j]) m[j] = e;
+        }
+    for (; s <= last; ++s) {
+        const float e = std::fabs(dd[s]);
+        if (e > m[0]) m[0] = e;
+    }
+    for (int j = 1; j < 4; ++j)
+        if (m[j] > m[0]) m[0] = m[j];
+    return m[0];
+}
+
 DeflateWork::DeflateWork(std::int32_t slots) { reserve(slots); }
 
 void DeflateWork::reserve(std::int32_t slots) {
@@ -67,7 +83,9 @@ void DeflateWork::reserve(std::int32_t slots) {
     const auto n = static_cast<std::size_t>(slots) + 1;
     for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
     for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);
+    xy.resize(n);
     walk.resize(n);
+    ring_pos.resize(n);
     store.reserve_nodes(slots);
 }
 
@@ -79,7 +97,7 @@ bool start_insertion(const float* x, const float* y, const float* z, std::span<c
     // Load: slot j + 4 holds the tile's j-th point.
     w.nt = npt + 4;
     w.reserve(w.nt);
-    w.memo = {};
+    w.memo.fill({});
     const std::int32_t nt = w.nt;
     for (std::int32_t j = 1; j <= npt; ++j) {
         const std::int32_t i = idx[static_cast<std::size_t>(j - 1)];
@@ -103,6 +121,7 @@ bool start_insertion(const float* x, const float* y, const float* z, std::span<c
     w.x[3] = above(xmax), w.y[3] = above(ymax);
     w.x[4] = below(xmin), w.y[4] = above(ymax);
     for (std::int32_t s = 1; s <= 4; ++s) w.z[s] = w.z[5];
+    for (std::int32_t s = 1; s <= nt; ++s) w.xy[s] = {w.x[s], w.y[s]};
 
     // Starting triangulation of the corners and the nearest-node sets. Four
     // corners of a proper box always triangulate; only coordinates that are
@@ -158,8 +177,8 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
         return Step::rejected;
     }
     w.lpro[kmax] = 1;
-    tin::cupdate(kmax, w.x.data(), w.y.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
-    upcache(w, kmax, ins.nnode, kernel, options.check);
+    tin::cupdate(kmax, w.xy.data(), w.store, w.near.data(), w.next.data(), w.ds.data());
+    upcache(w, kmax, ins.nnode, kernel);
     return Step::inserted;
 }
 

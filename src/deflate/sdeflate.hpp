@@ -4,7 +4,7 @@
 // root-mean-square vertical error of the tile's points falls below the
 // tolerance at a checkpoint.
 
-#include <atomic>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -14,6 +14,8 @@
 #include "tiles/tile_size.hpp"
 #include "tin/kernel_state.hpp"
 #include "tin/store.hpp"
+#include "tin/test_seam.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::deflate {
 
@@ -26,6 +28,7 @@ constexpr std::int32_t kSlots = tiles::kTileSlots;
 // by earlier tiles (or by none) never matter.
 struct DeflateWork {
     std::vector<float> x, y, z;      // slot coordinates; z = -9999 for a rejected point
+    std::vector<tin::XY> xy;         // x and y again side by side, for the walks and the sets
     std::vector<std::int32_t> near;  // point: its nearest node; node: first member of its set
     std::vector<std::int32_t> next;  // next member of the same set, 0 at the end
     std::vector<float> ds;           // point: squared distance to near
@@ -35,23 +38,34 @@ struct DeflateWork {
     std::vector<std::int32_t> inx;   // inx[m]: slot of the m-th node, corners first
     // The last location of each point: its triangle (i3 = 0: outside or
     // none) and, when the walk was direct (tin::WalkInfo), the start node's
-    // last neighbour then. upcache decides from it which walks cannot change.
+    // last neighbour then and the first neighbour the point was on or left
+    // of. upcache decides from it which walks cannot change.
     struct LastWalk {
-        std::int32_t i1, i2, i3, nl;
+        std::int32_t i1, i2, i3, nl, na;
     };
     std::vector<LastWalk> walk;
+    // The list of the node whose set upcache is visiting, read once for the
+    // whole set: ring holds its neighbours from the first (after lend) to the
+    // last, ring_pos[v] the 1-based place of v in ring (0: not in it; all 0
+    // between sets).
+    std::vector<std::int32_t> ring;
+    std::vector<std::int32_t> ring_pos;
     tin::Store store;                // the triangulation, six entries per slot
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
 
-    // The last triangle scored, with what depends on it alone: the points of
-    // one set mostly fall in the same few triangles. Node coordinates do not
-    // change within a tile; sdeflate forgets it at the start of every tile.
+    // Triangles scored lately, with what depends on them alone: the points
+    // of one set mostly fall in the few triangles around its node. A
+    // triangle's entry is fixed by its vertices (kMemo entries). Node
+    // coordinates do not change within a tile; sdeflate forgets them all at
+    // the start of every tile.
     struct TriangleMemo {
         std::int32_t i1 = 0, i2 = 0, i3 = 0;  // vertices in location order; i1 = 0: none
         float dx1, dy1, dx2, dy2, nz;         // differences from vertex 3, normal's z
         float factor;                         // area factor * slope factor
-    } memo;
+    };
+    static constexpr std::size_t kMemo = 8;
+    std::array<TriangleMemo, kMemo> memo;
 
     explicit DeflateWork(std::int32_t slots = 0);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
@@ -70,22 +84,18 @@ struct DeflateWork {
     }
 };
 
-// Checking mode of upcache's skipped work, for tests: every point location
-// and point error that upcache leaves out because it cannot change is done
-// anyway, on a copy of the kernel state, and any different triangle, any
-// draw from the seed triple or any different score is counted. The run's own
-// state and output are those of a run without it. Shared by worker threads.
-struct SkipCheck {
-    std::atomic<std::int64_t> walks{0};       // locations skipped and checked
-    std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
-    std::atomic<std::int64_t> mismatches{0};  // checks that came out different
-};
+// Checking mode of upcache's skipped work: set tin::skip_check (tests only).
+using SkipCheck = tin::SkipCheck;
 
 struct DeflateOptions {
-    SkipCheck* check = nullptr;              // checking mode, when given
     bool scan = false;                       // select by a full scan instead of the tree
     std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
 };
+
+// The largest |dd[s]| of slots first..last that is a number, or -1 when
+// none is: what a scan in slot order keeps with "e > emax or emax is NaN",
+// since emax, starting at -1, never becomes a NaN. The checkpoint's figure.
+[[nodiscard]] float largest_abs(const float* dd, std::int32_t first, std::int32_t last);
 
 // Where greedy insertion of a tile stands between two steps.
 struct Insertion {

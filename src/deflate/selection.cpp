@@ -11,10 +11,6 @@ Selection::Entry Selection::winner(const Entry& a, const Entry& b) {
     return b.v > a.v ? b : a;
 }
 
-namespace {
-constexpr std::int32_t kBlock = 8;
-}
-
 Selection::Entry Selection::block(std::size_t b) const {
     // The scan's own rule within the block: strictly greater wins, a NaN never.
     const std::int32_t lo = first_ + static_cast<std::int32_t>(b) * kBlock;
@@ -41,6 +37,7 @@ void Selection::build(const float* dw, std::int32_t first, std::int32_t last) {
 void Selection::rebuild() {
     // assign() keeps the capacity: no allocation after the largest tile.
     tree_.assign(2 * leaves_, Entry{});
+    listed_.assign(leaves_, 0);
     const std::size_t blocks = last_ >= first_ ? static_cast<std::size_t>(last_ - first_ + kBlock) / kBlock : 0;
     for (std::size_t b = 0; b < blocks; ++b) tree_[leaves_ + b] = block(b);
     for (std::size_t i = leaves_ - 1; i >= 1; --i) tree_[i] = winner(tree_[2 * i], tree_[2 * i + 1]);
@@ -50,12 +47,12 @@ void Selection::rebuild() {
 void Selection::flush() {
     // Many changes at once (early in a tile a new node takes over a large
     // share of the points): one linear rebuild is cheaper than the walks.
-    if (dirty_.size() * 4 > leaves_ * kBlock) {
+    if (dirty_.size() * 2 > leaves_) {
         rebuild();
         return;
     }
-    for (const std::int32_t slot : dirty_) {
-        const auto b = static_cast<std::size_t>(slot - first_) / kBlock;
+    for (const std::size_t b : dirty_) {
+        listed_[b] = 0;
         std::size_t i = leaves_ + b;
         const Entry e = block(b);
         if (e.slot == tree_[i].slot && e.v == tree_[i].v) continue;

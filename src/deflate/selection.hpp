@@ -16,14 +16,21 @@ class Selection {
 public:
     // Slots first..last of dw (1-based; dw must outlive the calls) take part.
     void build(const float* dw, std::int32_t first, std::int32_t last);
-    // dw[slot] changed; the answer follows at the next flush().
-    void changed(std::int32_t slot) { dirty_.push_back(slot); }
+    // dw[slot] changed; the answer follows at the next flush(). A block is
+    // listed once however many of its slots change: flush scans it once.
+    void changed(std::int32_t slot) {
+        const auto b = static_cast<std::size_t>(slot - first_) / kBlock;
+        if (listed_[b] != 0) return;
+        listed_[b] = 1;
+        dirty_.push_back(b);
+    }
     // Brings the tree up to date with every changed slot.
     void flush();
     // The winning slot, 0 when no score is a number. Only after flush().
     [[nodiscard]] std::int32_t best() const { return tree_.empty() ? 0 : tree_[1].slot; }
 
 private:
+    static constexpr std::int32_t kBlock = 8;  // slots per leaf
     struct Entry {
         float v = 0.0F;         // the slot's score (copied, so a match needs no lookup)
         std::int32_t slot = 0;  // 0: no candidate below this node
@@ -37,7 +44,8 @@ private:
     std::int32_t last_ = 0;
     std::size_t leaves_ = 0;            // blocks, rounded up to a power of two
     std::vector<Entry> tree_;           // 1-based heap over the blocks
-    std::vector<std::int32_t> dirty_;   // slots changed since the last flush
+    std::vector<std::size_t> dirty_;    // blocks changed since the last flush, each once
+    std::vector<std::uint8_t> listed_;  // block -> 1 while it is in dirty_
 };
 
 // The same answer by a full scan of dw[first..last], as a reference: kmax

@@ -59,10 +59,17 @@ bool exact_digits(double v, int d, std::string& out) {
     }
     char buf[48];
     int len = 0;
-    do {
+    // A 128-bit division is a library call; record values leave q within 64
+    // bits, where the same digits come from one machine division each.
+    while (q > UINT64_MAX) {
         buf[len++] = static_cast<char>('0' + static_cast<int>(q % 10));
         q /= 10;
-    } while (q != 0);
+    }
+    auto r = static_cast<std::uint64_t>(q);
+    do {
+        buf[len++] = static_cast<char>('0' + static_cast<int>(r % 10));
+        r /= 10;
+    } while (r != 0);
     while (len <= d) buf[len++] = '0';  // at least one digit before the point
     out.clear();
     for (int i = len - 1; i >= 0; --i) {

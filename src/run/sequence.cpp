@@ -236,7 +236,7 @@ Exit run_sequence(const RunSettings& s, Console& console, const RunHooks& hooks)
     // The tile stages' fixed arrays come before the node arrays, so that a
     // run short of memory thins its points instead of failing later.
     std::unique_ptr<TileEngine> engine;
-    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s), hooks.check);
+    if (s.dx >= 0.0F) engine = std::make_unique<TileEngine>(s, worker_count(s));
 
     io::NodeArrays nodes;
     const std::unique_ptr<Spill> spill = prepare_storage(s, explored, names->result, rs, nodes, console, hooks);

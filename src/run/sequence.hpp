@@ -13,10 +13,6 @@
 
 namespace krel {
 
-namespace deflate {
-struct SkipCheck;
-}
-
 // Node-array allocation, replaceable so that tests can make memory short.
 // Returns false when the arrays for `capacity` nodes cannot be had.
 using Allocate = bool (*)(io::NodeArrays& nodes, std::int32_t capacity, void* context);
@@ -24,7 +20,6 @@ using Allocate = bool (*)(io::NodeArrays& nodes, std::int32_t capacity, void* co
 struct RunHooks {
     Allocate allocate = nullptr;  // nullptr: plain allocation
     void* context = nullptr;
-    deflate::SkipCheck* check = nullptr;  // checking mode of greedy insertion's skipped work
     std::int64_t* reruns = nullptr;  // receives the count of tiles run a second time
     tin::SeedTriple* final_trfind = nullptr;   // receive the seed state after the last tile
     tin::SeedTriple* final_ctrfind = nullptr;

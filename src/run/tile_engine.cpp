@@ -53,8 +53,8 @@ struct TileEngine::Job {
     bool done = false;
 };
 
-TileEngine::TileEngine(const RunSettings& settings, int workers, deflate::SkipCheck* check)
-    : s_(settings), check_(check), collect_kept_(!settings.outputs.empty()), collect_filtered_(wants_mesh(settings)) {
+TileEngine::TileEngine(const RunSettings& settings, int workers)
+    : s_(settings), collect_kept_(!settings.outputs.empty()), collect_filtered_(wants_mesh(settings)) {
     if (workers < 1) workers = 1;
     // Each worker holds a tile working set (up to about 17 MB). Beyond a few
     // per hardware thread more of them only take memory, and an absurd -j
@@ -99,10 +99,8 @@ bool TileEngine::process(const TileBatch& b, std::int32_t t, Worker& w, Seeds& s
         w.kernel.trfind_seeds = seeds.trfind;
         w.kernel.ctrfind_seeds = seeds.ctrfind;
         io::StringOut listing, console;
-        deflate::DeflateOptions options;
-        options.check = check_;
         npt = deflate::sdeflate(b.x, b.y, b.z, tile.first(static_cast<std::size_t>(npt)), s_.tol, *w.deflate,
-                                w.kernel, listing, console, options);
+                                w.kernel, listing, console);
         drew = w.kernel.trfind_seeds.draws != seeds.trfind.draws || w.kernel.ctrfind_seeds.draws != seeds.ctrfind.draws;
         seeds.trfind = w.kernel.trfind_seeds;
         seeds.ctrfind = w.kernel.ctrfind_seeds;

@@ -21,10 +21,6 @@
 
 namespace krel {
 
-namespace deflate {
-struct SkipCheck;
-}
-
 // A run of consecutive tiles over one set of node arrays.
 struct TileBatch {
     const float* x = nullptr;  // node arrays, 1-based
@@ -54,8 +50,7 @@ class TileEngine {
 public:
     // Allocates one working set per worker (workers >= 1; 1 runs everything
     // on the calling thread; at most four per hardware thread are made).
-    // check: the checking mode of greedy insertion's skipped work (tests only).
-    TileEngine(const RunSettings& settings, int workers, deflate::SkipCheck* check = nullptr);
+    TileEngine(const RunSettings& settings, int workers);
     ~TileEngine();
     TileEngine(const TileEngine&) = delete;
     TileEngine& operator=(const TileEngine&) = delete;
@@ -84,7 +79,6 @@ private:
     void accept(Schedule& sc, std::int32_t t, Job& job);
 
     const RunSettings& s_;
-    deflate::SkipCheck* check_ = nullptr;
     std::vector<std::unique_ptr<Worker>> workers_;
     bool collect_kept_;      // fill TileResult::kept
     bool collect_filtered_;  // fill TileResult::filtered

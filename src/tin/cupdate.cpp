@@ -18,8 +18,13 @@ void leave_near_set(std::int32_t kk, std::int32_t* near, std::int32_t* next) {
     near[kk] = 0;
 }
 
-void take_nearer_points(std::int32_t kk, const float* x, const float* y, const Store& store, std::int32_t* near,
-                        std::int32_t* next, float* ds) {
+namespace {
+
+// dist(a, b): squared_distance of nodes a and b; prefetch(i): asks for i's
+// coordinates ahead of their use.
+template <class Dist, class Prefetch>
+void take_nearer(std::int32_t kk, Dist dist, Prefetch prefetch, const Store& store, std::int32_t* near,
+                 std::int32_t* next, float* ds) {
     // A point closer to kk than to its node belongs to a set of one of kk's
     // neighbours (kk's new region is carved out of theirs), so only those
     // sets are visited, walking kk's list by entry position from the first
@@ -32,8 +37,13 @@ void take_nearer_points(std::int32_t kk, const float* x, const float* y, const S
         std::int32_t stayed = 0;  // last member of j's set that stayed
         std::int32_t i = near[j];
         while (i != 0) {
+            // The members are linked in no useful order: the next member's
+            // records are fetched while this one is tested.
             const std::int32_t i2 = next[i];
-            const float d = squared_distance(x, y, kk, i);
+            __builtin_prefetch(&next[i2]);
+            prefetch(i2);
+            __builtin_prefetch(&ds[i2]);
+            const float d = dist(kk, i);
             if (d < ds[i]) {
                 near[i] = kk;
                 ds[i] = d;
@@ -52,10 +62,29 @@ void take_nearer_points(std::int32_t kk, const float* x, const float* y, const S
     } while (lp != lpl);
 }
 
+}  // namespace
+
+void take_nearer_points(std::int32_t kk, const float* x, const float* y, const Store& store, std::int32_t* near,
+                        std::int32_t* next, float* ds) {
+    const auto dist = [&](std::int32_t a, std::int32_t b) { return squared_distance(x, y, a, b); };
+    const auto prefetch = [&](std::int32_t i) {
+        __builtin_prefetch(&x[i]);
+        __builtin_prefetch(&y[i]);
+    };
+    take_nearer(kk, dist, prefetch, store, near, next, ds);
+}
+
 void cupdate(std::int32_t kk, const float* x, const float* y, const Store& store, std::int32_t* near,
              std::int32_t* next, float* ds) {
     leave_near_set(kk, near, next);
     take_nearer_points(kk, x, y, store, near, next, ds);
+}
+
+void cupdate(std::int32_t kk, const XY* xy, const Store& store, std::int32_t* near, std::int32_t* next, float* ds) {
+    leave_near_set(kk, near, next);
+    const auto dist = [&](std::int32_t a, std::int32_t b) { return squared_distance(xy, a, b); };
+    const auto prefetch = [&](std::int32_t i) { __builtin_prefetch(&xy[i]); };
+    take_nearer(kk, dist, prefetch, store, near, next, ds);
 }
 
 }  // namespace krel::tin

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "tin/store.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::tin {
 
@@ -20,6 +21,11 @@ namespace krel::tin {
 inline float squared_distance(const float* x, const float* y, std::int32_t a, std::int32_t b) {
     const float dx = x[a] - x[b];
     const float dy = y[a] - y[b];
+    return dx * dx + dy * dy;
+}
+inline float squared_distance(const XY* xy, std::int32_t a, std::int32_t b) {
+    const float dx = xy[a].x - xy[b].x;
+    const float dy = xy[a].y - xy[b].y;
     return dx * dx + dy * dy;
 }
 
@@ -40,5 +46,8 @@ void take_nearer_points(std::int32_t kk, const float* x, const float* y, const S
 // its nearest node, provided the triangulation is Delaunay.
 void cupdate(std::int32_t kk, const float* x, const float* y, const Store& store, std::int32_t* near,
              std::int32_t* next, float* ds);
+
+// The same over coordinates kept as pairs (tin::XY): the same distances.
+void cupdate(std::int32_t kk, const XY* xy, const Store& store, std::int32_t* near, std::int32_t* next, float* ds);
 
 }  // namespace krel::tin

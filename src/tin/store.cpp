@@ -14,12 +14,6 @@ void Store::reserve_nodes(std::int32_t capacity) {
     lend.resize(nodes, 0);
 }
 
-float store(float v, KernelState& kernel) {
-    volatile float& cell = kernel.stcom;
-    cell = v;
-    return cell;
-}
-
 bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,
             float swtol) {
     const float dx11 = x[io1] - x[in1];

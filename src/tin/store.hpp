@@ -73,8 +73,13 @@ inline bool left(float x1, float y1, float x2, float y2, float x0, float y0) {
 // v rounded to float through the memory cell kernel.stcom. The location test
 // compares sums such as 1 + b that must be rounded exactly as written; the
 // volatile access keeps the compiler from holding them wider or folding
-// (1 + b) >= 1 into b >= 0.
-float store(float v, KernelState& kernel);
+// (1 + b) >= 1 into b >= 0. Inline: the location test calls it twice for
+// every triangle it finds.
+inline float store(float v, KernelState& kernel) {
+    volatile float& cell = kernel.stcom;
+    cell = v;
+    return cell;
+}
 
 // Whether diagonal io1-io2 of the quadrilateral of triangles (io1, io2, in1)
 // and (io2, io1, in2) is to be replaced by in1-in2: true when the angles at

@@ -1,5 +1,5 @@
 #pragma once
-// The kernel's one test-only injection point. A test that needs tiles to
+// The test-only injection points. A test that needs tiles to
 // depend on the seed state (to check that every thread count hands each tile
 // the true one) sets force_draw before a run: ctrfind then starts from a
 // random node wherever it answers true, as if its start node were invalid.
@@ -7,6 +7,7 @@
 // every thread. Null in every real run, where it costs ctrfind one test of a
 // pointer that never changes; set and reset only while no run is going on.
 
+#include <atomic>
 #include <cstdint>
 
 namespace krel::tin {
@@ -14,5 +15,21 @@ namespace krel::tin {
 using ForceDraw = bool (*)(std::int32_t n, float px, float py);
 
 inline ForceDraw force_draw = nullptr;
+
+// Checking mode of the work greedy insertion leaves out because it cannot
+// change (upcache's skipped point locations and point errors): with
+// skip_check set, each of them is done anyway, on a copy of the kernel state,
+// and any different triangle, any draw from the seed triple or any different
+// score is counted. The run's own state and output are those of a run
+// without it. Shared by the worker threads, hence atomic counters. Null in
+// every real run; set and reset only while no run is going on.
+struct SkipCheck {
+    std::atomic<std::int64_t> walks{0};       // locations skipped and checked
+    std::atomic<std::int64_t> kk_first{0};    // of those, where the new node came before the old wedge
+    std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
+    std::atomic<std::int64_t> mismatches{0};  // checks that came out different
+};
+
+inline SkipCheck* skip_check = nullptr;
 
 }  // namespace krel::tin

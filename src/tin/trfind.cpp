@@ -22,13 +22,28 @@ enum class Next {
     collinear,   // all nodes on one line with P
 };
 
+// Node coordinates as the walk reads them: two arrays, or pairs side by side.
+struct SplitCoords {
+    const float* xs;
+    const float* ys;
+    [[nodiscard]] float x(std::int32_t i) const { return xs[i]; }
+    [[nodiscard]] float y(std::int32_t i) const { return ys[i]; }
+};
+struct PairCoords {
+    const XY* xy;
+    [[nodiscard]] float x(std::int32_t i) const { return xy[i].x; }
+    [[nodiscard]] float y(std::int32_t i) const { return xy[i].y; }
+};
+
 // The walk shared by trfind and ctrfind. n0 is the starting apex, already
 // chosen; draw_apex() gives a random apex for a restart. n is the node count,
 // which bounds the walks that a broken store could keep going.
-// info, when given, receives how the walk ended (see WalkInfo).
-template <class DrawApex>
-Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
-              KernelState& kernel, DrawApex draw_apex, WalkInfo* info = nullptr) {
+// co gives the node coordinates; info, when given, receives how the walk
+// ended (see WalkInfo).
+template <class Coords, class DrawApex>
+[[gnu::always_inline]] inline
+Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, const Store& store, KernelState& kernel,
+              DrawApex draw_apex, WalkInfo* info = nullptr) {
     const auto& list = store.list;
     const auto& lptr = store.lptr;
     const auto& lend = store.lend;
@@ -36,10 +51,10 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
     const float yp = py;
 
     // P on or left of the directed line a->b.
-    const auto left_of = [&](std::int32_t a, std::int32_t b) { return left(x[a], y[a], x[b], y[b], xp, yp); };
+    const auto left_of = [&](std::int32_t a, std::int32_t b) { return left(co.x(a), co.y(a), co.x(b), co.y(b), xp, yp); };
     // (qx, qy) on the forward side of a, looking from a towards b.
     const auto forward = [&](std::int32_t a, std::int32_t b, float qx, float qy) {
-        return (x[b] - x[a]) * (qx - x[a]) + (y[b] - y[a]) * (qy - y[a]) >= 0.0f;
+        return (co.x(b) - co.x(a)) * (qx - co.x(a)) + (co.y(b) - co.y(a)) * (qy - co.y(a)) >= 0.0f;
     };
 
     // A straight walk crosses each of the 2n triangles at most once; more
@@ -77,6 +92,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
         bool on_left = false;  // P on or left of n0->n1: search the wedge's other side (step 4)
 
         const bool interior_start = nl > 0 && restarts == 0 && apex_moves == 0;
+        std::int32_t first_left = 0;  // interior apex: where step 2 found P on or left, 0 if nowhere
         if (nl > 0) {
             // Step 2: interior apex, first neighbour n1 with P on or left of n0->n1.
             for (;;) {
@@ -88,6 +104,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
                 n1 = list[lp];
                 if (n1 == nl) break;
             }
+            if (on_left) first_left = n1;
             if (!on_left) n2 = nf;  // step 7
         } else {
             // Step 3: hull apex.
@@ -123,12 +140,12 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
                 // Step 5: P on or left of every line n0->neighbour.
                 if (!left_of(n0, nf)) {
                     n2 = nf;  // step 7
-                } else if (xp == x[n0] && yp == y[n0]) {
+                } else if (xp == co.x(n0) && yp == co.y(n0)) {
                     next = Next::move_apex;
                 } else {
                     next = Next::collinear;
                     for (;;) {
-                        if (!left(x[n1], y[n1], x[n0], y[n0], xp, yp)) {
+                        if (!left(co.x(n1), co.y(n1), co.x(n0), co.y(n0), xp, yp)) {
                             next = Next::move_apex;
                             break;
                         }
@@ -162,10 +179,10 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
             for (std::int64_t crossings = 0; crossings <= max_crossings; ++crossings) {
                 if (left_of(n1, n2)) {
                     // P in triangle (n1, n2, n3) unless rounding misled the walk.
-                    const float b1 = (x[n3] - x[n2]) * (yp - y[n2]) - (xp - x[n2]) * (y[n3] - y[n2]);
-                    const float b2 = (x[n1] - x[n3]) * (yp - y[n3]) - (xp - x[n3]) * (y[n1] - y[n3]);
+                    const float b1 = (co.x(n3) - co.x(n2)) * (yp - co.y(n2)) - (xp - co.x(n2)) * (co.y(n3) - co.y(n2));
+                    const float b2 = (co.x(n1) - co.x(n3)) * (yp - co.y(n3)) - (xp - co.x(n3)) * (co.y(n1) - co.y(n3));
                     if (tin::store(1.0f + b1, kernel) >= 1.0f && tin::store(1.0f + b2, kernel) >= 1.0f) {
-                        if (info != nullptr && interior_start && crossings == 0) info->nl = nl;
+                        if (info != nullptr && interior_start && crossings == 0) *info = {nl, first_left};
                         return {n1, n2, n3};
                     }
                     break;
@@ -212,10 +229,10 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
         for (std::int32_t steps = 0;; ++steps) {
             if (first_test_done) {
                 first_test_done = false;
-                if (forward(nf, np, xp, yp) || forward(nf, np, x[nb], y[nb])) break;
+                if (forward(nf, np, xp, yp) || forward(nf, np, co.x(nb), co.y(nb))) break;
             } else {
                 nb = list[lptr[lend[nf]]];
-                if (left_of(nf, nb) && (forward(nf, np, xp, yp) || forward(nf, np, x[nb], y[nb]))) break;
+                if (left_of(nf, nb) && (forward(nf, np, xp, yp) || forward(nf, np, co.x(nb), co.y(nb)))) break;
             }
             if (steps == n) {
                 lost = true;
@@ -229,7 +246,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, const float* 
         // Step 13: clockwise to the leftmost visible node.
         for (std::int32_t steps = 0; !lost; ++steps) {
             nb = -list[lend[nl]];
-            if (left_of(nb, nl) && (forward(nl, npp, xp, yp) || forward(nl, npp, x[nb], y[nb]))) break;
+            if (left_of(nb, nl) && (forward(nl, npp, xp, yp) || forward(nl, npp, co.x(nb), co.y(nb)))) break;
             if (steps == n) {
                 lost = true;
                 break;
@@ -252,7 +269,7 @@ Triple trfind(std::int32_t nst, float px, float py, std::int32_t n, const float*
               KernelState& kernel) {
     const auto draw_apex = [&]() { return jrand(n, kernel.trfind_seeds); };
     const std::int32_t n0 = (nst < 1 || nst > n) ? draw_apex() : nst;
-    return locate(n0, px, py, n, x, y, store, kernel, draw_apex);
+    return locate(n0, px, py, n, SplitCoords{x, y}, store, kernel, draw_apex);
 }
 
 Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
@@ -260,7 +277,7 @@ Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float
     const auto draw_apex = [&]() { return inx[jrand(n, kernel.ctrfind_seeds)]; };
     if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
     const std::int32_t n0 = nst < 1 ? draw_apex() : nst;
-    return locate(n0, px, py, n, x, y, store, kernel, draw_apex);
+    return locate(n0, px, py, n, SplitCoords{x, y}, store, kernel, draw_apex);
 }
 
 Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
@@ -268,8 +285,20 @@ Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float
     info = {};
     const auto draw_apex = [&]() { return inx[jrand(n, kernel.ctrfind_seeds)]; };
     if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
-    if (nst < 1) return locate(draw_apex(), px, py, n, x, y, store, kernel, draw_apex);
-    return locate(nst, px, py, n, x, y, store, kernel, draw_apex, &info);
+    if (nst < 1) return locate(draw_apex(), px, py, n, SplitCoords{x, y}, store, kernel, draw_apex);
+    return locate(nst, px, py, n, SplitCoords{x, y}, store, kernel, draw_apex, &info);
+}
+
+void ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const XY* xy, const Store& store,
+             const std::int32_t* inx, KernelState& kernel, WalkInfo& info, Triple& t) {
+    info = {};
+    const auto draw_apex = [&]() { return inx[jrand(n, kernel.ctrfind_seeds)]; };
+    if (force_draw != nullptr && force_draw(n, px, py)) nst = 0;
+    if (nst < 1) {
+        t = locate(draw_apex(), px, py, n, PairCoords{xy}, store, kernel, draw_apex);
+        return;
+    }
+    t = locate(nst, px, py, n, PairCoords{xy}, store, kernel, draw_apex, &info);
 }
 
 }  // namespace krel::tin

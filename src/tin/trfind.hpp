@@ -52,12 +52,31 @@ Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float
 // direct when it drew nothing, never moved its apex and returned the first
 // wedge it found at an interior start node: the answer is (i1, i2, nst) and
 // it read nothing but nst's list from its first neighbour up to i2, and nl.
+// Its answer then follows from the tests "P on or left of nst->v" of those
+// neighbours v alone: na is the first of them, before nl, that passed (the
+// wedge search went on from there); i1 the last one to pass after na, i2
+// the next; with none passing (na = 0), or all from na on, (nl, first).
 struct WalkInfo {
     std::int32_t nl = 0;  // direct walk: nst's last neighbour (at lend) then; otherwise 0
+    std::int32_t na = 0;  // direct walk: the first neighbour P was on or left of; 0 if none
 };
 
 // ctrfind, also reporting how the walk ended.
 Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float* x, const float* y, const Store& store,
                const std::int32_t* inx, KernelState& kernel, WalkInfo& info);
+
+// A node's plan coordinates side by side: every step of a walk reads both for
+// each node it meets, from one cache line rather than two arrays apart.
+struct XY {
+    float x;
+    float y;
+};
+
+// The same walk over coordinates kept as pairs xy[1..]: the same reads of the
+// same values in the same order, so the same answer (in t) and the same
+// draws. The answer goes out through t: returned by value, the compiler
+// packs it through memory in a way that stalls every call.
+void ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const XY* xy, const Store& store,
+             const std::int32_t* inx, KernelState& kernel, WalkInfo& info, Triple& t);
 
 }  // namespace krel::tin

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <sstream>
@@ -276,3 +277,27 @@ TEST(Sdeflate, StepsStopOnTheCallersRule) {
 }
 
 }  // namespace
+
+// The checkpoint's largest |dd| by four running maxima against the scan in
+// slot order it replaces, over lengths that leave every remainder, with
+// NaNs (first, last, everywhere), infinities and zeros of both signs.
+TEST(LargestAbs, SameAsTheScanInSlotOrder) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float pool[] = {nan, -inf, inf, -0.0F, 0.0F, 1.5F, -1.5F, 2.0F, -3.25F, 1e-40F};
+    std::mt19937 rng(7);
+    for (int n = 0; n <= 13; ++n) {
+        for (int round = 0; round < 200; ++round) {
+            std::vector<float> dd(static_cast<std::size_t>(n) + 5, 9.0F);  // slots below 5 are not read
+            for (int s = 5; s < n + 5; ++s) dd[s] = pool[rng() % std::size(pool)];
+            float emax = -1.0F;
+            for (int s = 5; s < n + 5; ++s) {
+                const float e = std::fabs(dd[s]);
+                if (e > emax || std::isnan(emax)) emax = e;
+            }
+            const float got = krel::deflate::largest_abs(dd.data(), 5, n + 4);
+            SCOPED_TRACE(testing::Message() << n << " slots, round " << round);
+            ASSERT_EQ(std::memcmp(&got, &emax, sizeof got), 0) << got << " vs " << emax;
+        }
+    }
+}

@@ -82,16 +82,23 @@ struct Outcome {
     std::string listing;
 };
 
+// Sets the checking mode for its lifetime.
+struct Checking {
+    explicit Checking(SkipCheck* check) { krel::tin::skip_check = check; }
+    ~Checking() { krel::tin::skip_check = nullptr; }
+    Checking(const Checking&) = delete;
+    Checking& operator=(const Checking&) = delete;
+};
+
 Outcome deflate(const Tile& t, float tol, SkipCheck* check) {
+    const Checking on(check);
     std::vector<std::int32_t> idx(t.x.size() - 1);
     std::iota(idx.begin(), idx.end(), 1);
     krel::deflate::DeflateWork w;
     krel::tin::KernelState kernel;
     krel::io::StringOut listing, console;
-    krel::deflate::DeflateOptions opt;
-    opt.check = check;
     const auto kept =
-        krel::deflate::sdeflate(t.x.data(), t.y.data(), t.z.data(), idx, tol, w, kernel, listing, console, opt);
+        krel::deflate::sdeflate(t.x.data(), t.y.data(), t.z.data(), idx, tol, w, kernel, listing, console);
     return {{idx.begin(), idx.begin() + kept}, listing.str()};
 }
 
@@ -113,6 +120,7 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
         const Outcome checked = deflate(c.tile, c.tol, &check);
         EXPECT_EQ(check.mismatches.load(), 0);
         EXPECT_GT(check.walks.load(), 0) << "no location was left out";
+        EXPECT_GT(check.kk_first.load(), 0) << "no location left out with the new node before the old wedge";
         EXPECT_GT(check.errors.load(), check.walks.load()) << "no point error was left out after a walk";
         // The checking mode itself changes nothing.
         const Outcome plain = deflate(c.tile, c.tol, nullptr);
@@ -130,9 +138,8 @@ std::int64_t checked_run(const fs::path& dir, std::vector<std::string> args, Ski
     for (const std::string& a : args) argv.push_back(a.c_str());
     std::ostringstream out, err;
     std::istringstream in;
-    krel::RunHooks hooks;
-    hooks.check = &check;
-    EXPECT_EQ(krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in, hooks), krel::Exit::ok) << err.str();
+    const Checking on(&check);
+    EXPECT_EQ(krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in), krel::Exit::ok) << err.str();
     return check.mismatches.load();
 }
 
@@ -161,6 +168,7 @@ TEST(SkipCheck, WholeRunsSkipNothingThatChanges) {
             SkipCheck check;
             EXPECT_EQ(checked_run(dir.path(), a, check), 0);
             EXPECT_GT(check.walks.load(), 0);
+            EXPECT_GT(check.kk_first.load(), 0);
         }
     }
     if (data.empty()) GTEST_SKIP() << "../shared/data not found; generated runs only";

@@ -129,6 +129,11 @@ void insert_with_caddnod(const PointSet& src, bool check_each, unsigned seed) {
     KernelState kernel;
     krel::io::StringOut console;
     ASSERT_EQ(ctrmesh(4, t.x.data(), t.y.data(), nt, store, near.data(), next.data(), ds.data(), kernel, console), 0);
+    // The same sets kept through the overload over coordinate pairs.
+    std::vector<XY> xy(nt + 1);
+    for (std::int32_t s = 1; s <= nt; ++s) xy[s] = {t.x[s], t.y[s]};
+    std::vector<std::int32_t> near_xy = near, next_xy = next;
+    std::vector<float> ds_xy = ds;
     std::int32_t n = 4;
     for (std::int32_t k = 1; k <= 4; ++k) {
         inx[k] = k;
@@ -146,18 +151,27 @@ void insert_with_caddnod(const PointSet& src, bool check_each, unsigned seed) {
         ASSERT_EQ(ier, 0) << "point " << kk;
         is_node[kk] = 1;
         cupdate(kk, t.x.data(), t.y.data(), store, near.data(), next.data(), ds.data());
+        cupdate(kk, xy.data(), store, near_xy.data(), next_xy.data(), ds_xy.data());
         if (check_each) {
             ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), inx.data(), n, kernel.swtol)) << "after point " << kk;
         }
     }
     ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), inx.data(), n, kernel.swtol));
     EXPECT_TRUE(check_near_sets(t.x.data(), t.y.data(), is_node, near.data(), next.data(), ds.data(), nt, {}, false, kernel.swtol));
+    EXPECT_TRUE(near_xy == near && next_xy == next && ds_xy == ds);
 
     std::mt19937 gen(seed);
     std::uniform_int_distribution<std::int32_t> start(0, n);
     for (const auto& [qx, qy] : queries(t, seed, 200)) {
         const std::int32_t m = start(gen);
+        KernelState twin = kernel;
+        WalkInfo info;
+        Triple r_xy;
+        ctrfind(m == 0 ? 0 : inx[m], qx, qy, n, xy.data(), store, inx.data(), twin, info, r_xy);
         const Triple r = ctrfind(m == 0 ? 0 : inx[m], qx, qy, n, t.x.data(), t.y.data(), store, inx.data(), kernel);
+        ASSERT_TRUE(r_xy.i1 == r.i1 && r_xy.i2 == r.i2 && r_xy.i3 == r.i3 &&
+                    twin.ctrfind_seeds.draws == kernel.ctrfind_seeds.draws)
+            << "pairs and arrays differ at query (" << qx << ", " << qy << ")";
         ASSERT_TRUE(check_location(store, t.x.data(), t.y.data(), inx.data(), n, qx, qy, r.i1, r.i2, r.i3))
             << "query (" << qx << ", " << qy << ")";
     }
