@@ -25,6 +25,14 @@ bool starts(std::span<const unsigned char> head, std::span<const unsigned char> 
     return head.size() >= magic.size() && std::memcmp(head.data(), magic.data(), magic.size()) == 0;
 }
 
+// Where a member (gzip) or stream (bzip2, xz) ended, only the next one's
+// magic may follow. wait: no bytes yet, or too few to tell before the end.
+enum class Next { wait, member, junk };
+Next next_member(std::span<const unsigned char> in, std::span<const unsigned char> magic, bool last) {
+    if (in.empty() || (in.size() < magic.size() && !last)) return Next::wait;
+    return starts(in, magic) ? Next::member : Next::junk;
+}
+
 // The libraries count in 32-bit sizes; the buffers are far smaller, but a
 // span is clipped so that no size is ever cut short silently.
 unsigned clip(std::size_t n) {
@@ -45,9 +53,9 @@ public:
               bool last) override {
         used = made = 0;
         if (between_) {
-            if (in.empty()) return true;
-            if (in.size() < sizeof kGzipMagic && !last) return true;  // the magic is not all there yet
-            if (!starts(in, kGzipMagic)) {
+            const Next next = next_member(in, kGzipMagic, last);
+            if (next == Next::wait) return true;
+            if (next == Next::junk) {
                 error_ = "bytes after the end of the gzip data";
                 return false;
             }
@@ -130,10 +138,10 @@ public:
               bool last) override {
         used = made = 0;
         if (between_) {
-            if (in.empty()) return true;
             constexpr unsigned char kMagic[] = {'B', 'Z', 'h'};
-            if (in.size() < sizeof kMagic && !last) return true;
-            if (!starts(in, kMagic)) {
+            const Next next = next_member(in, kMagic, last);
+            if (next == Next::wait) return true;
+            if (next == Next::junk) {
                 error_ = "bytes after the end of the bzip2 data";
                 return false;
             }
@@ -186,9 +194,9 @@ public:
         if (between_) {
             while (used < in.size() && in[used] == 0) ++used;
             padding_ += used;
-            if (used == in.size()) return true;
-            if (in.size() - used < sizeof kXzMagic && !last) return true;
-            if (padding_ % 4 != 0 || !starts(in.subspan(used), kXzMagic)) {
+            const Next next = next_member(in.subspan(used), kXzMagic, last);
+            if (next == Next::wait) return true;
+            if (next == Next::junk || padding_ % 4 != 0) {
                 error_ = "bytes after the end of the xz data";
                 return false;
             }

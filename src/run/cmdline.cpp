@@ -19,11 +19,6 @@ std::string held_name(std::string_view arg) {
     return std::string(io::trim_right(arg.substr(0, kNameChars)));
 }
 
-bool wants_mesh(const RunSettings& s) {
-    return std::any_of(s.outputs.begin(), s.outputs.end(),
-                       [](const std::string& name) { return io::output_kind(name) != io::OutputKind::las; });
-}
-
 namespace {
 
 bool exists(const std::string& name) {
@@ -109,22 +104,33 @@ std::optional<Exit> columns(std::string_view opt, Scanner& args, RunSettings& s,
     return std::nullopt;
 }
 
+// A refused option value ends the run with one line: what the option needs,
+// then the value as given.
+Exit refused(io::TextOut& out, std::string_view needs, std::string_view value) {
+    out.put(io::FreeLine{}.text(needs).text(value).text("'").str());
+    return Exit::failure;
+}
+
+// The value of -j, -m or -e: its first field, a number above 0 (not NaN).
+template <class Parse>
+auto positive(std::string_view value, Parse parse) -> decltype(parse(value)) {
+    std::string_view field;
+    if (io::option_field(value, field) != io::OptionField::value) return std::nullopt;
+    const auto v = parse(field);
+    if (!v || !(*v > 0)) return std::nullopt;
+    return v;
+}
+
 // -j and -m: a count of threads or megabytes, a whole number from 1 up;
 // anything else ends the run like a refused list.
 std::optional<Exit> count(std::string_view opt, Scanner& args, RunSettings& s, io::TextOut& out) {
     const std::string_view value = args.value().value_or("");
-    std::string_view field;
-    std::optional<std::int32_t> v;
-    if (io::option_field(value, field) == io::OptionField::value) v = io::parse_int(field);
-    if (!v || *v < 1) {
-        out.put(io::FreeLine{}
-                    .text(opt == "-j" ? "**error: -j needs a number of threads from 1 up, not '"
-                                      : "**error: -m needs a number of megabytes from 1 up, not '")
-                    .text(value)
-                    .text("'")
-                    .str());
-        return Exit::failure;
-    }
+    const std::optional<std::int32_t> v = positive(value, io::parse_int);
+    if (!v)
+        return refused(out,
+                       opt == "-j" ? "**error: -j needs a number of threads from 1 up, not '"
+                                   : "**error: -m needs a number of megabytes from 1 up, not '",
+                       value);
     if (opt == "-j") {
         s.workers = *v;
     } else {
@@ -138,14 +144,7 @@ std::optional<Exit> count(std::string_view opt, Scanner& args, RunSettings& s, i
 std::optional<Exit> classes(Scanner& args, RunSettings& s, io::TextOut& out) {
     const std::string_view list = args.value().value_or("");
     const auto set = io::parse_class_list(list);
-    if (!set) {
-        out.put(io::FreeLine{}
-                    .text("**error: -k needs class codes 0 to 255 separated by commas, not '")
-                    .text(list)
-                    .text("'")
-                    .str());
-        return Exit::failure;
-    }
+    if (!set) return refused(out, "**error: -k needs class codes 0 to 255 separated by commas, not '", list);
     s.classes = *set;
     out.line(std::string(" >classes kept: ") + std::string(list));
     return std::nullopt;
@@ -154,14 +153,8 @@ std::optional<Exit> classes(Scanner& args, RunSettings& s, io::TextOut& out) {
 // -w: the kind comes from the extension; any other name ends the run.
 std::optional<Exit> output(Scanner& args, RunSettings& s, io::TextOut& out) {
     const std::string name = held_name(args.value().value_or(""));
-    if (!io::output_kind(name)) {
-        out.put(io::FreeLine{}
-                    .text("**error: -w needs a name ending in .ply, .obj, .2dm, .msh, .xml or .las, not '")
-                    .text(name)
-                    .text("'")
-                    .str());
-        return Exit::failure;
-    }
+    if (!io::output_kind(name))
+        return refused(out, "**error: -w needs a name ending in .ply, .obj, .2dm, .msh, .xml or .las, not '", name);
     s.outputs.push_back(name);
     return std::nullopt;
 }
@@ -169,17 +162,8 @@ std::optional<Exit> output(Scanner& args, RunSettings& s, io::TextOut& out) {
 // -e: the longest edge of a mesh triangle, above 0.
 std::optional<Exit> longest_edge(Scanner& args, RunSettings& s, io::TextOut& out) {
     const std::string_view value = args.value().value_or("");
-    std::string_view field;
-    std::optional<float> v;
-    if (io::option_field(value, field) == io::OptionField::value) v = io::parse_float(field);
-    if (!v || !(*v > 0.0F)) {
-        out.put(io::FreeLine{}
-                    .text("**error: -e needs a longest edge greater than 0 [m], not '")
-                    .text(value)
-                    .text("'")
-                    .str());
-        return Exit::failure;
-    }
+    const std::optional<float> v = positive(value, io::parse_float);
+    if (!v) return refused(out, "**error: -e needs a longest edge greater than 0 [m], not '", value);
     s.max_edge = *v;
     out.line(" >longest edge [m] =" + io::format_f(*v, 9, 2));
     return std::nullopt;

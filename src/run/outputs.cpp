@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "io/fortran.hpp"
@@ -11,6 +12,11 @@
 #include "run/result_file.hpp"
 
 namespace krel {
+
+bool wants_mesh(const RunSettings& s) {
+    return std::any_of(s.outputs.begin(), s.outputs.end(),
+                       [](const std::string& name) { return io::output_kind(name) != io::OutputKind::las; });
+}
 
 namespace {
 

@@ -15,6 +15,9 @@
 
 namespace krel {
 
+// Whether an output of the run asks for the mesh (any -w but LAS).
+[[nodiscard]] bool wants_mesh(const RunSettings& settings);
+
 class RunOutputs {
 public:
     explicit RunOutputs(const RunSettings& settings);

@@ -40,9 +40,6 @@ struct RunSettings {
     std::string hull_listing;        // the hull reader's echo, held for the listing
 };
 
-// Whether an output of the run asks for the mesh (any -w but LAS).
-[[nodiscard]] bool wants_mesh(const RunSettings& settings);
-
 // A name as the program holds it: cut to 64 characters, trailing blanks removed.
 [[nodiscard]] std::string held_name(std::string_view arg);
 

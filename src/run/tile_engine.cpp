@@ -13,6 +13,7 @@
 #include "filter/sfilt.hpp"
 #include "io/swrite.hpp"
 #include "io/textout.hpp"
+#include "run/outputs.hpp"
 
 namespace krel {
 

@@ -13,21 +13,14 @@
 #include <vector>
 
 #include "io/textout.hpp"
+#include "support/tile.hpp"
 
 namespace {
 
 using krel::deflate::DeflateOptions;
 using krel::deflate::DeflateWork;
 
-struct Tile {
-    std::vector<float> x{0.0F}, y{0.0F}, z{0.0F};  // 1-based node arrays
-    void add(float a, float b, float c) {
-        x.push_back(a);
-        y.push_back(b);
-        z.push_back(c);
-    }
-    [[nodiscard]] int size() const { return static_cast<int>(x.size()) - 1; }
-};
+using krel::test::Tile;
 
 struct Result {
     std::vector<std::int32_t> kept;   // node numbers
@@ -37,8 +30,7 @@ struct Result {
 };
 
 Result deflate(const Tile& t, float tol, DeflateWork& w, krel::tin::KernelState& kernel, bool scan = false) {
-    std::vector<std::int32_t> idx(static_cast<std::size_t>(t.size()));
-    std::iota(idx.begin(), idx.end(), 1);
+    std::vector<std::int32_t> idx = t.all();
     krel::io::StringOut listing, console;
     Result r;
     DeflateOptions opt;
@@ -246,8 +238,7 @@ TEST(Sdeflate, StepsStopOnTheCallersRule) {
         DeflateWork w;
         krel::tin::KernelState kernel;
         krel::io::StringOut listing, console;
-        std::vector<std::int32_t> idx(static_cast<std::size_t>(t.size()));
-        std::iota(idx.begin(), idx.end(), 1);
+        std::vector<std::int32_t> idx = t.all();
         krel::deflate::Insertion ins;
         Stepped r;
         EXPECT_TRUE(krel::deflate::start_insertion(t.x.data(), t.y.data(), t.z.data(), idx, w, ins, kernel, console));

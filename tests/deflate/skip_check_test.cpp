@@ -19,6 +19,7 @@
 #include "io/textout.hpp"
 #include "run/run.hpp"
 #include "support/run_krel.hpp"
+#include "support/tile.hpp"
 #include "terrain.hpp"
 
 namespace {
@@ -26,14 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using krel::deflate::SkipCheck;
 
-struct Tile {
-    std::vector<float> x{0.0F}, y{0.0F}, z{0.0F};  // 1-based node arrays
-    void add(float a, float b, float c) {
-        x.push_back(a);
-        y.push_back(b);
-        z.push_back(c);
-    }
-};
+using krel::test::Tile;
 
 // Rolling ground with a bump every few points, so that insertion goes on.
 float ground(float px, float py, int k) {

@@ -8,7 +8,7 @@
 //   stdin          standard input (absent: standard input at its end)
 //   wrapper        a command to run krel under, one word per line
 //   needs          "nosan": skip under the sanitizers (address-space limits)
-//   in/            files copied into the run's folder first
+//   in/            files copied into the run's folder first (links as links)
 //   expect/status  the exit status
 //   expect/stdout  standard output
 //   expect/stderr  standard error (absent: must be empty)
@@ -40,18 +40,7 @@ using krel::test::write_file;
 
 const fs::path kCases = fs::path(KREL_SOURCE_DIR) / "tests" / "e2e" / "cases";
 
-std::vector<std::string> lines_of(const fs::path& p) {
-    std::vector<std::string> out;
-    const std::string text = read_file(p);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t nl = text.find('\n', pos);
-        const std::size_t end = nl == std::string::npos ? text.size() : nl;
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
-}
+std::vector<std::string> lines_of(const fs::path& p) { return krel::test::split_lines(read_file(p)); }
 
 std::set<std::string> files_under(const fs::path& dir) {
     std::set<std::string> names;
@@ -74,7 +63,8 @@ TEST_P(Golden, Run) {
     if (needs.find("nosan") != std::string::npos && krel::test::sanitized()) GTEST_SKIP() << "not under the sanitizers";
 
     krel::test::TempDir tmp;
-    if (fs::exists(c / "in")) fs::copy(c / "in", tmp.path(), fs::copy_options::recursive);
+    if (fs::exists(c / "in"))
+        fs::copy(c / "in", tmp.path(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     for (const std::string& f : samples) fs::create_symlink(data / f, tmp.path() / fs::path(f).filename());
     const std::vector<std::string> args = lines_of(c / "args");
     std::vector<std::string> wrapper;

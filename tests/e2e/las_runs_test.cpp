@@ -4,14 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/las_writer.hpp"
+#include "support/mesh_readers.hpp"
 #include "support/run_krel.hpp"
 
 namespace {
@@ -19,65 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using krel::test::read_file;
 using krel::test::write_file;
-
-template <class T>
-T field(const std::string& b, std::size_t at) {
-    T v{};
-    std::memcpy(&v, b.data() + at, sizeof v);  // little-endian host
-    return v;
-}
-
-template <class T>
-std::string shortest(T v) {
-    char buf[64];
-    return {buf, std::to_chars(buf, buf + sizeof buf, v).ptr};
-}
-
-// x y z lines of the points a reader must take from the LAS bytes b: the
-// promised count bounded by the whole records present, no withheld point, and
-// only class `only` unless it is negative. Decoded here from the raw header
-// fields and records, independently of the reader.
-std::string dump_las(const std::string& b, int only) {
-    const unsigned minor = static_cast<unsigned char>(b[25]);
-    const auto hs = field<std::uint16_t>(b, 94);
-    const auto off = field<std::uint32_t>(b, 96);
-    const unsigned fmt = static_cast<unsigned char>(b[104]);
-    const auto rl = field<std::uint16_t>(b, 105);
-    std::uint64_t n = field<std::uint32_t>(b, 107);
-    if (minor >= 4 && hs >= 255) {
-        const auto n64 = field<std::uint64_t>(b, 247);
-        if (n == 0 || n64 > n) n = n64;
-    }
-    n = std::min<std::uint64_t>(n, b.size() > off ? (b.size() - off) / rl : 0);
-    double scale[3], offset[3];
-    for (int k = 0; k < 3; ++k) {
-        scale[k] = field<double>(b, 131 + 8 * std::size_t(k));
-        offset[k] = field<double>(b, 155 + 8 * std::size_t(k));
-    }
-    std::string text;
-    for (std::uint64_t i = 0; i < n; ++i) {
-        const std::size_t at = off + i * rl;
-        const auto flags = static_cast<unsigned char>(b[at + 15]);
-        unsigned cls;
-        bool withheld;
-        if (fmt >= 6) {
-            cls = static_cast<unsigned char>(b[at + 16]);
-            withheld = (flags & 0x04) != 0;
-        } else if (minor == 0) {
-            cls = flags;
-            withheld = false;
-        } else {
-            cls = flags & 0x1Fu;
-            withheld = (flags & 0x80) != 0;
-        }
-        if (withheld || (only >= 0 && cls != static_cast<unsigned>(only))) continue;
-        const double x = field<std::int32_t>(b, at) * scale[0] + offset[0];
-        const double y = field<std::int32_t>(b, at + 4) * scale[1] + offset[1];
-        const float z = static_cast<float>(field<std::int32_t>(b, at + 8) * scale[2] + offset[2]);
-        text += shortest(x) + ' ' + shortest(y) + ' ' + shortest(z) + '\n';
-    }
-    return text;
-}
 
 // Output lines, without those that name the input or the classes.
 std::string unnamed(const std::string& text, const std::string& name) {
@@ -111,7 +50,8 @@ TEST(LasRuns, EverySampleRunsLikeItsTextDump) {
             const std::string txt_name = sample.stem().string() + ".xyz";
             krel::test::TempDir a, b;
             fs::create_symlink(sample, a.path() / las_name);
-            const std::string text = dump_las(bytes, only);
+            const std::string text = krel::test::las_as_text(
+                bytes, [&](unsigned c) { return only < 0 || c == static_cast<unsigned>(only); });
             write_file(b.path() / txt_name, text);
             args.push_back(las_name);
             const auto la = krel::test::run_krel(a.path(), args);

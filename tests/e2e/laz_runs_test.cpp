@@ -1,5 +1,6 @@
 // Whole runs of krel on LAZ files: each gives exactly the console, listing,
 // result and exit status of its uncompressed twin, at every thread count.
+// The refused early point-wise files are golden cases (laz_*_v1*).
 
 #include <gtest/gtest.h>
 
@@ -57,24 +58,6 @@ TEST(ThreadedLazRuns, EverySampleRunsLikeItsTwin) {
                 }
             }
         }
-    }
-}
-
-// The early point-wise files (item coders of version 1) are refused in the
-// explore pass, naming the file and the compressor; nothing is written.
-TEST(LazRuns, PointWiseVersionOneIsRefused) {
-    const fs::path data = krel::test::shared_data();
-    if (data.empty() || !fs::is_directory(data / "laz")) GTEST_SKIP() << "../shared/data/laz not found";
-    for (const char* name : {"point-version-1-point-wise.laz", "simple-laszip-compressor-version-1.2r0.laz"}) {
-        SCOPED_TRACE(name);
-        krel::test::TempDir dir;
-        fs::create_symlink(data / "laz" / name, dir.path() / name);
-        const auto o = krel::test::run_krel(dir.path(), {name});
-        EXPECT_EQ(o.status, 2);
-        EXPECT_EQ(o.err, std::string("krel: '") + name +
-                             "': LAZ point-wise compressor (no chunks): item POINT10 version 1 is not supported "
-                             "(only version 2)\n");
-        EXPECT_FALSE(fs::exists(dir.path() / "out.xyz"));
     }
 }
 

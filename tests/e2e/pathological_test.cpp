@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <iterator>
 #include <set>
@@ -34,21 +33,13 @@ Key key(double x, double y, double z) { return {std::llround(x * 1000), std::llr
 
 struct Point { double x, y, z; };
 
+// The points of the x y z lines of text; other lines (an "X,Y,Z" header)
+// are passed over.
 std::vector<Point> parse(const std::string& text) {
     std::vector<Point> pts;
-    const char* p = text.c_str();
-    const char* const end = p + text.size();
-    while (p < end) {
-        char* q = nullptr;
-        Point pt{};
-        pt.x = std::strtod(p, &q);
-        const bool x_ok = q != p;
-        pt.y = std::strtod(q, &q);
-        pt.z = std::strtod(q, &q);
-        // Lines that are not three numbers (an "X,Y,Z" header) are passed over.
-        const char* eol = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(end - q)));
-        if (x_ok) pts.push_back(pt);
-        p = eol == nullptr ? end : eol + 1;
+    for (const std::string& line : krel::test::split_lines(text)) {
+        Point p{};
+        if (std::sscanf(line.c_str(), "%lf %lf %lf", &p.x, &p.y, &p.z) == 3) pts.push_back(p);
     }
     return pts;
 }

@@ -16,27 +16,15 @@
 #include <unistd.h>
 
 #include "support/run_krel.hpp"
-#include "terrain.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using krel::test::files_named;
 using krel::test::read_file;
 using krel::test::write_file;
 
-void synthetic(const fs::path& file, std::int64_t points) {
-    krel::gen::TerrainSpec spec;
-    spec.points = points;
-    write_file(file, krel::gen::terrain_text(spec));
-}
-
-// Files in dir whose names contain `part`.
-std::vector<std::string> named(const fs::path& dir, const std::string& part) {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().filename().string().find(part) != std::string::npos) out.push_back(e.path().filename().string());
-    return out;
-}
+void synthetic(const fs::path& file, std::int64_t points) { write_file(file, krel::test::terrain(points)); }
 
 // Waits until pred() holds or the child ended; true when pred() held.
 template <class Pred>
@@ -63,15 +51,15 @@ TEST(Interrupt, OldResultIntactAndNoTemporaryFileLeft) {
         std::vector<std::string> args{"p.xyz", "-r", "0.02", "-t", "0.005", "-j", "1"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         krel::test::Running child(dir.path(), args, {"env", "TMPDIR=" + dir.path().string()});
-        const bool writing = wait_for(child, [&] { return !named(dir.path(), ".xyz.krel-").empty(); });
+        const bool writing = wait_for(child, [&] { return !files_named(dir.path(), ".xyz.krel-").empty(); });
         ASSERT_TRUE(writing) << "the run ended before its result was being written";
         child.signal(c.sig);
         const auto o = child.wait();
         EXPECT_EQ(o.status, c.status);
         EXPECT_EQ(o.err, "krel: interrupted\n");
         EXPECT_EQ(read_file(dir.path() / "out.xyz"), "old result\n");
-        EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
-        EXPECT_TRUE(named(dir.path(), "krel-spill").empty());
+        EXPECT_TRUE(files_named(dir.path(), ".xyz.krel-").empty());
+        EXPECT_TRUE(files_named(dir.path(), "krel-spill").empty());
     }
 }
 
@@ -90,7 +78,7 @@ TEST(WriteFailure, FileSizeLimitIsAnIoError) {
         EXPECT_EQ(o.status, 2);
         EXPECT_EQ(o.err, "krel: cannot write 'out.xyz': File too large\n");
         EXPECT_EQ(read_file(dir.path() / "out.xyz"), "old result\n");
-        EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
+        EXPECT_TRUE(files_named(dir.path(), ".xyz.krel-").empty());
     }
     {
         // A hull echo larger than the limit: the listing fails.
@@ -115,7 +103,7 @@ TEST(ResultLink, TheLinkTargetIsReplaced) {
     const std::string result = read_file(dir.path() / "real" / "target.xyz");
     EXPECT_NE(result, "old result\n");
     EXPECT_FALSE(result.empty());
-    EXPECT_TRUE(named(dir.path() / "real", ".xyz.krel-").empty());
+    EXPECT_TRUE(files_named(dir.path() / "real", ".xyz.krel-").empty());
 
     // The replaced file keeps its permissions.
     fs::permissions(dir.path() / "real" / "target.xyz", fs::perms::owner_read | fs::perms::owner_write |
@@ -177,8 +165,8 @@ TEST(ErrorEnd, TemporaryFilesGone) {
                                         {"env", "TMPDIR=" + dir.path().string()});
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err, "krel: cannot open 'res' for writing: Is a directory\n");
-    EXPECT_TRUE(named(dir.path(), "krel-spill").empty());
-    EXPECT_TRUE(named(dir.path(), ".xyz.krel-").empty());
+    EXPECT_TRUE(files_named(dir.path(), "krel-spill").empty());
+    EXPECT_TRUE(files_named(dir.path(), ".xyz.krel-").empty());
 }
 
 TEST(ListingName, AnInputIsNeverOverwritten) {

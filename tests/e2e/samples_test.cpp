@@ -24,19 +24,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using krel::test::read_file;
+using krel::test::split_lines;
 
 const char* const kSamples[] = {
     "autzen_trim.xyz",  "autzen_trim_ground.xyz", "4_6_crop.xyz",          "4_6_crop_ground.xyz",
     "sample_c.xyz",     "warsaw_small.xyz",       "warsaw_small_comma.xyz", "bayhills_14-2625-6369.xyz",
     "autzen_height_ramp_crop.xyz", "synthetic_seed1_100k.xyz",
 };
-
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 // The values of a sample line (plain or "1,x,y,z"), printed the way the
 // store-as-loaded layout must print them: x and y to 2 decimals, z as float
@@ -190,10 +184,6 @@ TEST(Samples, FilteredTilesComeBackLowestAndApart) {
         EXPECT_GT(kept_total, 0);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // Default runs: each sample is thinned far below what the filter alone keeps,
 // every kept node is one of the input points, and every thinned tile's last

@@ -19,22 +19,19 @@
 #include "support/compress.hpp"
 #include "support/las_writer.hpp"
 #include "support/run_krel.hpp"
-#include "terrain.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using krel::io::Compression;
+using krel::test::files_named;
+using krel::test::Outcome;
 using krel::test::read_file;
 using krel::test::write_file;
 
 // Longer than a chunk of the parallel reader (1 MiB), so that -j 2 cuts the
 // plain file, and the copy of a stream, into chunks.
-std::string terrain(std::int64_t points) {
-    krel::gen::TerrainSpec spec;
-    spec.points = points;
-    return krel::gen::terrain_text(spec);
-}
+std::string terrain(std::int64_t points) { return krel::test::terrain(points); }
 
 std::string las_terrain() {
     krel::test::LasShape shape;
@@ -50,81 +47,44 @@ std::string las_terrain() {
     return krel::test::las_file(shape, pts);
 }
 
-// Files in dir whose names contain `part`.
-std::vector<std::string> named(const fs::path& dir, const std::string& part) {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().filename().string().find(part) != std::string::npos) out.push_back(e.path().filename().string());
-    return out;
-}
-
 std::string replace_all(std::string s, const std::string& from, const std::string& to) {
     for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
     return s;
 }
 
-// Writes `bytes` into the FIFO from another thread, as a producer would.
-class FifoWriter {
-public:
-    FifoWriter(const fs::path& fifo, std::string bytes)
-        : thread_([path = fifo.string(), bytes = std::move(bytes)] {
-              const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-              if (fd < 0) return;
-              for (std::size_t at = 0; at < bytes.size();) {
-                  const ssize_t put = ::write(fd, bytes.data() + at, bytes.size() - at);
-                  if (put <= 0) break;
-                  at += static_cast<std::size_t>(put);
-              }
-              ::close(fd);
-          }) {}
-    ~FifoWriter() { thread_.join(); }
-    FifoWriter(const FifoWriter&) = delete;
-    FifoWriter& operator=(const FifoWriter&) = delete;
-
-private:
-    std::thread thread_;
-};
-
 enum class Way { file, stdin_pipe, fifo };
-
-struct RunResult {
-    krel::test::Outcome o;
-    std::string result, listing;
-};
 
 // One run of krel on `bytes`, given the way named `input`, in a fresh
 // subfolder of dir; TMPDIR points into it so that a left-over copy is seen.
-RunResult run_on(const fs::path& dir, const std::string& bytes, Way way, const std::string& name,
-           const std::vector<std::string>& options) {
+Outcome run_on(const fs::path& dir, const std::string& bytes, Way way, const std::string& name,
+              const std::vector<std::string>& options) {
     fs::remove_all(dir);
     fs::create_directories(dir / "tmp");
     std::vector<std::string> args{way == Way::stdin_pipe ? "/dev/stdin" : name};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<std::string> env{"env", "TMPDIR=" + (dir / "tmp").string()};
-    RunResult r;
+    Outcome o;
     if (way == Way::file) {
         write_file(dir / name, bytes);
-        r.o = krel::test::run_krel(dir, args, nullptr, env);
+        o = krel::test::run_krel(dir, args, nullptr, env);
     } else if (way == Way::stdin_pipe) {
         // Standard input through a pipe, as from a decompressing command.
         env.insert(env.end(), {"sh", "-c", "cat | \"$0\" \"$@\""});
-        r.o = krel::test::run_krel(dir, args, &bytes, env);
+        o = krel::test::run_krel(dir, args, &bytes, env);
     } else {
         if (::mkfifo((dir / name).c_str(), 0600) != 0) ADD_FAILURE() << "mkfifo";
-        FifoWriter writer(dir / name, bytes);
-        r.o = krel::test::run_krel(dir, args, nullptr, env);
+        krel::test::FifoWriter writer(dir / name, bytes);
+        o = krel::test::run_krel(dir, args, nullptr, env);
     }
-    EXPECT_TRUE(named(dir / "tmp", "krel-").empty()) << "a temporary copy was left behind";
-    EXPECT_TRUE(named(dir, "krel-stream").empty()) << "a temporary copy was left behind";
-    if (fs::exists(dir / "out.xyz")) r.result = read_file(dir / "out.xyz");
-    if (fs::exists(dir / "out.err")) r.listing = read_file(dir / "out.err");
-    return r;
+    EXPECT_TRUE(files_named(dir / "tmp", "krel-").empty()) << "a temporary copy was left behind";
+    EXPECT_TRUE(files_named(dir, "krel-stream").empty()) << "a temporary copy was left behind";
+    return o;
 }
 
-void expect_same(const RunResult& plain, const RunResult& other, const std::string& plain_name, const std::string& other_name) {
-    EXPECT_EQ(other.o.status, plain.o.status);
-    EXPECT_EQ(replace_all(other.o.out, other_name, plain_name), plain.o.out);
-    EXPECT_EQ(replace_all(other.o.err, other_name, plain_name), plain.o.err);
+void expect_same(const Outcome& plain, const Outcome& other, const std::string& plain_name, const std::string& other_name) {
+    EXPECT_EQ(other.status, plain.status);
+    EXPECT_EQ(replace_all(other.out, other_name, plain_name), plain.out);
+    EXPECT_EQ(replace_all(other.err, other_name, plain_name), plain.err);
     EXPECT_TRUE(other.result == plain.result) << "results differ";
     EXPECT_EQ(other.listing, plain.listing);
 }
@@ -144,8 +104,8 @@ TEST(ThreadedStreams, EveryWayGivesThePlainFilesRun) {
         for (const char* threads : {"1", "2"}) {
             const std::vector<std::string> options{"-j", threads, "-t", "0.05"};
             SCOPED_TRACE(testing::Message() << src.what << ", -j " << threads);
-            const RunResult plain = run_on(dir.path() / "plain", *src.content, Way::file, src.plain_name, options);
-            ASSERT_EQ(plain.o.status, 0) << plain.o.err;
+            const Outcome plain = run_on(dir.path() / "plain", *src.content, Way::file, src.plain_name, options);
+            ASSERT_EQ(plain.status, 0) << plain.err;
             ASSERT_FALSE(plain.result.empty());
             struct Case {
                 const char* what;
@@ -165,7 +125,7 @@ TEST(ThreadedStreams, EveryWayGivesThePlainFilesRun) {
             };
             for (const Case& c : cases) {
                 SCOPED_TRACE(c.what);
-                const RunResult other =
+                const Outcome other =
                     run_on(dir.path() / "other", krel::test::compress(c.c, *src.content), c.way, c.name, options);
                 expect_same(plain, other, src.plain_name, c.name);
             }
@@ -178,8 +138,8 @@ TEST(Streams, OneStreamUnderTwoNamesIsReadOnceAndKept) {
     // twice is read twice.
     krel::test::TempDir dir;
     const std::string text = terrain(3000);
-    const RunResult plain = run_on(dir.path() / "plain", text, Way::file, "p.xyz", {"p.xyz"});
-    const RunResult twice = run_on(dir.path() / "other", text, Way::stdin_pipe, "/dev/stdin", {"/dev/stdin"});
+    const Outcome plain = run_on(dir.path() / "plain", text, Way::file, "p.xyz", {"p.xyz"});
+    const Outcome twice = run_on(dir.path() / "other", text, Way::stdin_pipe, "/dev/stdin", {"/dev/stdin"});
     expect_same(plain, twice, "p.xyz", "/dev/stdin");
 }
 
@@ -206,17 +166,17 @@ TEST(ThreadedStreams, DamagedCompressedDataFailsNamingFileAndLine) {
             SCOPED_TRACE(testing::Message() << fmt << ": " << k.what);
             for (const Way way : {Way::file, Way::stdin_pipe}) {
                 const std::string name = way == Way::file ? "p.z" : "/dev/stdin";
-                const RunResult r = run_on(dir.path() / "run", k.bytes, way, name, {"-j", "2"});
-                EXPECT_EQ(r.o.status, 2);
+                const Outcome r = run_on(dir.path() / "run", k.bytes, way, name, {"-j", "2"});
+                EXPECT_EQ(r.status, 2);
                 const std::string head = "krel: '" + name + "' line ";
-                ASSERT_EQ(r.o.err.substr(0, head.size()), head) << r.o.err;
+                ASSERT_EQ(r.err.substr(0, head.size()), head) << r.err;
                 // The line reached: one the text has, and for damage at the
                 // end (the check) one near the end.
-                const long line = std::stol(r.o.err.substr(head.size()));
+                const long line = std::stol(r.err.substr(head.size()));
                 EXPECT_GE(line, 1);
                 EXPECT_LE(line, 40001);
                 if (!k.reason.empty()) {
-                    EXPECT_NE(r.o.err.find(k.reason), std::string::npos) << r.o.err;
+                    EXPECT_NE(r.err.find(k.reason), std::string::npos) << r.err;
                 }
                 EXPECT_TRUE(r.result.empty()) << "a failed read must write no result";
             }
@@ -239,7 +199,7 @@ TEST(Streams, StreamThatCannotBeKeptIsAnIoError) {
     const std::string head = "krel: cannot keep a copy of '/dev/stdin' in '" + (dir.path() / "tmp").string() + "/krel-stream-";
     EXPECT_EQ(o.err.substr(0, head.size()), head);
     EXPECT_NE(o.err.find("': File too large\n"), std::string::npos) << o.err;
-    EXPECT_TRUE(named(dir.path() / "tmp", "krel-").empty());
+    EXPECT_TRUE(files_named(dir.path() / "tmp", "krel-").empty());
 }
 
 TEST(Streams, InterruptedWhileKeepingACopyLeavesNothing) {
@@ -258,7 +218,7 @@ TEST(Streams, InterruptedWhileKeepingACopyLeavesNothing) {
         krel::test::Running child(dir.path(), {"ff"}, {"env", "TMPDIR=" + (dir.path() / "tmp").string()});
         bool copying = false;
         for (int i = 0; i < 6000 && !copying && child.alive(); ++i) {
-            for (const std::string& f : named(dir.path() / "tmp", "krel-stream"))
+            for (const std::string& f : files_named(dir.path() / "tmp", "krel-stream"))
                 copying = copying || fs::exists(dir.path() / "tmp" / f / "input-1");
             if (!copying) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -268,7 +228,7 @@ TEST(Streams, InterruptedWhileKeepingACopyLeavesNothing) {
         ::close(hold);
         EXPECT_EQ(o.status, sig == SIGINT ? 130 : 143);
         EXPECT_EQ(o.err, "krel: interrupted\n");
-        EXPECT_TRUE(named(dir.path() / "tmp", "krel-").empty());
+        EXPECT_TRUE(files_named(dir.path() / "tmp", "krel-").empty());
         EXPECT_FALSE(fs::exists(dir.path() / "out.xyz"));
     }
 }

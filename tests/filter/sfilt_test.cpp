@@ -47,15 +47,6 @@ Nodes all_but(int n, const std::set<int>& dropped) {
     return want;
 }
 
-TEST(Sfilt, NearDuplicateOfEarlierNeighbourIsDropped) {
-    // 2 x 2 raster at dx 0.5: A in cell 1, B in cell 3, C in cell 4, 0.02 from B.
-    FilterTile t;
-    t.add(0.0F, 0.0F, 5.0F);
-    t.add(0.49F, 0.6F, 5.0F);
-    t.add(0.51F, 0.6F, 5.0F);
-    expect_kept(t, 0.5F, {1, 2});
-}
-
 TEST(Sfilt, NearDuplicateThreshold) {
     // A pair across the column boundary of row 2 (C against its left neighbour
     // B), with two anchors fixing a 2 x 2 raster. The threshold is 0.05 dx, but
@@ -101,47 +92,6 @@ TEST(Sfilt, ThresholdRule) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(krel::filter::near_d2(c.dx), c.d2);
-    }
-}
-
-TEST(Sfilt, EmptiedCellIsNoLongerANeighbour) {
-    // Row 2 at dx 0.001 (fixed threshold 0.005, five cells): B is within it of A
-    // and goes; C is within it of B and of A, but its left neighbour is B's cell,
-    // now empty, and A is not a neighbour of C.
-    FilterTile t;
-    t.add(0.0F, 0.0F, 5.0F);         // 1: cell 1, fixes the origin
-    t.add(0.0035F, 0.0F, 5.0F);      // 2: cell 4 of row 1, fixes nx = 4
-    t.add(0.00099F, 0.0015F, 5.0F);  // 3: A, column 1 of row 2 (cell 5, never checked)
-    t.add(0.00101F, 0.0015F, 5.0F);  // 4: B, column 2 of row 2, against A
-    t.add(0.00201F, 0.0015F, 5.0F);  // 5: C, column 3 of row 2, against B's empty cell
-    expect_kept(t, 0.001F, {1, 2, 3, 5});
-}
-
-TEST(Sfilt, FirstColumnWrapsToRowsBelow) {
-    // nx = 2, ny = 3. For cell 5 (column 1, row 3), k - 1 is cell 4 (column 2,
-    // row 2) and k - nx - 1 is cell 2 (column 2, row 1): not neighbours on the
-    // ground, but the distance alone decides. The anchors sit where they are
-    // neither near nor raised.
-    struct Case {
-        float dx;
-        std::vector<std::array<float, 2>> extra;  // nodes after the anchors
-        Nodes want;
-        const char* what;
-    };
-    const Case cases[] = {
-        // P in cell 5 at (0.999, 2.001), Q in cell 4 at (1.001, 1.999).
-        {1.0F, {{1.001F, 1.999F}, {0.999F, 2.001F}}, {1, 3, 2}, "k - 1 wraps"},
-        // dx 0.001, fixed threshold 0.005: P in cell 5 lies within it of Q in
-        // cell 2, two rows down.
-        {0.001F, {{0.0015F, 0.0005F}, {0.0005F, 0.0025F}}, {1, 3, 2}, "k - nx - 1 wraps"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FilterTile t;
-        t.add(0.0F, 0.0F, 5.0F);                // 1: cell 1, origin
-        t.add(1.5F * c.dx, 2.5F * c.dx, 5.0F);  // 2: cell 6, top right
-        for (const auto& p : c.extra) t.add(p[0], p[1], 5.0F);
-        expect_kept(t, c.dx, c.want);
     }
 }
 
@@ -232,25 +182,6 @@ TEST(Sfilt, LowestNodeOfACell) {
     }
 }
 
-TEST(Sfilt, SingleNodeIsKept) {
-    FilterTile t;
-    t.add(12.5F, -3.0F, 7.0F);
-    expect_kept(t, 0.5F, {1});
-}
-
-TEST(Sfilt, SingleRowHasNoSweepAndNoOpening) {
-    // ny = 1: a spike and a near-duplicate across a cell boundary both stay; only
-    // the higher of two nodes in one cell goes.
-    FilterTile t;
-    t.add(0.0F, 0.0F, 10.0F);   // 1: cell 1
-    t.add(0.6F, 0.1F, 50.0F);   // 2: cell 2, higher than node 3
-    t.add(0.99F, 0.1F, 10.0F);  // 3: cell 2, lower than the spike
-    t.add(1.01F, 0.1F, 10.0F);  // 4: cell 3, 0.02 from node 3
-    t.add(1.2F, 0.2F, 10.5F);   // 5: cell 3, higher than node 4
-    t.add(2.2F, 0.3F, 30.0F);   // 6: cell 5, alone and high
-    expect_kept(t, 0.5F, {1, 3, 4, 6});
-}
-
 // A raised-centre block in the far corner of a raster of side cells, and a
 // node at the origin: 9 nodes stay, the centre goes.
 FilterTile far_block(float side) {
@@ -264,27 +195,25 @@ FilterTile far_block(float side) {
 }
 const Nodes kFarBlockKept = {1, 2, 3, 4, 5, 7, 8, 9, 10};
 
-TEST(Sfilt, RasterBeyondTheInitialCellsGrows) {
-    const FilterTile t = far_block(600.0F);  // 600 x 600 cells, so sparse that sfilt goes sparse
+// 600 x 600 cells are held cell by cell; 10^6 x 10^6 only through the
+// occupied cells, with no raster at all.
+TEST(Sfilt, FarBlocksGrowTheRasterOrGoSparse) {
+    const FilterTile t = far_block(600.0F);
     FilterWork work;
     Nodes idx = t.all();
     const krel::filter::Grid grid = krel::filter::tile_grid(t.x.data(), t.y.data(), idx, 1.0F);
     idx.resize(static_cast<std::size_t>(krel::filter::sfilt_cells(t.x.data(), t.y.data(), t.z.data(), idx, grid, work)));
     EXPECT_EQ(idx, kFarBlockKept);
     EXPECT_GE(work.cells(), 360000U);
-    EXPECT_EQ(t.sfilt(1.0F), kFarBlockKept);
-    EXPECT_EQ(t.sfilt_sparse(1.0F), kFarBlockKept);
+    expect_kept(t, 1.0F, kFarBlockKept);
+    const FilterTile huge = far_block(1.0E6F);
+    FilterWork huge_work;
+    EXPECT_EQ(huge.sfilt(1.0F, huge_work, huge.all()), kFarBlockKept);
+    EXPECT_EQ(huge_work.cells(), 0U);
 }
 
-TEST(Sfilt, HugeRasterUsesOccupiedCells) {
-    // 10^6 x 10^6 cells: far beyond anything held cell by cell.
-    const FilterTile t = far_block(1.0E6F);
-    FilterWork work;
-    EXPECT_EQ(t.sfilt(1.0F, work, t.all()), kFarBlockKept);
-    EXPECT_EQ(work.cells(), 0U);
-}
-
-TEST(Sfilt, ExtremeInputsStayDefined) {
+// Hand-placed nodes, each row with the nodes the filter must keep, in order.
+TEST(Sfilt, HandPlacedLayouts) {
     const float inf = std::numeric_limits<float>::infinity();
     using Node = std::array<float, 3>;
     const Node a{0.0F, 0.0F, 1.0F}, b{1.0F, 1.0F, 2.0F}, c3{2.0F, 3.0F, 1.0F};
@@ -295,6 +224,28 @@ TEST(Sfilt, ExtremeInputsStayDefined) {
         const char* what;
     };
     const Case cases[] = {
+        // 2 x 2 raster: A in cell 1, B in cell 3, C in cell 4, 0.02 from B.
+        {{{0.0F, 0.0F, 5.0F}, {0.49F, 0.6F, 5.0F}, {0.51F, 0.6F, 5.0F}}, 0.5F, {1, 2},
+         "near-duplicate of the earlier neighbour goes"},
+        // Row 2 at dx 0.001 (threshold 0.005, nx = 4): B is near A and goes;
+        // C is near both, but its left neighbour is B's cell, now empty, and
+        // A's cell is no neighbour of C's.
+        {{{0.0F, 0.0F, 5.0F}, {0.0035F, 0.0F, 5.0F}, {0.00099F, 0.0015F, 5.0F}, {0.00101F, 0.0015F, 5.0F},
+          {0.00201F, 0.0015F, 5.0F}},
+         0.001F, {1, 2, 3, 5}, "an emptied cell is no longer a neighbour"},
+        {{{12.5F, -3.0F, 7.0F}}, 0.5F, {1}, "a single node"},
+        // nx = 2, ny = 3, anchors in cells 1 and 6. For cell 5 (column 1, row
+        // 3), k - 1 is cell 4 and k - nx - 1 cell 2: no neighbours on the
+        // ground, but the distance alone decides.
+        {{{0.0F, 0.0F, 5.0F}, {1.5F, 2.5F, 5.0F}, {1.001F, 1.999F, 5.0F}, {0.999F, 2.001F, 5.0F}}, 1.0F, {1, 3, 2},
+         "k - 1 wraps to the row below"},
+        {{{0.0F, 0.0F, 5.0F}, {0.0015F, 0.0025F, 5.0F}, {0.0015F, 0.0005F, 5.0F}, {0.0005F, 0.0025F, 5.0F}}, 0.001F,
+         {1, 3, 2}, "k - nx - 1 wraps two rows down"},
+        // ny = 1: a spike and a near-duplicate across a cell boundary stay;
+        // only the higher of two nodes in one cell goes.
+        {{{0.0F, 0.0F, 10.0F}, {0.6F, 0.1F, 50.0F}, {0.99F, 0.1F, 10.0F}, {1.01F, 0.1F, 10.0F}, {1.2F, 0.2F, 10.5F},
+          {2.2F, 0.3F, 30.0F}},
+         0.5F, {1, 3, 4, 6}, "a single row has no sweep and no opening"},
         // The infinite offset lands in the last column; the two there share it.
         {{a, {inf, 0.0F, 2.0F}, {inf, 0.0F, 1.5F}}, 0.5F, {1, 3}, "x at infinity"},
         {{{-inf, 0.0F, 3.0F}, {-inf, 0.0F, 1.0F}, b}, 0.5F, {2, 3}, "xmin at -infinity"},

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <string>
-#include <thread>
+#include <optional>
 
 #include "io/io_error.hpp"
 #include "support/compress.hpp"
@@ -38,18 +38,10 @@ ReadBack read_all(const std::string& path, std::size_t step, bool ahead = false)
     }
 }
 
-std::string terrain_text(int lines) {
-    std::string t;
-    for (int i = 0; i < lines; ++i)
-        t += std::to_string(500000 + i % 97) + ".25 " + std::to_string(5400000 + i / 97) + ".5 " +
-             std::to_string(100 + i % 13) + ".125\n";
-    return t;
-}
-
 const Compression kFormats[] = {Compression::gzip, Compression::zstd, Compression::bzip2, Compression::xz};
 
 TEST(ThreadedByteSource, DecompressesWhatEachToolWrites) {
-    const std::string text = terrain_text(20000);  // several input buffers compressed
+    const std::string text = krel::test::terrain(20000);  // several input buffers compressed
     struct Case {
         const char* what;
         std::string content;
@@ -87,7 +79,7 @@ TEST(ThreadedByteSource, DecompressesWhatEachToolWrites) {
 }
 
 TEST(ThreadedByteSource, DamageIsAFailureAfterTheGoodBytes) {
-    const std::string text = terrain_text(20000);
+    const std::string text = krel::test::terrain(20000);
     krel::test::TempDir dir;
     const std::string path = (dir.path() / "f").string();
     for (const Compression f : kFormats) {
@@ -166,16 +158,8 @@ TEST(KeptStreams, PipeIsCopiedOnceRegularFileIsNot) {
     krel::test::write_file(regular, "1 2 3\n");
     const std::string fifo = (dir.path() / "ff").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string text = terrain_text(100000);  // more than a pipe holds
-    std::thread writer([&] {
-        const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-        for (std::size_t at = 0; at < text.size();) {
-            const ssize_t put = ::write(fd, text.data() + at, text.size() - at);
-            if (put <= 0) break;
-            at += static_cast<std::size_t>(put);
-        }
-        ::close(fd);
-    });
+    const std::string text = krel::test::terrain(100000);  // more than a pipe holds
+    std::optional<krel::test::FifoWriter> writer(std::in_place, fifo, text);
     int folders = 0;
     krel::io::KeptStreams kept([&] {
         ++folders;
@@ -185,7 +169,7 @@ TEST(KeptStreams, PipeIsCopiedOnceRegularFileIsNot) {
     });
     EXPECT_EQ(kept.path_for(regular), regular);
     const std::string copy = kept.path_for(fifo);
-    writer.join();
+    writer.reset();
     EXPECT_NE(copy, fifo);
     EXPECT_EQ(krel::test::read_file(copy), text);
     EXPECT_EQ(kept.path_for(fifo), copy) << "the second pass reads the same copy";
@@ -197,10 +181,7 @@ TEST(KeptStreams, FolderThatCannotBeWrittenNamesInputAndFolder) {
     krel::test::TempDir dir;
     const std::string fifo = (dir.path() / "ff").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&] {
-        const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
-        ::close(fd);
-    });
+    krel::test::FifoWriter writer(fifo, "");
     krel::io::KeptStreams kept([] { return std::string("/nonexistent/keep"); });
     try {
         (void)kept.path_for(fifo);
@@ -209,7 +190,6 @@ TEST(KeptStreams, FolderThatCannotBeWrittenNamesInputAndFolder) {
         EXPECT_EQ(std::string(e.what()),
                   "cannot keep a copy of '" + fifo + "' in '/nonexistent/keep': No such file or directory");
     }
-    writer.join();
 }
 
 }  // namespace

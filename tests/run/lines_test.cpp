@@ -13,7 +13,6 @@ TEST(TileLine, FieldsAndPercentages) {
         {12, 1, 8, " >tile  12, nodes     1 ( 13%)  "},     // 12.5 rounds away from zero
         {7, 1, 200, " >tile   7, nodes     1 (  1%)  "},    // 0.5 rounds up
         {7, 1, 201, " >tile   7, nodes     1 (  0%)  "},    // below a half
-        {1000, 5, 10, " >tile ***, nodes     5 ( 50%)  "},  // tile numbers from 1000 on
         {3, 1234567, 1234567, " >tile   3, nodes****** (100%)  "},  // wider than 6 columns
     };
     for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -15,7 +16,6 @@
 #include "run/run.hpp"
 #include "support/run_krel.hpp"
 #include "tin/test_seam.hpp"
-#include "terrain.hpp"
 
 namespace {
 
@@ -86,11 +86,8 @@ void expect_same_for_threads(const fs::path& dir, const std::vector<std::string>
 }
 
 std::string synthetic(const fs::path& dir, std::int64_t points, std::uint64_t seed) {
-    krel::gen::TerrainSpec spec;
-    spec.points = points;
-    spec.seed = seed;
     const fs::path file = dir / ("t" + std::to_string(seed) + ".xyz");
-    krel::test::write_file(file, krel::gen::terrain_text(spec));
+    krel::test::write_file(file, krel::test::terrain(points, seed));
     return file.string();
 }
 
@@ -111,39 +108,32 @@ TEST(ThreadedTiles, SameOutputForEveryThreadCount) {
 
 // With point location drawing a random start every few calls, almost every
 // tile depends on the seed state it is handed: the threads must hand the true
-// state or run the tile again.
+// state or run the tile again. The true state was once assigned after the
+// lock was released while workers copied it under the lock, in two reads: a
+// worker could start a tile from half an old and half a new state, and the
+// tile then passed as run from the true one. Many small tiles that all draw,
+// at four threads, three times over: ThreadSanitizer reports such a race, and
+// every build must give the serial run.
 TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
     krel::test::TempDir dir;
     const std::string file = synthetic(dir.path(), 30000, 5);
-    for (std::uint32_t every : {7U, 300U}) {
-        SCOPED_TRACE(testing::Message() << "draw every " << every << " locations");
-        const std::vector<std::string> args{file, "-r", "0.04"};
-        const Threaded serial = run_j(dir.path(), args, "1", every);
+    struct Case { std::uint32_t every; const char* dx; int rounds; };
+    for (const Case& c : {Case{7, "0.03", 3}, Case{300, "0.04", 1}}) {
+        SCOPED_TRACE(testing::Message() << "draw every " << c.every << " locations");
+        const std::vector<std::string> args{file, "-r", c.dx};
+        const Threaded serial = run_j(dir.path(), args, "1", c.every);
         ASSERT_EQ(serial.o.status, 0) << serial.o.err;
-        const Threaded four = run_j(dir.path(), args, "4", every);
-        expect_same(serial, run_j(dir.path(), args, "2", every));
-        expect_same(serial, four);
         EXPECT_EQ(serial.reruns, 0);
-        EXPECT_GT(four.reruns, 0) << "no tile was run again";
         EXPECT_GT(serial.ctrfind.draws, 100);
-    }
-}
-
-// The true seed state was once assigned after the lock was released while
-// workers copied it under the lock, in two reads: a worker could start a tile
-// from half an old and half a new state, and the tile then passed as run from
-// the true one. Many small tiles that all draw, at four threads, three times
-// over: ThreadSanitizer reports the race, and every build must give the
-// serial run.
-TEST(ThreadedTiles, SeedStateHandedOutWhole) {
-    krel::test::TempDir dir;
-    const std::string file = synthetic(dir.path(), 20000, 11);
-    const std::vector<std::string> args{file, "-r", "0.03"};
-    const Threaded serial = run_j(dir.path(), args, "1", 7);
-    ASSERT_EQ(serial.o.status, 0) << serial.o.err;
-    for (int round = 1; round <= 3; ++round) {
-        SCOPED_TRACE(testing::Message() << "round " << round);
-        expect_same(serial, run_j(dir.path(), args, "4", 7));
+        expect_same(serial, run_j(dir.path(), args, "2", c.every));
+        std::int64_t reruns = 0;
+        for (int round = 1; round <= c.rounds; ++round) {
+            SCOPED_TRACE(testing::Message() << "-j 4, round " << round);
+            const Threaded four = run_j(dir.path(), args, "4", c.every);
+            expect_same(serial, four);
+            reruns += four.reruns;
+        }
+        EXPECT_GT(reruns, 0) << "no tile was run again";
     }
 }
 
@@ -164,13 +154,9 @@ TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
     const std::string file = synthetic(dir.path(), 120000, 7);
     krel::test::write_file(dir.path() / "hull.txt", "612347 5612346\n612460 5612347\n612462 5612460\n612346 5612455\n");
     const std::string hull = (dir.path() / "hull.txt").string();
-    krel::test::write_file(dir.path() / "cols.txt", [&] {
-        // The same points with two leading columns, for -c 345.
-        std::istringstream in(read_file(file));
-        std::string text;
-        for (std::string l; std::getline(in, l);) text += "7 8 " + l + "\n";
-        return text;
-    }());
+    std::string cols_text;  // the same points with two leading columns, for -c 345
+    for (const std::string& l : krel::test::split_lines(read_file(file))) cols_text += "7 8 " + l + "\n";
+    krel::test::write_file(dir.path() / "cols.txt", cols_text);
     const std::string cols = (dir.path() / "cols.txt").string();
     struct Case { std::vector<std::string> args; const char* what; };
     const Case cases[] = {
@@ -205,54 +191,32 @@ TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
 // them in one piece, whatever falls on a chunk's edge.
 TEST(ThreadedReading, SameAsReadingInOnePiece) {
     krel::test::TempDir dir;
-    krel::gen::TerrainSpec spec;
-    spec.points = 260000;
-    std::vector<std::string> lines;
-    {
-        std::istringstream in(krel::gen::terrain_text(spec));
-        for (std::string l; std::getline(in, l);) lines.push_back(l);
-    }
-    auto join = [](const std::vector<std::string>& ls) {
-        std::string t;
-        for (const std::string& l : ls) t += l + "\n";
-        return t;
-    };
-    // Read errors, blank lines, CR LF, extra values, throughout.
-    std::vector<std::string> messy = lines;
-    for (std::size_t i = 0; i < messy.size(); ++i) {
-        if (i % 7919 == 5) messy[i] = "a title line";
-        else if (i % 5003 == 7) messy[i] += "\r";
-        else if (i % 4001 == 3) messy[i] = messy[i] + " 17 0.5";
-        else if (i % 6007 == 11) messy[i] = "";
-    }
-    // Records cut over three lines, the first one long, around the middle:
-    // the split between two chunks falls inside such a record.
-    std::vector<std::string> cut = lines;
-    {
-        const std::size_t mid = cut.size() / 2;
-        std::vector<std::string> region;
-        for (std::size_t i = mid - 50; i < mid + 50; ++i) {
-            std::istringstream f(cut[i]);
+    const std::vector<std::string> lines = krel::test::split_lines(krel::test::terrain(260000));
+    std::string messy, cut, comma;
+    const std::size_t mid = lines.size() / 2;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        // Read errors, blank lines, CR LF, extra values, throughout.
+        messy += (i % 7919 == 5 ? "a title line" : i % 5003 == 7 ? l + "\r" : i % 4001 == 3 ? l + " 17 0.5"
+                  : i % 6007 == 11 ? "" : l) + "\n";
+        // Records cut over three lines, the first one long, around the
+        // middle: the split between two chunks falls inside such a record.
+        if (i + 50 >= mid && i < mid + 50) {
+            std::istringstream f(l);
             std::string x, y, z;
             f >> x >> y >> z;
-            region.push_back(x + std::string(300, ' '));
-            region.push_back(y);
-            region.push_back(z);
+            cut += x + std::string(300, ' ') + "\n" + y + "\n" + z + "\n";
+        } else {
+            cut += l + "\n";
         }
-        cut.erase(cut.begin() + static_cast<std::ptrdiff_t>(mid - 50), cut.begin() + static_cast<std::ptrdiff_t>(mid + 50));
-        cut.insert(cut.begin() + static_cast<std::ptrdiff_t>(mid - 50), region.begin(), region.end());
-    }
-    // The comma layout, with a hull and a z range.
-    std::vector<std::string> comma;
-    for (const std::string& l : lines) {
+        // The comma layout, with a hull and a z range.
         std::string c = "1," + l;
-        for (char& ch : c)
-            if (ch == ' ') ch = ',';
-        comma.push_back(c);
+        std::replace(c.begin(), c.end(), ' ', ',');
+        comma += c + "\n";
     }
-    krel::test::write_file(dir.path() / "messy.xyz", join(messy));
-    krel::test::write_file(dir.path() / "cut.xyz", join(cut));
-    krel::test::write_file(dir.path() / "comma.xyz", join(comma));
+    krel::test::write_file(dir.path() / "messy.xyz", messy);
+    krel::test::write_file(dir.path() / "cut.xyz", cut);
+    krel::test::write_file(dir.path() / "comma.xyz", comma);
     krel::test::write_file(dir.path() / "hull.txt", "612350 5612348\n612480 5612350\n612482 5612480\n612349 5612470\n");
     const std::string messy_f = (dir.path() / "messy.xyz").string();
     const std::string cut_f = (dir.path() / "cut.xyz").string();

@@ -1,34 +1,17 @@
 #pragma once
-// One tile for the raster filter tests: node arrays 1-based as the run holds
-// them, nodes listed in the order given.
+// A tile for the raster filter tests, filtered through each path.
 
 #include <cstdint>
-#include <numeric>
 #include <vector>
 
 #include "filter/grid.hpp"
 #include "filter/sfilt.hpp"
 #include "filter/sparse.hpp"
+#include "support/tile.hpp"
 
 namespace krel::test {
 
-struct FilterTile {
-    std::vector<float> x{0.0F}, y{0.0F}, z{0.0F};  // entry 0 unused
-
-    void add(float px, float py, float pz) {
-        x.push_back(px);
-        y.push_back(py);
-        z.push_back(pz);
-    }
-    [[nodiscard]] int size() const { return static_cast<int>(x.size()) - 1; }
-
-    // Node numbers 1 .. size() in list order.
-    [[nodiscard]] std::vector<std::int32_t> all() const {
-        std::vector<std::int32_t> idx(static_cast<std::size_t>(size()));
-        std::iota(idx.begin(), idx.end(), 1);
-        return idx;
-    }
-
+struct FilterTile : Tile {
     // Kept node numbers, in the order sfilt gives them.
     [[nodiscard]] std::vector<std::int32_t> sfilt(float dx, filter::FilterWork& work,
                                                   std::vector<std::int32_t> idx) const {

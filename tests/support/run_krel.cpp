@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "run/run.hpp"
+#include "terrain.hpp"
 
 extern char** environ;
 
@@ -41,6 +42,28 @@ void write_file(const fs::path& p, const std::string& text) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << text;
     if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+std::vector<std::string> files_named(const fs::path& dir, const std::string& part) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().find(part) != std::string::npos) out.push_back(e.path().filename().string());
+    return out;
+}
+
+std::string terrain(std::int64_t points, std::uint64_t seed, double spacing) {
+    gen::TerrainSpec spec;
+    spec.points = points;
+    spec.seed = seed;
+    spec.spacing = spacing;
+    return gen::terrain_text(spec);
 }
 
 fs::path shared_data() {
@@ -114,6 +137,17 @@ Outcome Running::wait() {
     waited_ = true;
     return collect(dir_, pid_);
 }
+
+FifoWriter::FifoWriter(const fs::path& fifo, std::string bytes)
+    : thread_([path = fifo.string(), bytes = std::move(bytes)] {
+          const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+          for (std::size_t at = 0; fd >= 0 && at < bytes.size();) {
+              const ssize_t put = ::write(fd, bytes.data() + at, bytes.size() - at);
+              if (put <= 0) break;
+              at += static_cast<std::size_t>(put);
+          }
+          if (fd >= 0) ::close(fd);
+      }) {}
 
 Outcome run_krel(const fs::path& dir, const std::vector<std::string>& args, const std::string* stdin_text,
                  const std::vector<std::string>& wrapper) {

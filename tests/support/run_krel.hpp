@@ -2,8 +2,10 @@
 // Runs krel in a folder, as the built binary in a child process or as
 // krel::run in-process, and captures what it prints and writes.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "run/sequence.hpp"
@@ -48,6 +50,19 @@ private:
     bool waited_ = false;
 };
 
+// Writes bytes into the FIFO at path from another thread, as a producer
+// would; the destructor waits for the writer.
+class FifoWriter {
+public:
+    FifoWriter(const std::filesystem::path& fifo, std::string bytes);
+    ~FifoWriter() { thread_.join(); }
+    FifoWriter(const FifoWriter&) = delete;
+    FifoWriter& operator=(const FifoWriter&) = delete;
+
+private:
+    std::thread thread_;
+};
+
 // A fresh, empty temporary folder, removed by the destructor.
 class TempDir {
 public:
@@ -63,6 +78,12 @@ private:
 
 std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& text);
+// The lines of text, without their LF.
+std::vector<std::string> split_lines(const std::string& text);
+// Names of the files in dir whose names contain `part`.
+std::vector<std::string> files_named(const std::filesystem::path& dir, const std::string& part);
+// The generator's synthetic terrain as x y z lines.
+std::string terrain(std::int64_t points, std::uint64_t seed = 1, double spacing = 0.35);
 
 // The shared sample folder, or an empty path when it is absent.
 std::filesystem::path shared_data();
