@@ -5,16 +5,27 @@
 // others). Integer arithmetic only: every step is defined on every input, so
 // damaged data gives wrong values, never a fault.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace krel::io::laz {
 
+inline constexpr std::uint32_t kSymbolShift = 15;  // distribution precision of symbol models
+inline constexpr std::uint32_t kBitShift = 13;     // probability precision of bit models
+
 // Adaptive model of `symbols` symbols (2 to 2048). Counts start at 1 and are
 // halved when their total passes 2^15; the distribution is rebuilt after a
-// cycle of decodes that grows by 5/4 up to 8 * (symbols + 6). Models of more
-// than 16 symbols carry a lookup table that narrows the search.
+// cycle of decodes that grows by 5/4 up to 8 * (symbols + 6).
+//
+// Decoding looks the symbol up in a table over the distribution's top bits
+// and steps forward from there. The table is the decoder's own: it only
+// narrows where the search starts, and the search ends at the one symbol
+// whose interval holds the value, so its size cannot change a result. Until
+// its first update a model is uniform and needs neither table nor stored
+// distribution: a small chunk (an octree page of a few points) then pays
+// nothing for the many models it starts and hardly uses.
 class SymbolModel {
 public:
     SymbolModel() = default;
@@ -28,13 +39,20 @@ private:
     friend class Decoder;
     void update();
 
+    // Start of symbol k while the counts are still uniform (all 1): what the
+    // first update stores, with the running sum equal to k.
+    [[nodiscard]] std::uint32_t uniform_start(std::uint32_t k) const { return (uniform_scale_ * k) >> (31 - kSymbolShift); }
+
     std::uint32_t symbols_ = 0;  // 0: not initialised
     std::uint32_t last_symbol_ = 0;
-    std::uint32_t table_shift_ = 0, table_size_ = 0;
+    std::uint32_t uniform_scale_ = 0;  // nonzero: not updated yet, the distribution is uniform
+    std::uint32_t table_shift_ = 0;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
-    std::vector<std::uint32_t> distribution_;  // cumulative, scaled to 2^15
+    // Cumulative counts scaled to 2^15, symbols + 1 entries: the last is a
+    // bound above any value a search compares with, so the step stops there.
+    std::vector<std::uint32_t> distribution_;
     std::vector<std::uint32_t> count_;
-    std::vector<std::uint32_t> table_;  // table_size_ + 2 entries, or none
+    std::vector<std::uint16_t> table_;  // cell -> first symbol that can hold it
 };
 
 // Adaptive model of one bit: probability of 0 in 13 bits.
@@ -54,8 +72,57 @@ public:
     // Starts on [begin, end): reads the first four bytes as the value.
     void start(const unsigned char* begin, const unsigned char* end);
 
-    std::uint32_t decode_symbol(SymbolModel& m);
-    std::uint32_t decode_bit(BitModel& m);
+    std::uint32_t decode_symbol(SymbolModel& m) {
+        // The symbol is the last whose scaled start is at most value / length:
+        // start * length <= value holds exactly when start <= value / length
+        // (rounded down), and no product overflows (start < 2^15, length <
+        // 2^17). Damaged data can put value past the interval; the table
+        // index is then held to its last cell and the search gives the last
+        // symbol, as for any value at the top.
+        const std::uint32_t y0 = length_;
+        length_ >>= kSymbolShift;
+        const std::uint32_t dv = value_ / length_;
+        std::uint32_t sym, x, y;
+        if (m.uniform_scale_ != 0) {
+            // Uniform: start(k) <= k * 2^15 / symbols, so the estimate below
+            // starts at or before the symbol, and start(k) falls short of
+            // that bound by less than two, so at most a step reaches it.
+            sym = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>((std::uint64_t{dv} * m.symbols_) >> kSymbolShift, m.last_symbol_));
+            while (sym != m.last_symbol_ && m.uniform_start(sym + 1) <= dv) ++sym;
+            x = m.uniform_start(sym) * length_;
+            y = sym == m.last_symbol_ ? y0 : m.uniform_start(sym + 1) * length_;
+        } else {
+            const std::uint32_t* dist = m.distribution_.data();
+            const std::uint32_t cells = static_cast<std::uint32_t>(m.table_.size()) - 1;
+            sym = m.table_[std::min(dv >> m.table_shift_, cells)];
+            while (dist[sym + 1] <= dv) ++sym;
+            x = dist[sym] * length_;
+            y = sym == m.last_symbol_ ? y0 : dist[sym + 1] * length_;
+        }
+        value_ -= x;
+        length_ = y - x;
+        if (length_ < kMinLength) renorm();
+        ++m.count_[sym];
+        if (--m.until_update_ == 0) m.update();
+        return sym;
+    }
+    std::uint32_t decode_bit(BitModel& m) {
+        const std::uint32_t x = m.bit0_prob * (length_ >> kBitShift);
+        std::uint32_t sym;
+        if (value_ < x) {
+            sym = 0;
+            length_ = x;
+            ++m.bit0_count;
+        } else {
+            sym = 1;
+            value_ -= x;
+            length_ -= x;
+        }
+        if (length_ < kMinLength) renorm();
+        if (--m.until_update == 0) m.update();
+        return sym;
+    }
     std::uint32_t read_bits(std::uint32_t bits);  // 1 to 32 raw bits
     std::uint32_t read_int() {                    // 32 raw bits, low half first
         const std::uint32_t lo = read_short();
