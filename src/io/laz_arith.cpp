@@ -27,8 +27,8 @@ void SymbolModel::update() {
     total_count_ += update_cycle_;
     if (total_count_ > kSymbolMaxCount) {
         total_count_ = 0;
-        for (std::uint32_t& c : count_) {
-            c = (c + 1) >> 1;
+        for (std::uint16_t& c : count_) {
+            c = static_cast<std::uint16_t>((c + 1) >> 1);
             total_count_ += c;
         }
     }

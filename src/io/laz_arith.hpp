@@ -51,7 +51,10 @@ private:
     // Cumulative counts scaled to 2^15, symbols + 1 entries: the last is a
     // bound above any value a search compares with, so the step stops there.
     std::vector<std::uint32_t> distribution_;
-    std::vector<std::uint32_t> count_;
+    // Counts fit 16 bits: they sum to at most 2^15 after an update and grow
+    // by at most a cycle (under 2^15) before the next. The narrow type also
+    // tells the compiler that counting cannot touch the decoder's state.
+    std::vector<std::uint16_t> count_;
     std::vector<std::uint16_t> table_;  // cell -> first symbol that can hold it
 };
 
