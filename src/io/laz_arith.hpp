@@ -6,8 +6,10 @@
 // damaged data gives wrong values, never a fault.
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace krel::io::laz {
@@ -99,13 +101,14 @@ public:
             const std::uint32_t* dist = m.distribution_.data();
             const std::uint32_t cells = static_cast<std::uint32_t>(m.table_.size()) - 1;
             sym = m.table_[std::min(dv >> m.table_shift_, cells)];
+            sym += dist[sym + 1] <= dv ? 1 : 0;  // the common step, without a branch
             while (dist[sym + 1] <= dv) ++sym;
             x = dist[sym] * length_;
             y = sym == m.last_symbol_ ? y0 : dist[sym + 1] * length_;
         }
         value_ -= x;
         length_ = y - x;
-        if (length_ < kMinLength) renorm();
+        renorm_always();
         ++m.count_[sym];
         if (--m.until_update_ == 0) m.update();
         return sym;
@@ -122,7 +125,7 @@ public:
             value_ -= x;
             length_ -= x;
         }
-        if (length_ < kMinLength) renorm();
+        renorm_always();
         if (--m.until_update == 0) m.update();
         return sym;
     }
@@ -151,6 +154,24 @@ private:
         } while (length_ < kMinLength);
     }
 
+    // renorm() without the test of length, which is as often true as not
+    // and costs more mispredicted than the bytes cost to shift in: the count
+    // of bytes is that of length's leading zero bytes, none when it is large
+    // enough. The same bytes in the same order as renorm(); near the end of
+    // the range, renorm() itself.
+    void renorm_always() {
+        if (end_ - p_ < 4) {
+            if (length_ < kMinLength) renorm();
+            return;
+        }
+        const auto n = static_cast<unsigned>(std::countl_zero(length_)) >> 3;  // length > 0: at most 3
+        std::uint32_t next;
+        std::memcpy(&next, p_, 4);
+        if constexpr (std::endian::native == std::endian::little) next = __builtin_bswap32(next);
+        value_ = static_cast<std::uint32_t>((std::uint64_t{value_} << 32 | next) >> (32 - 8 * n));
+        length_ <<= 8 * n;
+        p_ += n;
+    }
     static constexpr std::uint32_t kMinLength = 0x01000000U;
 
     const unsigned char* p_ = nullptr;
