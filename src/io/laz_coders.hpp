@@ -14,6 +14,9 @@ inline std::int32_t get32(const unsigned char* p) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
                                      static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
 }
+inline std::uint64_t get64(const unsigned char* p) {
+    return static_cast<std::uint32_t>(get32(p)) | std::uint64_t{static_cast<std::uint32_t>(get32(p + 4))} << 32;
+}
 inline std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 inline void put32(unsigned char* p, std::int32_t v) {
     const auto u = static_cast<std::uint32_t>(v);
