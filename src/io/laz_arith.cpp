@@ -136,23 +136,14 @@ void IntDecoder::init() {
     k_ = 0;
 }
 
-std::int32_t IntDecoder::decode(Decoder& dec, std::int32_t pred, std::uint32_t context) {
-    SymbolModel& length = bits_[context];
-    if (!length.ready()) length.init(corr_bits_ + 1);
-    k_ = dec.decode_symbol(length);
+std::int32_t IntDecoder::decode_large(Decoder& dec, std::int32_t pred) {
     std::int64_t c;
-    if (k_ == 0) {
-        c = dec.decode_bit(corrector0_);
-    } else if (k_ < 32) {
+    if (k_ < 32) {
         SymbolModel& m = corrector_[k_ - 1];
-        if (!m.ready()) m.init(1U << std::min(k_, kBitsHigh));
-        std::uint32_t u = dec.decode_symbol(m);
-        if (k_ > kBitsHigh) {
-            const std::uint32_t k1 = k_ - kBitsHigh;
-            u = u << k1 | dec.read_bits(k1);
-        }
-        // The corrector's k bits code [-(2^k - 1), -2^(k-1)] and [2^(k-1) + 1, 2^k].
-        c = u;
+        if (!m.ready()) m.init(1U << kBitsHigh);
+        const std::uint32_t k1 = k_ - kBitsHigh;
+        const std::uint32_t high = dec.decode_symbol(m);  // before the raw low bits
+        c = high << k1 | dec.read_bits(k1);
         if (c >= (std::int64_t{1} << (k_ - 1)))
             c += 1;
         else
@@ -160,15 +151,7 @@ std::int32_t IntDecoder::decode(Decoder& dec, std::int32_t pred, std::uint32_t c
     } else {
         c = corr_min_;
     }
-    std::int64_t real = static_cast<std::int64_t>(pred) + c;
-    if (corr_range_ == 0) return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
-    // Wrapped into the range once each way, as the coder did; damaged data
-    // may leave it outside, and the caller's cast then keeps the low bits.
-    if (real < 0)
-        real += corr_range_;
-    else if (real >= static_cast<std::int64_t>(corr_range_))
-        real -= corr_range_;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
+    return wrap(pred, c);
 }
 
 }  // namespace krel::io::laz

@@ -189,10 +189,40 @@ class IntDecoder {
 public:
     IntDecoder(std::uint32_t bits, std::uint32_t contexts);
     void init();  // back to the start state (every chunk)
-    std::int32_t decode(Decoder& dec, std::int32_t pred, std::uint32_t context);
+    std::int32_t decode(Decoder& dec, std::int32_t pred, std::uint32_t context) {
+        SymbolModel& length = bits_[context];
+        if (!length.ready()) length.init(corr_bits_ + 1);
+        k_ = dec.decode_symbol(length);
+        if (k_ > kBitsHigh) return decode_large(dec, pred);  // the rare long corrector, out of line
+        std::int32_t c;
+        if (k_ == 0) {
+            c = static_cast<std::int32_t>(dec.decode_bit(corrector0_));
+        } else {
+            SymbolModel& m = corrector_[k_ - 1];
+            if (!m.ready()) m.init(1U << k_);
+            // The corrector's k bits code [-(2^k - 1), -2^(k-1)] and [2^(k-1) + 1, 2^k].
+            const auto u = static_cast<std::int32_t>(dec.decode_symbol(m));
+            c = u >= (1 << (k_ - 1)) ? u + 1 : u - ((1 << k_) - 1);
+        }
+        return wrap(pred, c);
+    }
     [[nodiscard]] std::uint32_t k() const { return k_; }
 
 private:
+    std::int32_t decode_large(Decoder& dec, std::int32_t pred);  // k_ above kBitsHigh
+    // prediction + corrector in the value's range: wrapped once each way, as
+    // the coder did; damaged data may leave it outside, and the cast then
+    // keeps the low bits.
+    [[nodiscard]] std::int32_t wrap(std::int32_t pred, std::int64_t c) const {
+        std::int64_t real = static_cast<std::int64_t>(pred) + c;
+        if (corr_range_ == 0) return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
+        if (real < 0)
+            real += corr_range_;
+        else if (real >= static_cast<std::int64_t>(corr_range_))
+            real -= corr_range_;
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
+    }
+
     static constexpr std::uint32_t kBitsHigh = 8;
     std::uint32_t corr_bits_, corr_range_;
     std::int32_t corr_min_;

@@ -437,13 +437,23 @@ bool ChunkDecoder::overrun() const {
 }
 
 std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
+    if (layered_) {
+        // Every record starts as the first, in bulk (doubling the copied
+        // span), and the coder writes the fields it decodes over it.
+        const auto m = static_cast<std::size_t>(std::min<std::uint64_t>(n, points_ - done_));
+        if (m > 0) std::memcpy(out, first_.data(), record_length_);
+        for (std::size_t have = 1; have < m;) {
+            const std::size_t more = std::min(have, m - have);
+            std::memcpy(out + have * record_length_, out, more * record_length_);
+            have += more;
+        }
+    }
     std::size_t made = 0;
     while (made < n && done_ < points_ && !damaged_) {
         unsigned char* rec = out + made * record_length_;
         if (done_ == 0) {
             std::memcpy(rec, first_.data(), record_length_);
         } else if (layered_) {
-            std::memcpy(rec, first_.data(), record_length_);
             point14_->decode(layer_, layer_on_, rec);
         } else {
             std::size_t b = 0;
