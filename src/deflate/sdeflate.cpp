@@ -1,5 +1,7 @@
 #include "deflate/sdeflate.hpp"
 
+#include <algorithm>
+
 #include <cmath>
 #include <limits>
 #include <string>
@@ -59,6 +61,9 @@ DeflateWork::DeflateWork(std::int32_t slots) { reserve(slots); }
 
 void DeflateWork::reserve(std::int32_t slots) {
     if (slots <= this->slots()) return;
+    // At least doubling, so tiles of growing size copy little; a full-size
+    // set up front costs a small run more than its thinning (page faults).
+    slots = std::max(slots, std::min(kSlots, 2 * this->slots()));
     const auto n = static_cast<std::size_t>(slots) + 1;
     for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
     for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);

@@ -17,12 +17,13 @@
 
 namespace krel::deflate {
 
-// Slots of the working set as first allocated.
+// Slots of the largest tile's working set.
 constexpr std::int32_t kSlots = tiles::kTileSlots;
 
 // Working set of one tile, indexed by slot (1-based): slots 1 to 4 are the
-// frame corners, slot j + 4 the tile's j-th point. Allocated once for the run
-// and reused; every call sets what it reads for slots 1..nt.
+// frame corners, slot j + 4 the tile's j-th point. Grown as tiles need it and
+// reused; every call sets what it reads for slots 1..nt, so the contents left
+// by earlier tiles (or by none) never matter.
 struct DeflateWork {
     std::vector<float> x, y, z;      // slot coordinates; z = -9999 for a rejected point
     std::vector<std::int32_t> near;  // point: its nearest node; node: first member of its set
@@ -52,9 +53,9 @@ struct DeflateWork {
         float factor;                         // area factor * slope factor
     } memo;
 
-    explicit DeflateWork(std::int32_t slots = kSlots);
+    explicit DeflateWork(std::int32_t slots = 0);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
-    // Grows every array to `slots` (never shrinks).
+    // Grows every array to at least `slots` (never shrinks).
     void reserve(std::int32_t slots);
 
     // Sets slot p's scores and keeps the selection current.

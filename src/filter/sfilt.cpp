@@ -13,6 +13,7 @@ FilterWork::FilterWork(std::size_t cells) : ipt(cells + 1), z0(cells + 1), z1(ce
 
 void FilterWork::reserve_cells(std::size_t cells) {
     if (cells <= this->cells()) return;
+    cells = std::max(cells, std::min(static_cast<std::size_t>(kDenseMaxCells), 2 * this->cells()));
     // All three or none: a failed allocation must not leave cells() larger
     // than one of the rasters.
     std::vector<std::int32_t> new_ipt(cells + 1);

@@ -9,12 +9,9 @@
 #include <vector>
 
 #include "filter/sparse.hpp"
-#include "tiles/tile_size.hpp"
 
 namespace krel::filter {
 
-// Cells of the rasters as first allocated.
-inline constexpr std::size_t kRasterCells = tiles::kTileSlots;
 
 // Largest raster held cell by cell (the rasters grow up to it, about 50 MB for
 // the three). A tile whose raster is larger only arises from extreme
@@ -30,10 +27,11 @@ struct FilterWork {
     std::vector<float> z1;          // eroded heights between the two window passes
     SparseWork sparse;              // rasters beyond kDenseMaxCells
 
-    explicit FilterWork(std::size_t cells = kRasterCells);
+    explicit FilterWork(std::size_t cells = 0);
 
     [[nodiscard]] std::size_t cells() const { return ipt.size() - 1; }
-    // Grows the rasters to at least `cells`; never shrinks them. On
+    // Grows the rasters to at least `cells` (at least doubling, up to
+    // kDenseMaxCells); never shrinks them. On
     // std::bad_alloc the rasters are left as they were.
     void reserve_cells(std::size_t cells);
 };

@@ -56,7 +56,7 @@ struct TileEngine::Job {
 TileEngine::TileEngine(const RunSettings& settings, int workers, deflate::SkipCheck* check)
     : s_(settings), check_(check), collect_kept_(!settings.outputs.empty()), collect_filtered_(wants_mesh(settings)) {
     if (workers < 1) workers = 1;
-    // Each worker holds a whole tile working set (about 17 MB). Beyond a few
+    // Each worker holds a tile working set (up to about 17 MB). Beyond a few
     // per hardware thread more of them only take memory, and an absurd -j
     // must not take all of it; the output does not depend on the count.
     const unsigned cores = std::thread::hardware_concurrency();
