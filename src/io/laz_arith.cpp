@@ -1,14 +1,13 @@
 #include "io/laz_arith.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 
 namespace krel::io::laz {
 
 namespace {
-constexpr std::uint32_t kSymbolShift = 15;  // distribution precision of symbol models
 constexpr std::uint32_t kSymbolMaxCount = 1U << kSymbolShift;
-constexpr std::uint32_t kBitShift = 13;     // probability precision of bit models
 constexpr std::uint32_t kBitMaxCount = 1U << kBitShift;
 }  // namespace
 
@@ -16,21 +15,11 @@ void SymbolModel::init(std::uint32_t symbols) {
     assert(symbols >= 2 && symbols <= 2048);
     symbols_ = symbols;
     last_symbol_ = symbols - 1;
-    if (symbols > 16) {
-        std::uint32_t table_bits = 3;
-        while (symbols > (1U << (table_bits + 2))) ++table_bits;
-        table_size_ = 1U << table_bits;
-        table_shift_ = kSymbolShift - table_bits;
-        table_.assign(table_size_ + 2, 0);
-    } else {
-        table_size_ = table_shift_ = 0;
-        table_.clear();
-    }
-    distribution_.assign(symbols, 0);
     count_.assign(symbols, 1);
-    total_count_ = 0;
-    update_cycle_ = symbols;
-    update();
+    // The state after a first update of the uniform counts; the distribution
+    // it would store is computed on demand until the next update.
+    total_count_ = symbols;
+    uniform_scale_ = 0x80000000U / total_count_;
     update_cycle_ = until_update_ = (symbols + 6) >> 1;
 }
 
@@ -38,8 +27,8 @@ void SymbolModel::update() {
     total_count_ += update_cycle_;
     if (total_count_ > kSymbolMaxCount) {
         total_count_ = 0;
-        for (std::uint32_t& c : count_) {
-            c = (c + 1) >> 1;
+        for (std::uint16_t& c : count_) {
+            c = static_cast<std::uint16_t>((c + 1) >> 1);
             total_count_ += c;
         }
     }
@@ -47,23 +36,31 @@ void SymbolModel::update() {
     // least 2^16 and the distribution strictly increasing: every symbol keeps
     // a non-empty share of the interval.
     const std::uint32_t scale = 0x80000000U / total_count_;
-    std::uint32_t sum = 0;
-    if (table_size_ == 0) {
-        for (std::uint32_t k = 0; k < symbols_; ++k) {
-            distribution_[k] = (scale * sum) >> (31 - kSymbolShift);
-            sum += count_[k];
-        }
-    } else {
-        std::uint32_t s = 0;
-        for (std::uint32_t k = 0; k < symbols_; ++k) {
-            distribution_[k] = (scale * sum) >> (31 - kSymbolShift);
-            sum += count_[k];
-            const std::uint32_t w = distribution_[k] >> table_shift_;
-            while (s < w) table_[++s] = k - 1;
-        }
-        table_[0] = 0;
-        while (s <= table_size_) table_[++s] = symbols_ - 1;
+    if (uniform_scale_ != 0) {
+        // The first update of this start: room for the distribution and
+        // some cells per symbol, at most 2^12 cells.
+        uniform_scale_ = 0;
+        const auto bits = std::min<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(last_symbol_)) + 1, 12);
+        table_shift_ = kSymbolShift - bits;
+        table_.resize((std::size_t{1} << bits) + 1);
+        distribution_.resize(symbols_ + 1);
+        distribution_[symbols_] = UINT32_MAX;
     }
+    std::uint32_t sum = 0;
+    for (std::uint32_t k = 0; k < symbols_; ++k) {
+        distribution_[k] = (scale * sum) >> (31 - kSymbolShift);
+        sum += count_[k];
+    }
+    // Cell c starts at c << table_shift_; it gets the last symbol starting
+    // at or before that, where the search for any value in the cell begins.
+    const std::uint32_t round = (1U << table_shift_) - 1;
+    std::uint16_t* table = table_.data();
+    std::uint32_t c = 0;
+    for (std::uint32_t k = 1; k < symbols_; ++k) {
+        const std::uint32_t end = (distribution_[k] + round) >> table_shift_;
+        while (c < end) table[c++] = static_cast<std::uint16_t>(k - 1);
+    }
+    while (c < table_.size()) table[c++] = static_cast<std::uint16_t>(last_symbol_);
     update_cycle_ = (5 * update_cycle_) >> 2;
     const std::uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
@@ -91,67 +88,6 @@ void Decoder::start(const unsigned char* begin, const unsigned char* end) {
     length_ = 0xFFFFFFFFU;
     value_ = 0;
     for (int i = 0; i < 4; ++i) value_ = value_ << 8 | next_byte();
-}
-
-std::uint32_t Decoder::decode_symbol(SymbolModel& m) {
-    std::uint32_t sym, x, y = length_;
-    if (m.table_size_ != 0) {
-        length_ >>= kSymbolShift;
-        const std::uint32_t dv = value_ / length_;
-        // A valid stream keeps value below length, so t is within the table;
-        // damaged data may not, and is held to the table's last entry.
-        const std::uint32_t t = std::min(dv >> m.table_shift_, m.table_size_);
-        sym = m.table_[t];
-        std::uint32_t n = m.table_[t + 1] + 1;
-        while (n > sym + 1) {
-            const std::uint32_t k = (sym + n) >> 1;
-            if (m.distribution_[k] > dv)
-                n = k;
-            else
-                sym = k;
-        }
-        x = m.distribution_[sym] * length_;
-        if (sym != m.last_symbol_) y = m.distribution_[sym + 1] * length_;
-    } else {
-        x = sym = 0;
-        length_ >>= kSymbolShift;
-        std::uint32_t n = m.symbols_;
-        std::uint32_t k = n >> 1;
-        do {
-            const std::uint32_t z = length_ * m.distribution_[k];
-            if (z > value_) {
-                n = k;
-                y = z;
-            } else {
-                sym = k;
-                x = z;
-            }
-            k = (sym + n) >> 1;
-        } while (k != sym);
-    }
-    value_ -= x;
-    length_ = y - x;
-    if (length_ < kMinLength) renorm();
-    ++m.count_[sym];
-    if (--m.until_update_ == 0) m.update();
-    return sym;
-}
-
-std::uint32_t Decoder::decode_bit(BitModel& m) {
-    const std::uint32_t x = m.bit0_prob * (length_ >> kBitShift);
-    std::uint32_t sym;
-    if (value_ < x) {
-        sym = 0;
-        length_ = x;
-        ++m.bit0_count;
-    } else {
-        sym = 1;
-        value_ -= x;
-        length_ -= x;
-    }
-    if (length_ < kMinLength) renorm();
-    if (--m.until_update == 0) m.update();
-    return sym;
 }
 
 std::uint32_t Decoder::read_short() {
@@ -200,23 +136,14 @@ void IntDecoder::init() {
     k_ = 0;
 }
 
-std::int32_t IntDecoder::decode(Decoder& dec, std::int32_t pred, std::uint32_t context) {
-    SymbolModel& length = bits_[context];
-    if (!length.ready()) length.init(corr_bits_ + 1);
-    k_ = dec.decode_symbol(length);
+std::int32_t IntDecoder::decode_large(Decoder& dec, std::int32_t pred) {
     std::int64_t c;
-    if (k_ == 0) {
-        c = dec.decode_bit(corrector0_);
-    } else if (k_ < 32) {
+    if (k_ < 32) {
         SymbolModel& m = corrector_[k_ - 1];
-        if (!m.ready()) m.init(1U << std::min(k_, kBitsHigh));
-        std::uint32_t u = dec.decode_symbol(m);
-        if (k_ > kBitsHigh) {
-            const std::uint32_t k1 = k_ - kBitsHigh;
-            u = u << k1 | dec.read_bits(k1);
-        }
-        // The corrector's k bits code [-(2^k - 1), -2^(k-1)] and [2^(k-1) + 1, 2^k].
-        c = u;
+        if (!m.ready()) m.init(1U << kBitsHigh);
+        const std::uint32_t k1 = k_ - kBitsHigh;
+        const std::uint32_t high = dec.decode_symbol(m);  // before the raw low bits
+        c = high << k1 | dec.read_bits(k1);
         if (c >= (std::int64_t{1} << (k_ - 1)))
             c += 1;
         else
@@ -224,15 +151,7 @@ std::int32_t IntDecoder::decode(Decoder& dec, std::int32_t pred, std::uint32_t c
     } else {
         c = corr_min_;
     }
-    std::int64_t real = static_cast<std::int64_t>(pred) + c;
-    if (corr_range_ == 0) return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
-    // Wrapped into the range once each way, as the coder did; damaged data
-    // may leave it outside, and the caller's cast then keeps the low bits.
-    if (real < 0)
-        real += corr_range_;
-    else if (real >= static_cast<std::int64_t>(corr_range_))
-        real -= corr_range_;
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
+    return wrap(pred, c);
 }
 
 }  // namespace krel::io::laz

@@ -5,16 +5,29 @@
 // others). Integer arithmetic only: every step is defined on every input, so
 // damaged data gives wrong values, never a fault.
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace krel::io::laz {
 
+inline constexpr std::uint32_t kSymbolShift = 15;  // distribution precision of symbol models
+inline constexpr std::uint32_t kBitShift = 13;     // probability precision of bit models
+
 // Adaptive model of `symbols` symbols (2 to 2048). Counts start at 1 and are
 // halved when their total passes 2^15; the distribution is rebuilt after a
-// cycle of decodes that grows by 5/4 up to 8 * (symbols + 6). Models of more
-// than 16 symbols carry a lookup table that narrows the search.
+// cycle of decodes that grows by 5/4 up to 8 * (symbols + 6).
+//
+// Decoding looks the symbol up in a table over the distribution's top bits
+// and steps forward from there. The table is the decoder's own: it only
+// narrows where the search starts, and the search ends at the one symbol
+// whose interval holds the value, so its size cannot change a result. Until
+// its first update a model is uniform and needs neither table nor stored
+// distribution: a small chunk (an octree page of a few points) then pays
+// nothing for the many models it starts and hardly uses.
 class SymbolModel {
 public:
     SymbolModel() = default;
@@ -28,13 +41,23 @@ private:
     friend class Decoder;
     void update();
 
+    // Start of symbol k while the counts are still uniform (all 1): what the
+    // first update stores, with the running sum equal to k.
+    [[nodiscard]] std::uint32_t uniform_start(std::uint32_t k) const { return (uniform_scale_ * k) >> (31 - kSymbolShift); }
+
     std::uint32_t symbols_ = 0;  // 0: not initialised
     std::uint32_t last_symbol_ = 0;
-    std::uint32_t table_shift_ = 0, table_size_ = 0;
+    std::uint32_t uniform_scale_ = 0;  // nonzero: not updated yet, the distribution is uniform
+    std::uint32_t table_shift_ = 0;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
-    std::vector<std::uint32_t> distribution_;  // cumulative, scaled to 2^15
-    std::vector<std::uint32_t> count_;
-    std::vector<std::uint32_t> table_;  // table_size_ + 2 entries, or none
+    // Cumulative counts scaled to 2^15, symbols + 1 entries: the last is a
+    // bound above any value a search compares with, so the step stops there.
+    std::vector<std::uint32_t> distribution_;
+    // Counts fit 16 bits: they sum to at most 2^15 after an update and grow
+    // by at most a cycle (under 2^15) before the next. The narrow type also
+    // tells the compiler that counting cannot touch the decoder's state.
+    std::vector<std::uint16_t> count_;
+    std::vector<std::uint16_t> table_;  // cell -> first symbol that can hold it
 };
 
 // Adaptive model of one bit: probability of 0 in 13 bits.
@@ -54,8 +77,58 @@ public:
     // Starts on [begin, end): reads the first four bytes as the value.
     void start(const unsigned char* begin, const unsigned char* end);
 
-    std::uint32_t decode_symbol(SymbolModel& m);
-    std::uint32_t decode_bit(BitModel& m);
+    std::uint32_t decode_symbol(SymbolModel& m) {
+        // The symbol is the last whose scaled start is at most value / length:
+        // start * length <= value holds exactly when start <= value / length
+        // (rounded down), and no product overflows (start < 2^15, length <
+        // 2^17). Damaged data can put value past the interval; the table
+        // index is then held to its last cell and the search gives the last
+        // symbol, as for any value at the top.
+        const std::uint32_t y0 = length_;
+        length_ >>= kSymbolShift;
+        const std::uint32_t dv = value_ / length_;
+        std::uint32_t sym, x, y;
+        if (m.uniform_scale_ != 0) {
+            // Uniform: start(k) <= k * 2^15 / symbols, so the estimate below
+            // starts at or before the symbol, and start(k) falls short of
+            // that bound by less than two, so at most a step reaches it.
+            sym = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>((std::uint64_t{dv} * m.symbols_) >> kSymbolShift, m.last_symbol_));
+            while (sym != m.last_symbol_ && m.uniform_start(sym + 1) <= dv) ++sym;
+            x = m.uniform_start(sym) * length_;
+            y = sym == m.last_symbol_ ? y0 : m.uniform_start(sym + 1) * length_;
+        } else {
+            const std::uint32_t* dist = m.distribution_.data();
+            const std::uint32_t cells = static_cast<std::uint32_t>(m.table_.size()) - 1;
+            sym = m.table_[std::min(dv >> m.table_shift_, cells)];
+            sym += dist[sym + 1] <= dv ? 1 : 0;  // the common step, without a branch
+            while (dist[sym + 1] <= dv) ++sym;
+            x = dist[sym] * length_;
+            y = sym == m.last_symbol_ ? y0 : dist[sym + 1] * length_;
+        }
+        value_ -= x;
+        length_ = y - x;
+        renorm_always();
+        ++m.count_[sym];
+        if (--m.until_update_ == 0) m.update();
+        return sym;
+    }
+    std::uint32_t decode_bit(BitModel& m) {
+        const std::uint32_t x = m.bit0_prob * (length_ >> kBitShift);
+        std::uint32_t sym;
+        if (value_ < x) {
+            sym = 0;
+            length_ = x;
+            ++m.bit0_count;
+        } else {
+            sym = 1;
+            value_ -= x;
+            length_ -= x;
+        }
+        renorm_always();
+        if (--m.until_update == 0) m.update();
+        return sym;
+    }
     std::uint32_t read_bits(std::uint32_t bits);  // 1 to 32 raw bits
     std::uint32_t read_int() {                    // 32 raw bits, low half first
         const std::uint32_t lo = read_short();
@@ -81,6 +154,24 @@ private:
         } while (length_ < kMinLength);
     }
 
+    // renorm() without the test of length, which is as often true as not
+    // and costs more mispredicted than the bytes cost to shift in: the count
+    // of bytes is that of length's leading zero bytes, none when it is large
+    // enough. The same bytes in the same order as renorm(); near the end of
+    // the range, renorm() itself.
+    void renorm_always() {
+        if (end_ - p_ < 4) {
+            if (length_ < kMinLength) renorm();
+            return;
+        }
+        const auto n = static_cast<unsigned>(std::countl_zero(length_)) >> 3;  // length > 0: at most 3
+        std::uint32_t next;
+        std::memcpy(&next, p_, 4);
+        if constexpr (std::endian::native == std::endian::little) next = __builtin_bswap32(next);
+        value_ = static_cast<std::uint32_t>((std::uint64_t{value_} << 32 | next) >> (32 - 8 * n));
+        length_ <<= 8 * n;
+        p_ += n;
+    }
     static constexpr std::uint32_t kMinLength = 0x01000000U;
 
     const unsigned char* p_ = nullptr;
@@ -98,10 +189,40 @@ class IntDecoder {
 public:
     IntDecoder(std::uint32_t bits, std::uint32_t contexts);
     void init();  // back to the start state (every chunk)
-    std::int32_t decode(Decoder& dec, std::int32_t pred, std::uint32_t context);
+    std::int32_t decode(Decoder& dec, std::int32_t pred, std::uint32_t context) {
+        SymbolModel& length = bits_[context];
+        if (!length.ready()) length.init(corr_bits_ + 1);
+        k_ = dec.decode_symbol(length);
+        if (k_ > kBitsHigh) return decode_large(dec, pred);  // the rare long corrector, out of line
+        std::int32_t c;
+        if (k_ == 0) {
+            c = static_cast<std::int32_t>(dec.decode_bit(corrector0_));
+        } else {
+            SymbolModel& m = corrector_[k_ - 1];
+            if (!m.ready()) m.init(1U << k_);
+            // The corrector's k bits code [-(2^k - 1), -2^(k-1)] and [2^(k-1) + 1, 2^k].
+            const auto u = static_cast<std::int32_t>(dec.decode_symbol(m));
+            c = u >= (1 << (k_ - 1)) ? u + 1 : u - ((1 << k_) - 1);
+        }
+        return wrap(pred, c);
+    }
     [[nodiscard]] std::uint32_t k() const { return k_; }
 
 private:
+    std::int32_t decode_large(Decoder& dec, std::int32_t pred);  // k_ above kBitsHigh
+    // prediction + corrector in the value's range: wrapped once each way, as
+    // the coder did; damaged data may leave it outside, and the cast then
+    // keeps the low bits.
+    [[nodiscard]] std::int32_t wrap(std::int32_t pred, std::int64_t c) const {
+        std::int64_t real = static_cast<std::int64_t>(pred) + c;
+        if (corr_range_ == 0) return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
+        if (real < 0)
+            real += corr_range_;
+        else if (real >= static_cast<std::int64_t>(corr_range_))
+            real -= corr_range_;
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(real));
+    }
+
     static constexpr std::uint32_t kBitsHigh = 8;
     std::uint32_t corr_bits_, corr_range_;
     std::int32_t corr_min_;

@@ -3,6 +3,7 @@
 // addition, models made on first use, the median-of-five predictor and the
 // context step of the coordinate coders. Internal to the LAZ reader.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -13,6 +14,9 @@ namespace krel::io::laz {
 inline std::int32_t get32(const unsigned char* p) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
                                      static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint64_t get64(const unsigned char* p) {
+    return static_cast<std::uint32_t>(get32(p)) | std::uint64_t{static_cast<std::uint32_t>(get32(p + 4))} << 32;
 }
 inline std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 inline void put32(unsigned char* p, std::int32_t v) {
@@ -36,59 +40,28 @@ inline SymbolModel& lazy(SymbolModel& m, std::uint32_t symbols) {
 
 // Median of the last five values, kept sorted; `high` says on which side the
 // next value replaces the oldest. Starts at five zeros.
+//
+// A new value drops the largest (high) or the smallest value and is merged
+// into the other four. The merge is a min/max network rather than the chain
+// of comparisons it replaces: the values come in no order a branch predictor
+// could learn, and both give the same sorted five (equal values are equal
+// integers, so ties cannot be told apart).
 struct Median5 {
     std::array<std::int32_t, 5> v{};
     bool high = true;
 
     [[nodiscard]] std::int32_t get() const { return v[2]; }
     void add(std::int32_t x) {
-        if (high) {
-            if (x < v[2]) {
-                v[4] = v[3];
-                v[3] = v[2];
-                if (x < v[0]) {
-                    v[2] = v[1];
-                    v[1] = v[0];
-                    v[0] = x;
-                } else if (x < v[1]) {
-                    v[2] = v[1];
-                    v[1] = x;
-                } else {
-                    v[2] = x;
-                }
-            } else {
-                if (x < v[3]) {
-                    v[4] = v[3];
-                    v[3] = x;
-                } else {
-                    v[4] = x;
-                }
-                high = false;
-            }
-        } else {
-            if (v[2] < x) {
-                v[0] = v[1];
-                v[1] = v[2];
-                if (v[4] < x) {
-                    v[2] = v[3];
-                    v[3] = v[4];
-                    v[4] = x;
-                } else if (v[3] < x) {
-                    v[2] = v[3];
-                    v[3] = x;
-                } else {
-                    v[2] = x;
-                }
-            } else {
-                if (v[1] < x) {
-                    v[0] = v[1];
-                    v[1] = x;
-                } else {
-                    v[0] = x;
-                }
-                high = true;
-            }
-        }
+        const std::int32_t a0 = high ? v[0] : v[1], a1 = high ? v[1] : v[2];
+        const std::int32_t a2 = high ? v[2] : v[3], a3 = high ? v[3] : v[4];
+        // high: stays so while x falls below the median; low: turns high
+        // unless x lies above it.
+        high = high ? x < v[2] : !(v[2] < x);
+        v[0] = std::min(a0, x);
+        v[1] = std::min(a1, std::max(a0, x));
+        v[2] = std::min(a2, std::max(a1, x));
+        v[3] = std::min(a3, std::max(a2, x));
+        v[4] = std::max(a3, x);
     }
 };
 

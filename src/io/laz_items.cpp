@@ -339,7 +339,7 @@ std::optional<std::string> check_items(const std::vector<Item>& items, std::size
     return std::nullopt;
 }
 
-ChunkDecoder::ChunkDecoder(const std::vector<Item>& items) : items_(items) {
+ChunkDecoder::ChunkDecoder(const std::vector<Item>& items, bool every_layer) : items_(items), every_layer_(every_layer) {
     layered_ = items_[0].type == static_cast<std::uint16_t>(ItemType::point14);
     for (const Item& it : items_) {
         offsets_.push_back(record_length_);
@@ -352,7 +352,7 @@ ChunkDecoder::ChunkDecoder(const std::vector<Item>& items) : items_(items) {
         default: bytes_.push_back(std::make_unique<ByteCoder>(it.size)); break;
         }
     }
-    if (layered_) point14_ = std::make_unique<Point14Coder>();
+    if (layered_) point14_ = std::make_unique<Point14Coder>(every_layer_);
     first_.resize(record_length_);
 }
 
@@ -417,11 +417,13 @@ bool ChunkDecoder::start_layered(const unsigned char* p, const unsigned char* en
     // is a stream of its own with its own models, and the four decoded here
     // take their contexts only from each other (returns, scanner channel,
     // the GPS-time-changed bit of the X/Y layer) and from their own last
-    // values, never from a skipped field. The tests hold these fields against
-    // the twins decoded whole by another decoder.
+    // values, never from a skipped field; their bytes are never read. The
+    // tests hold these fields against the twins decoded whole by another
+    // decoder, and against this one decoding every layer (every_layer_).
+    const int decoded = every_layer_ ? Point14Coder::kLayers : Point14Coder::kRunLayers;
     for (int k = 0; k < Point14Coder::kLayers; ++k) {
-        layer_on_[k] = size[k] != 0 || k == Point14Coder::xy;
-        layer_[k].start(p, p + size[k]);
+        layer_on_[k] = k < decoded && (size[k] != 0 || k == Point14Coder::xy);
+        if (layer_on_[k]) layer_[k].start(p, p + size[k]);
         p += size[k];
     }
     return true;
@@ -435,13 +437,23 @@ bool ChunkDecoder::overrun() const {
 }
 
 std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
+    if (layered_) {
+        // Every record starts as the first, in bulk (doubling the copied
+        // span), and the coder writes the fields it decodes over it.
+        const auto m = static_cast<std::size_t>(std::min<std::uint64_t>(n, points_ - done_));
+        if (m > 0) std::memcpy(out, first_.data(), record_length_);
+        for (std::size_t have = 1; have < m;) {
+            const std::size_t more = std::min(have, m - have);
+            std::memcpy(out + have * record_length_, out, more * record_length_);
+            have += more;
+        }
+    }
     std::size_t made = 0;
     while (made < n && done_ < points_ && !damaged_) {
         unsigned char* rec = out + made * record_length_;
         if (done_ == 0) {
             std::memcpy(rec, first_.data(), record_length_);
         } else if (layered_) {
-            std::memcpy(rec, first_.data(), record_length_);
             point14_->decode(layer_, layer_on_, rec);
         } else {
             std::size_t b = 0;

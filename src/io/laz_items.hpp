@@ -51,7 +51,10 @@ class Point14Coder;
 // Built once per file and reused for every chunk; not shared between threads.
 class ChunkDecoder {
 public:
-    explicit ChunkDecoder(const std::vector<Item>& items);  // items passed check_items
+    // items passed check_items. every_layer (for the tests' check of the
+    // skipping): layered chunks decode every POINT14 layer and write all its
+    // fields; the reader's fields come out the same either way.
+    explicit ChunkDecoder(const std::vector<Item>& items, bool every_layer = false);
     ~ChunkDecoder();
     ChunkDecoder(const ChunkDecoder&) = delete;
     ChunkDecoder& operator=(const ChunkDecoder&) = delete;
@@ -89,8 +92,9 @@ private:
     std::vector<std::unique_ptr<ByteCoder>> bytes_;  // BYTE items, in record order
     std::vector<std::size_t> offsets_;               // byte of each item in the record
     std::unique_ptr<Point14Coder> point14_;
-    std::array<Decoder, 4> layer_;     // layered: X/Y, Z, class, flags
-    std::array<bool, 4> layer_on_{};  // layer holds data (an empty one never changes)
+    bool every_layer_ = false;
+    std::array<Decoder, 9> layer_;     // layered: POINT14's layers, the first four unless every_layer_
+    std::array<bool, 9> layer_on_{};  // decoded, and holds data (an empty one never changes)
     std::vector<std::uint32_t> layer_sizes_;  // of every item's layers, in the chunk being read
 };
 

@@ -31,13 +31,19 @@ inline constexpr std::uint8_t kReturnLevel8[16][16] = {
     {7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3}, {7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2},
     {7, 7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1}, {7, 7, 7, 7, 7, 7, 7, 7, 7, 6, 5, 4, 3, 2, 1, 0}};
 
-// POINT14, versions 3 and 4, the layers this reader needs: X/Y with the
-// returns and the scanner channel, Z, the classification and the flags. Each
+// POINT14, versions 3 and 4: the layers this reader needs (X/Y with the
+// returns and the scanner channel, Z, the classification, the flags) and, for
+// the tests' check that skipping the others changes nothing, those too. Each
 // scanner channel has a context of its own (last point, models, predictors),
 // made from the current one when the channel first appears in the chunk.
 class Point14Coder {
 public:
-    enum Layer { xy = 0, z = 1, cls = 2, flags = 3, kLayers = 4 };
+    // The layers in chunk order; the reader decodes the first kRunLayers.
+    enum Layer { xy, z, cls, flags, intensity, angle, user, source, gps, kLayers };
+    static constexpr int kRunLayers = 4;
+
+    // every_layer: decode (when on) and write the fields of the other layers too.
+    explicit Point14Coder(bool every_layer) : every_layer_(every_layer) {}
 
     void first(const unsigned char* rec) {
         Last p;
@@ -47,6 +53,11 @@ public:
         p.returns = rec[14];
         p.flags = rec[15];
         p.cls = rec[16];
+        p.intensity = get16(rec + 12);
+        p.user = rec[17];
+        p.angle = get16(rec + 18);
+        p.source = get16(rec + 20);
+        p.gps = get64(rec + 22);
         for (Context& c : ctx_) c.unused = true;
         current_ = (p.flags >> 4) & 3U;
         ctx_[current_].start(p);
@@ -107,6 +118,7 @@ public:
             const std::uint32_t f = dec[flags].decode_symbol(lazy(c->flag_model[last], 64));
             p.flags = static_cast<std::uint8_t>((f >> 5 & 1U) << 7 | (f >> 4 & 1U) << 6 | (p.flags & 0x30U) | (f & 15U));
         }
+        if (every_layer_) other_layers(dec, on, *c, cpr, gps_changed);
         p.gps_changed = gps_changed;
         put32(rec, p.x);
         put32(rec + 4, p.y);
@@ -114,6 +126,13 @@ public:
         rec[14] = p.returns;
         rec[15] = p.flags;
         rec[16] = p.cls;
+        if (every_layer_) {
+            put16(rec + 12, p.intensity);
+            rec[17] = p.user;
+            put16(rec + 18, p.angle);
+            put16(rec + 20, p.source);
+            for (int i = 0; i < 8; ++i) rec[22 + i] = static_cast<unsigned char>(p.gps >> (8 * i));
+        }
     }
 
 private:
@@ -123,6 +142,9 @@ private:
         std::uint8_t flags = 0;    // class flags 0-3, channel 4-5, scan direction 6, edge 7
         std::uint8_t cls = 0;
         bool gps_changed = false;
+        std::uint16_t intensity = 0, angle = 0, source = 0;  // angle: the int16's bits
+        std::uint8_t user = 0;
+        std::uint64_t gps = 0;  // the double's bits
     };
     struct Context {
         bool unused = true;
@@ -134,6 +156,14 @@ private:
         std::array<SymbolModel, 16> returns_n, return_r;       // by the last value
         std::array<SymbolModel, 64> classification, flag_model;  // by the last value
         IntDecoder dx{32, 2}, dy{32, 22}, dz{32, 20};
+        // The other layers'.
+        std::array<std::uint16_t, 8> last_intensity{};  // by return position and GPS change
+        std::array<SymbolModel, 64> user_data;          // by the class / 4
+        IntDecoder ic_intensity{16, 4}, ic_angle{16, 2}, ic_source{16, 1}, ic_gps{32, 9};
+        SymbolModel gps_multi, gps_0diff;
+        std::array<std::uint64_t, 4> gps_seq{};         // up to four time sequences
+        std::array<std::int32_t, 4> gps_diff{}, gps_extreme{};
+        unsigned gps_last = 0, gps_next = 0;
 
         void start(const Last& p) {
             unused = false;
@@ -152,9 +182,111 @@ private:
             dx.init();
             dy.init();
             dz.init();
+            last_intensity.fill(p.intensity);
+            for (SymbolModel& m : user_data) m.reset();
+            ic_intensity.init();
+            ic_angle.init();
+            ic_source.init();
+            ic_gps.init();
+            gps_multi.reset();
+            gps_0diff.reset();
+            gps_seq = {p.gps, 0, 0, 0};
+            gps_diff.fill(0);
+            gps_extreme.fill(0);
+            gps_last = gps_next = 0;
         }
     };
 
+    void other_layers(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, Context& c,
+                      unsigned cpr, bool gps_changed) {
+        Last& p = c.last;
+        if (on[intensity]) {
+            const unsigned i = cpr << 1 | (gps_changed ? 1 : 0);
+            p.intensity = static_cast<std::uint16_t>(c.ic_intensity.decode(dec[intensity], c.last_intensity[i], cpr));
+            c.last_intensity[i] = p.intensity;
+        }
+        if (on[angle] && (changed_ & 8))
+            p.angle = static_cast<std::uint16_t>(
+                c.ic_angle.decode(dec[angle], static_cast<std::int16_t>(p.angle), gps_changed ? 1 : 0));
+        if (on[user]) p.user = static_cast<std::uint8_t>(dec[user].decode_symbol(lazy(c.user_data[p.cls >> 2], 256)));
+        if (on[source] && (changed_ & 32)) p.source = static_cast<std::uint16_t>(c.ic_source.decode(dec[source], p.source, 0));
+        if (on[gps] && gps_changed) gps_time(dec[gps], c);
+    }
+
+    // GPS time: as the format 1 coder, but with no code for "unchanged" (the
+    // X/Y layer says that) and the codes after it one lower.
+    static void gps_time(Decoder& d, Context& c) {
+        constexpr std::int32_t kMulti = 500, kMultiMinus = -10, kCodeFull = kMulti - kMultiMinus + 1;
+        const auto times = [](std::int32_t a, std::int32_t b) {
+            return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
+        };
+        const auto add = [&c](std::int32_t diff) { c.gps_seq[c.gps_last] += static_cast<std::uint64_t>(std::int64_t{diff}); };
+        const auto extreme = [&c](std::int32_t diff) {
+            if (++c.gps_extreme[c.gps_last] > 3) {
+                c.gps_diff[c.gps_last] = diff;
+                c.gps_extreme[c.gps_last] = 0;
+            }
+        };
+        const auto full = [&] {
+            c.gps_next = (c.gps_next + 1) & 3U;
+            const auto hi = static_cast<std::uint32_t>(
+                c.ic_gps.decode(d, static_cast<std::int32_t>(static_cast<std::uint32_t>(c.gps_seq[c.gps_last] >> 32)), 8));
+            c.gps_seq[c.gps_next] = std::uint64_t{hi} << 32 | d.read_int();
+            c.gps_last = c.gps_next;
+            c.gps_diff[c.gps_last] = 0;
+            c.gps_extreme[c.gps_last] = 0;
+        };
+        // A jump codes the other sequence's time next; damaged data is cut
+        // off after four.
+        for (int jumps = 0; jumps < 4; ++jumps) {
+            const std::int32_t last_diff = c.gps_diff[c.gps_last];
+            if (last_diff == 0) {
+                const std::uint32_t multi = d.decode_symbol(lazy(c.gps_0diff, 5));
+                if (multi == 0) {
+                    c.gps_diff[c.gps_last] = c.ic_gps.decode(d, 0, 0);
+                    add(c.gps_diff[c.gps_last]);
+                    c.gps_extreme[c.gps_last] = 0;
+                } else if (multi == 1) {
+                    full();
+                } else {
+                    c.gps_last = (c.gps_last + multi - 1) & 3U;
+                    continue;
+                }
+            } else {
+                const auto multi = static_cast<std::int32_t>(d.decode_symbol(lazy(c.gps_multi, kCodeFull + 4)));
+                if (multi == 1) {
+                    add(c.ic_gps.decode(d, last_diff, 1));
+                    c.gps_extreme[c.gps_last] = 0;
+                } else if (multi < kCodeFull) {
+                    std::int32_t diff;
+                    if (multi == 0) {
+                        diff = c.ic_gps.decode(d, 0, 7);
+                        extreme(diff);
+                    } else if (multi < kMulti) {
+                        diff = c.ic_gps.decode(d, times(multi, last_diff), multi < 10 ? 2 : 3);
+                    } else if (multi == kMulti) {
+                        diff = c.ic_gps.decode(d, times(multi, last_diff), 4);
+                        extreme(diff);
+                    } else if (kMulti - multi > kMultiMinus) {
+                        diff = c.ic_gps.decode(d, times(kMulti - multi, last_diff), 5);
+                    } else {
+                        diff = c.ic_gps.decode(d, times(kMultiMinus, last_diff), 6);
+                        extreme(diff);
+                    }
+                    add(diff);
+                } else if (multi == kCodeFull) {
+                    full();
+                } else {
+                    c.gps_last = (c.gps_last + static_cast<unsigned>(multi - kCodeFull)) & 3U;
+                    continue;
+                }
+            }
+            break;
+        }
+        c.last.gps = c.gps_seq[c.gps_last];
+    }
+
+    bool every_layer_;
     std::array<Context, 4> ctx_;
     unsigned current_ = 0;
     std::uint32_t changed_ = 0;
