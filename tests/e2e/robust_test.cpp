@@ -151,7 +151,7 @@ TEST(ResultFifo, PipesAndDevicesAreWrittenInPlace) {
         EXPECT_EQ(o.status, 0) << o.err;
         EXPECT_EQ(got, expected);
         EXPECT_TRUE(fs::is_fifo(fifo));
-        EXPECT_TRUE(named(dir.path(), ".krel-").empty());
+        EXPECT_TRUE(files_named(dir.path(), ".krel-").empty());
         fs::remove(fifo);
     }
 }
