@@ -6,6 +6,7 @@
 #include <CGAL/Triangulation_vertex_base_with_info_2.h>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace krel::mesh {
@@ -40,8 +41,14 @@ Mesh::Mesh(const Nodes& nodes, const Clip& clip) : impl_(std::make_unique<Impl>(
     // decide on the very values the run thinned with.
     std::vector<std::pair<Point, std::int32_t>> points;
     points.reserve(nodes.x.size());
-    for (std::int32_t i = 0; i < nodes.size(); ++i)
-        points.emplace_back(Point(nodes.x[static_cast<std::size_t>(i)], nodes.y[static_cast<std::size_t>(i)]), i);
+    for (std::int32_t i = 0; i < nodes.size(); ++i) {
+        const float x = nodes.x[static_cast<std::size_t>(i)], y = nodes.y[static_cast<std::size_t>(i)];
+        // A coordinate that overflowed to infinity (or a NaN) has no place in
+        // the plane and breaks the library's predicates: such a node stays
+        // in the vertex list but in no triangle.
+        if (!std::isfinite(x) || !std::isfinite(y)) continue;
+        points.emplace_back(Point(x, y), i);
+    }
     Delaunay& dt = impl_->dt;
     // Range insertion sorts the points along a space-filling curve first;
     // the sort is deterministic, so equal inputs give equal triangulations
@@ -112,7 +119,7 @@ Mesh::~Mesh() = default;
 
 std::optional<double> Mesh::height(double x, double y) {
     Delaunay& dt = impl_->dt;
-    if (dt.dimension() < 2) return std::nullopt;
+    if (dt.dimension() < 2 || !std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
     const Nodes& n = *impl_->nodes;
     Delaunay::Locate_type lt;
     int li = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <random>
 #include <utility>
@@ -106,6 +107,29 @@ TEST(Mesh, TooFewOrCollinearNodesHaveNoTriangle) {
         Mesh mesh(n, Clip{});
         EXPECT_TRUE(mesh.triangles().empty());
         EXPECT_FALSE(mesh.height(0.5, 0.5).has_value());
+    }
+}
+
+TEST(Mesh, NodesOffThePlaneAreInNoTriangle) {
+    // A coordinate read as infinity (5e44 overflows a float) once crashed the
+    // library's insertion; such nodes keep their number but join no triangle.
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<std::pair<float, float>> off = {{inf, 77}, {5, -inf}, {nan, 5}, {-inf, inf}};
+    const std::vector<std::vector<std::pair<float, float>>> planes = {
+        {{0, 0}, {10, 0}, {10, 10}, {0, 10}},               // a square: two triangles
+        {{0, 0}, {2, 0}, {4, 0}, {3e38F, 78}, {3e38F, 79}},  // a line and two nodes far off
+    };
+    for (const auto& plane_nodes : planes) {
+        SCOPED_TRACE(testing::Message() << plane_nodes.size() << " finite nodes");
+        Nodes n;
+        for (auto [x, y] : off) n.push(x, y, 1.0F);
+        for (auto [x, y] : plane_nodes) n.push(x, y, 1.0F);
+        Mesh mesh(n, Clip{});
+        EXPECT_FALSE(mesh.triangles().empty());
+        for (const Triangle& t : mesh.triangles())
+            for (const std::int32_t k : t) EXPECT_GE(k, static_cast<std::int32_t>(off.size()));
+        EXPECT_FALSE(mesh.height(inf, 5.0).has_value());
+        EXPECT_FALSE(mesh.height(5.0, nan).has_value());
     }
 }
 
