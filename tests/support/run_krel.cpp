@@ -1,5 +1,7 @@
 #include "support/run_krel.hpp"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <csignal>
@@ -36,6 +38,16 @@ std::string read_file(const fs::path& p) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+void expect_same_outputs(const fs::path& a, const fs::path& b) {
+    for (const char* out : {"out.err", "out.xyz"}) {
+        SCOPED_TRACE(out);
+        ASSERT_EQ(fs::exists(a / out), fs::exists(b / out));
+        if (fs::exists(a / out)) {
+            EXPECT_TRUE(read_file(a / out) == read_file(b / out));
+        }
+    }
 }
 
 void write_file(const fs::path& p, const std::string& text) {
