@@ -101,14 +101,13 @@ public:
             const std::uint32_t* dist = m.distribution_.data();
             const std::uint32_t cells = static_cast<std::uint32_t>(m.table_.size()) - 1;
             sym = m.table_[std::min(dv >> m.table_shift_, cells)];
-            sym += dist[sym + 1] <= dv ? 1 : 0;  // the common step, without a branch
             while (dist[sym + 1] <= dv) ++sym;
             x = dist[sym] * length_;
             y = sym == m.last_symbol_ ? y0 : dist[sym + 1] * length_;
         }
         value_ -= x;
         length_ = y - x;
-        renorm_always();
+        if (length_ < kMinLength) renorm_fast();
         ++m.count_[sym];
         if (--m.until_update_ == 0) m.update();
         return sym;
@@ -125,7 +124,7 @@ public:
             value_ -= x;
             length_ -= x;
         }
-        renorm_always();
+        if (length_ < kMinLength) renorm_fast();
         if (--m.until_update == 0) m.update();
         return sym;
     }
@@ -154,14 +153,16 @@ private:
         } while (length_ < kMinLength);
     }
 
-    // renorm() without the test of length, which is as often true as not
-    // and costs more mispredicted than the bytes cost to shift in: the count
-    // of bytes is that of length's leading zero bytes, none when it is large
-    // enough. The same bytes in the same order as renorm(); near the end of
-    // the range, renorm() itself.
-    void renorm_always() {
+    // renorm() once the caller has seen length fall short: the count of
+    // bytes is that of length's leading zero bytes, shifted in at once
+    // rather than a byte a step. The same bytes in the same order as
+    // renorm(); near the end of the range, renorm() itself. The caller's
+    // test stays a branch: predicted, it keeps the count and the shift off
+    // the chain from one symbol to the next. Shifting always, untested, was
+    // measured: format 8 gained 3 %, formats 6 and 0 lost 15 %.
+    void renorm_fast() {
         if (end_ - p_ < 4) {
-            if (length_ < kMinLength) renorm();
+            renorm();
             return;
         }
         const auto n = static_cast<unsigned>(std::countl_zero(length_)) >> 3;  // length > 0: at most 3
