@@ -46,21 +46,27 @@ void SymbolModel::update() {
         distribution_.resize(symbols_ + 1);
         distribution_[symbols_] = UINT32_MAX;
     }
-    std::uint32_t sum = 0;
-    for (std::uint32_t k = 0; k < symbols_; ++k) {
-        distribution_[k] = (scale * sum) >> (31 - kSymbolShift);
-        sum += count_[k];
-    }
     // Cell c starts at c << table_shift_; it gets the last symbol starting
-    // at or before that, where the search for any value in the cell begins.
+    // at or before that, where the search for any value in the cell begins:
+    // the count of symbols k >= 1 whose start, rounded up to a cell, is at
+    // or before c. Counted without a branch, as a histogram of those
+    // rounded starts summed up (the starts are below 2^15, so the rounded
+    // ones are at most the last cell).
     const std::uint32_t round = (1U << table_shift_) - 1;
     std::uint16_t* table = table_.data();
-    std::uint32_t c = 0;
+    std::fill(table_.begin(), table_.end(), std::uint16_t{0});
+    std::uint32_t* dist = distribution_.data();
+    const std::uint16_t* count = count_.data();
+    dist[0] = 0;
+    std::uint32_t sum = count[0];
     for (std::uint32_t k = 1; k < symbols_; ++k) {
-        const std::uint32_t end = (distribution_[k] + round) >> table_shift_;
-        while (c < end) table[c++] = static_cast<std::uint16_t>(k - 1);
+        const std::uint32_t start = (scale * sum) >> (31 - kSymbolShift);
+        dist[k] = start;
+        ++table[(start + round) >> table_shift_];
+        sum += count[k];
     }
-    while (c < table_.size()) table[c++] = static_cast<std::uint16_t>(last_symbol_);
+    std::uint16_t run = 0;
+    for (std::uint16_t& t : table_) t = run = static_cast<std::uint16_t>(run + t);
     update_cycle_ = (5 * update_cycle_) >> 2;
     const std::uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
