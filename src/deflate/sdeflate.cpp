@@ -3,6 +3,9 @@
 #include <algorithm>
 
 #include <cmath>
+#include <cstring>
+#include <new>
+#include <type_traits>
 #include <limits>
 #include <string>
 
@@ -81,11 +84,30 @@ void DeflateWork::reserve(std::int32_t slots) {
     // set up front costs a small run more than its thinning (page faults).
     slots = std::max(slots, std::min(kSlots, 2 * this->slots()));
     const auto n = static_cast<std::size_t>(slots) + 1;
-    for (auto* v : {&x, &y, &z, &ds, &dd, &dw}) v->resize(n);
-    for (auto* v : {&near, &next, &lpro, &inx}) v->resize(n);
-    xy.resize(n);
-    walk.resize(n);
-    ring_pos.resize(n);
+    // Each array on its own cache lines, in one block.
+    std::size_t bytes = 0;
+    const auto place = [&](auto& a) {
+        using T = std::remove_reference_t<decltype(a[0])>;
+        const std::size_t at = bytes;
+        bytes += (n * sizeof(T) + 63) / 64 * 64;
+        return at;
+    };
+    const auto each = [&](auto f) {
+        f(x), f(y), f(z), f(ds), f(dd), f(dw), f(near), f(next), f(lpro), f(inx), f(xy), f(walk), f(ring_pos);
+    };
+    each([&](auto& a) { (void)place(a); });
+    io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(bytes);
+    if (!block) throw std::bad_alloc();
+    std::memset(block.get(), 0, bytes);
+    bytes = 0;
+    each([&](auto& a) {
+        using T = std::remove_reference_t<decltype(a[0])>;
+        T* const to = reinterpret_cast<T*>(block.get() + place(a));
+        if (a.size() != 0) std::memcpy(to, a.data(), a.size() * sizeof(T));
+        a.p_ = to;
+        a.n_ = n;
+    });
+    block_ = std::move(block);
     store.reserve_nodes(slots);
 }
 

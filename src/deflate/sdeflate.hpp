@@ -5,11 +5,13 @@
 // tolerance at a checkpoint.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "deflate/selection.hpp"
+#include "io/huge_pages.hpp"
 #include "io/textout.hpp"
 #include "tiles/tile_size.hpp"
 #include "tin/kernel_state.hpp"
@@ -22,20 +24,38 @@ namespace krel::deflate {
 // Slots of the largest tile's working set.
 constexpr std::int32_t kSlots = tiles::kTileSlots;
 
+// One array of a tile working set: a view into the set's single block.
+template <class T>
+class SlotArray {
+public:
+    T& operator[](std::size_t i) { return p_[i]; }
+    const T& operator[](std::size_t i) const { return p_[i]; }
+    T* data() { return p_; }
+    const T* data() const { return p_; }
+    [[nodiscard]] std::size_t size() const { return n_; }
+
+private:
+    friend struct DeflateWork;
+    T* p_ = nullptr;
+    std::size_t n_ = 0;
+};
+
 // Working set of one tile, indexed by slot (1-based): slots 1 to 4 are the
 // frame corners, slot j + 4 the tile's j-th point. Grown as tiles need it and
 // reused; every call sets what it reads for slots 1..nt, so the contents left
-// by earlier tiles (or by none) never matter.
+// by earlier tiles (or by none) never matter. The per-slot arrays share one
+// block (io::allocate_huge): a full-size set is about 13 MB, touched at
+// random.
 struct DeflateWork {
-    std::vector<float> x, y, z;      // slot coordinates; z = -9999 for a rejected point
-    std::vector<tin::XY> xy;         // x and y again side by side, for the walks and the sets
-    std::vector<std::int32_t> near;  // point: its nearest node; node: first member of its set
-    std::vector<std::int32_t> next;  // next member of the same set, 0 at the end
-    std::vector<float> ds;           // point: squared distance to near
-    std::vector<float> dd;           // signed vertical error; 0 for nodes and rejected points
-    std::vector<float> dw;           // weighted error, the selection key
-    std::vector<std::int32_t> lpro;  // 1 when the slot is a node of the triangulation
-    std::vector<std::int32_t> inx;   // inx[m]: slot of the m-th node, corners first
+    SlotArray<float> x, y, z;        // slot coordinates; z = -9999 for a rejected point
+    SlotArray<tin::XY> xy;           // x and y again side by side, for the walks and the sets
+    SlotArray<std::int32_t> near;    // point: its nearest node; node: first member of its set
+    SlotArray<std::int32_t> next;    // next member of the same set, 0 at the end
+    SlotArray<float> ds;             // point: squared distance to near
+    SlotArray<float> dd;             // signed vertical error; 0 for nodes and rejected points
+    SlotArray<float> dw;             // weighted error, the selection key
+    SlotArray<std::int32_t> lpro;    // 1 when the slot is a node of the triangulation
+    SlotArray<std::int32_t> inx;     // inx[m]: slot of the m-th node, corners first
     // The last location of each point: its triangle (i3 = 0: outside or
     // none) and, when the walk was direct (tin::WalkInfo), the start node's
     // last neighbour then and the first neighbour the point was on or left
@@ -43,13 +63,13 @@ struct DeflateWork {
     struct LastWalk {
         std::int32_t i1, i2, i3, nl, na;
     };
-    std::vector<LastWalk> walk;
+    SlotArray<LastWalk> walk;
     // The list of the node whose set upcache is visiting, read once for the
     // whole set: ring holds its neighbours from the first (after lend) to the
     // last, ring_pos[v] the 1-based place of v in ring (0: not in it; all 0
     // between sets).
     std::vector<std::int32_t> ring;
-    std::vector<std::int32_t> ring_pos;
+    SlotArray<std::int32_t> ring_pos;
     tin::Store store;                // the triangulation, six entries per slot
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
@@ -69,7 +89,8 @@ struct DeflateWork {
 
     explicit DeflateWork(std::int32_t slots = 0);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
-    // Grows every array to at least `slots` (never shrinks).
+    // Grows every array to at least `slots` (never shrinks; contents kept,
+    // new entries 0).
     void reserve(std::int32_t slots);
 
     // Sets slot p's scores and keeps the selection current.
@@ -82,6 +103,9 @@ struct DeflateWork {
         dw[i] = dw_p;
         if (p >= 5 && !(old == dw_p || (old != old && dw_p != dw_p))) select.changed(p);
     }
+
+private:
+    io::HugeArray<std::byte> block_;
 };
 
 // Checking mode of upcache's skipped work: set tin::skip_check (tests only).

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <utility>
 
@@ -19,7 +20,13 @@ LineFile::LineFile(std::string name, std::size_t buffer_bytes) : name_(std::move
     struct stat st {};
     if (::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) < buffer_bytes)
         buffer_bytes = static_cast<std::size_t>(st.st_size) + 1;
-    buf_.resize(buffer_bytes < 16 ? 16 : buffer_bytes);
+    allocate(buffer_bytes < 16 ? 16 : buffer_bytes);
+}
+
+void LineFile::allocate(std::size_t bytes) {
+    buf_ = allocate_huge_array<char>(bytes);
+    if (!buf_) throw std::bad_alloc();
+    size_ = bytes;
 }
 
 LineFile::LineFile(std::string name, long long begin, long long end, std::size_t buffer_bytes)
@@ -38,22 +45,26 @@ LineFile::LineFile(std::unique_ptr<ByteSource> source, std::size_t buffer_bytes)
     : name_(source->name()), source_(std::move(source)) {
     const std::int64_t size = source_->plain_size();
     if (size >= 0 && static_cast<std::uint64_t>(size) < buffer_bytes) buffer_bytes = static_cast<std::size_t>(size) + 1;
-    buf_.resize(buffer_bytes < 16 ? 16 : buffer_bytes);
+    allocate(buffer_bytes < 16 ? 16 : buffer_bytes);
 }
 
 bool LineFile::fill() {
     if (eof_) return false;
     // Keep the unfinished line; grow only when one line outgrows the buffer.
     if (begin_ > 0) {
-        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+        std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);
-    std::size_t want = buf_.size() - end_;
+    if (end_ == size_) {
+        HugeArray<char> old = std::move(buf_);
+        allocate(2 * size_);
+        std::memcpy(buf_.get(), old.get(), end_);
+    }
+    std::size_t want = size_ - end_;
     if (offset_ >= 0 && static_cast<long long>(want) > stop_ - offset_) want = static_cast<std::size_t>(stop_ - offset_);
     if (source_) {
-        const ssize_t got = source_->read(buf_.data() + end_, want);
+        const ssize_t got = source_->read(buf_.get() + end_, want);
         if (got < 0) throw read_error(name_, lines_ + 1, source_->error());
         if (got == 0) {
             eof_ = true;
@@ -63,8 +74,8 @@ bool LineFile::fill() {
         bytes_ += got;
         return true;
     }
-    const ssize_t got = offset_ < 0 ? read_some(fd_.get(), buf_.data() + end_, want)
-                                    : pread_full(fd_.get(), buf_.data() + end_, want, offset_);
+    const ssize_t got = offset_ < 0 ? read_some(fd_.get(), buf_.get() + end_, want)
+                                    : pread_full(fd_.get(), buf_.get() + end_, want, offset_);
     if (got < 0) throw read_error(name_, lines_ + 1, std::string("cannot read: ") + std::strerror(errno));
     if (got == 0) {
         eof_ = true;
@@ -79,12 +90,12 @@ bool LineFile::fill() {
 bool LineFile::next(std::string_view& line) {
     std::size_t scanned = begin_;
     for (;;) {
-        const void* nl = std::memchr(buf_.data() + scanned, '\n', end_ - scanned);
+        const void* nl = std::memchr(buf_.get() + scanned, '\n', end_ - scanned);
         if (nl != nullptr) {
-            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_.data());
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_.get());
             std::size_t stop = at;
             if (stop > begin_ && buf_[stop - 1] == '\r') --stop;
-            line = std::string_view(buf_.data() + begin_, stop - begin_);
+            line = std::string_view(buf_.get() + begin_, stop - begin_);
             begin_ = at + 1;
             ++lines_;
             return true;
@@ -95,7 +106,7 @@ bool LineFile::next(std::string_view& line) {
             // Last line without its LF.
             std::size_t stop = end_;
             if (buf_[stop - 1] == '\r') --stop;
-            line = std::string_view(buf_.data() + begin_, stop - begin_);
+            line = std::string_view(buf_.get() + begin_, stop - begin_);
             begin_ = end_;
             ++lines_;
             return true;

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "io/fields.hpp"
 #include "io/file.hpp"
+#include "io/huge_pages.hpp"
 #include "io/source.hpp"
 
 namespace krel::io {
@@ -47,7 +47,13 @@ private:
     std::string name_;
     Fd fd_;
     std::unique_ptr<ByteSource> source_;  // set: the bytes come from here, not fd_
-    std::vector<char> buf_;
+    void allocate(std::size_t bytes);  // an empty buffer of this size
+
+    // Not initialised: only [begin_, end_) is ever read, and a fresh buffer
+    // would otherwise be cleared (and its pages touched) before the file is
+    // read into it, once per pass.
+    HugeArray<char> buf_;
+    std::size_t size_ = 0;   // bytes in buf_
     std::size_t begin_ = 0;  // first unread byte in buf_
     std::size_t end_ = 0;    // end of valid data in buf_
     bool eof_ = false;

@@ -1,6 +1,5 @@
 #include "io/nodes.hpp"
 
-#include <new>
 
 namespace krel::io {
 
@@ -9,11 +8,11 @@ bool NodeArrays::allocate(std::int32_t cap) {
     // One entry more than the capacity keeps the arrays 1-based; a capacity of
     // 0 still gets real arrays, so no stage meets a null pointer.
     const std::size_t entries = static_cast<std::size_t>(cap < 0 ? 0 : cap) + 1;
-    x.reset(new (std::nothrow) float[entries]);
-    y.reset(new (std::nothrow) float[entries]);
-    z.reset(new (std::nothrow) float[entries]);
-    itile.reset(new (std::nothrow) std::int32_t[entries]);
-    idx.reset(new (std::nothrow) std::int32_t[entries]);
+    x = allocate_huge_array<float>(entries);
+    y = allocate_huge_array<float>(entries);
+    z = allocate_huge_array<float>(entries);
+    itile = allocate_huge_array<std::int32_t>(entries);
+    idx = allocate_huge_array<std::int32_t>(entries);
     if (!x || !y || !z || !itile || !idx) {
         release();
         return false;

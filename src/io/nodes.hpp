@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "io/huge_pages.hpp"
+
 namespace krel::io {
 
 // Where a load pass that does not keep its points in memory puts them: node
@@ -19,9 +21,9 @@ public:
 // y are relative to the origin, the absolute x and y of the first stored point;
 // z is absolute. Twenty bytes per node in all.
 struct NodeArrays {
-    std::unique_ptr<float[]> x, y, z;        // coordinates, 1..n
-    std::unique_ptr<std::int32_t[]> itile;   // tile number of each node, 1..n
-    std::unique_ptr<std::int32_t[]> idx;     // node numbers laid out tile by tile
+    HugeArray<float> x, y, z;                // coordinates, 1..n
+    HugeArray<std::int32_t> itile;           // tile number of each node, 1..n
+    HugeArray<std::int32_t> idx;             // node numbers laid out tile by tile
     std::int32_t capacity = 0;               // nodes the arrays hold
     std::int32_t n = 0;                      // nodes stored by the load pass
     double xorig = 0.0, yorig = 0.0;         // origin of x and y

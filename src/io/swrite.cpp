@@ -1,5 +1,7 @@
 #include "io/swrite.hpp"
 
+#include <cstring>
+
 #include "io/fortran.hpp"
 
 namespace krel::io {
@@ -26,6 +28,10 @@ void swrite(const float* x, const float* y, const float* z, std::span<const std:
     const bool wide = xorig > 899999.0 || yorig > 899999.0;
     // ifmt is 0, 2 or 4 by construction of the command line.
     const Layout& l = kLayouts[(ifmt == 2 || ifmt == 4 ? ifmt : 0) + (wide ? 1 : 0)];
+    // Room for every line at once: grown by doubling, a large tile's text was
+    // copied several times over, each time onto fresh pages.
+    const std::size_t line = std::strlen(l.lead) + static_cast<std::size_t>(l.wx + l.wy + l.wz) + 2 * std::strlen(l.sep) + 1;
+    out.reserve(out.size() + idx.size() * line);
     for (const std::int32_t i : idx) {
         const double xa = static_cast<double>(x[i]) + xorig;
         const double ya = static_cast<double>(y[i]) + yorig;

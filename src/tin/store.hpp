@@ -18,14 +18,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "io/huge_pages.hpp"
 #include "tin/kernel_state.hpp"
 
 namespace krel::tin {
 
 struct Store {
-    std::vector<std::int32_t> list;  // entry -> neighbour node, negated for a hull node's last; 1..6*capacity
-    std::vector<std::int32_t> lptr;  // entry -> next entry of the same node's list; 1..6*capacity
-    std::vector<std::int32_t> lend;  // node -> entry of its last neighbour; 1..capacity
+    // Large and read at random: on 2 MiB pages where the system allows.
+    using Array = std::vector<std::int32_t, io::HugeAllocator<std::int32_t>>;
+    Array list;  // entry -> neighbour node, negated for a hull node's last; 1..6*capacity
+    Array lptr;  // entry -> next entry of the same node's list; 1..6*capacity
+    Array lend;  // node -> entry of its last neighbour; 1..capacity
     std::int32_t lnew = 1;           // first free entry; 1..lnew-1 are in use
 
     Store() = default;

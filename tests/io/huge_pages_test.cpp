@@ -1,0 +1,63 @@
+#include "io/huge_pages.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/linefile.hpp"
+#include "support/run_krel.hpp"
+#include "support/sanitized.hpp"
+
+namespace {
+
+constexpr std::size_t kHuge = std::size_t{2} << 20;
+
+// Every size on either side of the 2 MiB line: usable end to end, aligned
+// for any object (large ones on a 2 MiB boundary, but under AddressSanitizer,
+// where they come from malloc), and released without harm.
+TEST(HugePages, ArraysOfEverySize) {
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, kHuge - 1, kHuge, kHuge + 1, 5 * kHuge + 3}) {
+        SCOPED_TRACE(testing::Message() << n << " bytes");
+        krel::io::HugeArray<unsigned char> a = krel::io::allocate_huge_array<unsigned char>(n);
+        ASSERT_NE(a.get(), nullptr);
+        const auto at = reinterpret_cast<std::uintptr_t>(a.get());
+        EXPECT_EQ(at % alignof(std::max_align_t), 0U);
+        if (n >= kHuge && !krel::test::sanitized()) {
+            EXPECT_EQ(at % kHuge, 0U);
+        }
+        for (std::size_t i = 0; i < n; ++i) a[i] = static_cast<unsigned char>(i * 7);
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < n; ++i) wrong += a[i] != static_cast<unsigned char>(i * 7) ? 1 : 0;
+        EXPECT_EQ(wrong, 0U);
+    }
+    EXPECT_EQ(krel::io::allocate_huge_array<std::int32_t>(static_cast<std::size_t>(-1) / 2).get(), nullptr);
+}
+
+// A vector on these arrays keeps its contents while it grows across the line.
+TEST(HugePages, VectorGrowsAcrossTheLine) {
+    std::vector<std::int32_t, krel::io::HugeAllocator<std::int32_t>> v;
+    for (std::int32_t k = 0; k < 3 * static_cast<std::int32_t>(kHuge / sizeof(std::int32_t)); ++k) v.push_back(k);
+    std::size_t wrong = 0;
+    for (std::size_t k = 0; k < v.size(); ++k) wrong += v[k] != static_cast<std::int32_t>(k) ? 1 : 0;
+    EXPECT_EQ(wrong, 0U);
+}
+
+// The reader's buffer grows from a small array into a large one when a line
+// outgrows it.
+TEST(HugePages, ReaderBufferGrowsIntoALargeArray) {
+    krel::test::TempDir dir;
+    const std::string line(3 * kHuge + 5, 'x');
+    krel::test::write_file(dir.path() / "long.txt", "a\n" + line + "\nb");
+    krel::io::LineFile f((dir.path() / "long.txt").string(), std::size_t{1} << 20);
+    std::vector<std::string> got;
+    std::string_view l;
+    while (f.next(l)) got.emplace_back(l);
+    ASSERT_EQ(got.size(), 3U);
+    EXPECT_EQ(got[0], "a");
+    EXPECT_TRUE(got[1] == line);
+    EXPECT_EQ(got[2], "b");
+}
+
+}  // namespace
