@@ -53,7 +53,7 @@ public:
         std::string src = std::string(KREL_SHARED_DATA) + "/laz/" + sample;
         if (as_format7 && !dir_.empty() && fs::exists(src)) {
             const std::string derived = (dir_ / "format7.laz").string();
-            std::ofstream(derived, std::ios::binary) << krel::test::lazw::format7_from_format8(krel::bench::slurp(src), src);
+            std::ofstream(derived, std::ios::binary) << krel::bench::format7_from_format8(krel::bench::slurp(src), src);
             src = derived;
         }
         std::string path;

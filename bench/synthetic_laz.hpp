@@ -8,6 +8,7 @@
 // uncompressed.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -105,6 +106,69 @@ inline std::uint64_t grow_laz(const std::string& sample, std::uint64_t points, c
             t.write(reinterpret_cast<const char*>(blk.data()), static_cast<std::streamsize>(blk.size()));
     }
     return total;
+}
+
+inline std::uint32_t get_u32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Point format 7 from a format 8 file of POINT14, RGBNIR14 and BYTE14 items:
+// its chunks without the NIR layer and the extra bytes' layers. Each layer is
+// a stream of its own, so the rest decodes as before, the RGB layer as an
+// RGB14 item; the VLR describing the extra bytes goes with them.
+inline std::string format7_from_format8(const std::string& src, const std::string& name) {
+    using test::las_detail::put;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(src.data());
+    const io::LasHeader h =
+        io::parse_las_header(std::span(bytes, std::min<std::size_t>(src.size(), io::kLasHeaderRead)), src.size(), name);
+    const io::laz::ReadAt read = [&src](unsigned char* dst, std::size_t n, std::uint64_t pos) {
+        const std::size_t k = pos < src.size() ? std::min<std::size_t>(n, src.size() - pos) : 0;
+        std::memcpy(dst, src.data() + pos, k);
+        return k;
+    };
+    const io::laz::Layout lay = io::laz::read_layout(read, h, src.size(), name);
+    const std::vector<io::laz::Item>& items = lay.items;
+    if (items.size() != 3 || items[1].type != 12 || items[2].type != 14) return {};
+    auto u16 = [&](std::size_t at) { return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8); };
+    std::string out = src.substr(0, h.header_size);
+    std::uint32_t vlrs = 0;
+    for (std::size_t i = 0, pos = h.header_size; i < h.vlr_count; ++i) {
+        std::string v = src.substr(pos, 54 + u16(pos + 20));
+        pos += v.size();
+        if (u16(pos - v.size() + 18) == 4 && v.compare(2, 9, "LASF_Spec") == 0) continue;
+        if (u16(pos - v.size() + 18) == 22204) {
+            v.resize(54 + 34);
+            put<std::uint16_t>(v, 20, 34 + 12);
+            put<std::uint16_t>(v, 54 + 32, 2);
+            for (const std::array<std::uint16_t, 3> it : {std::array<std::uint16_t, 3>{10, 30, items[0].version},
+                                                         std::array<std::uint16_t, 3>{11, 6, items[1].version}})
+                for (std::size_t k = 0; k < 3; ++k) put<std::uint16_t>(v, v.size(), it[k]);
+        }
+        out += v;
+        ++vlrs;
+    }
+    out[104] = static_cast<char>((bytes[104] & 0xC0) | 7);
+    put<std::uint16_t>(out, 105, 36);
+    put<std::uint32_t>(out, 100, vlrs);
+    put<std::uint32_t>(out, 96, static_cast<std::uint32_t>(out.size()));
+    const std::size_t table_at = out.size();
+    out.append(8, '\0');
+    // A chunk: the first record, the count, every layer's size, the layers.
+    const std::size_t layers = 9 + 2 + items[2].size, rl = h.record_length;
+    std::vector<test::lazw::TableEntry> entries;
+    for (const io::laz::Chunk& c : lay.chunks) {
+        std::string k = src.substr(c.offset, 36);
+        if (c.points > 1) {
+            std::size_t kept = 0;
+            for (std::size_t l = 0; l < 10; ++l) kept += get_u32(bytes + c.offset + rl + 4 + 4 * l);
+            k += src.substr(c.offset + rl, 4 + 4 * 10);
+            k += src.substr(c.offset + rl + 4 + 4 * layers, kept);
+        }
+        out += k;
+        entries.push_back({static_cast<std::uint32_t>(c.points), static_cast<std::uint32_t>(k.size())});
+    }
+    put<std::uint64_t>(out, table_at, out.size());
+    return out + test::lazw::chunk_table(entries, lay.chunk_size == 0xFFFFFFFFU);
 }
 
 }  // namespace krel::bench

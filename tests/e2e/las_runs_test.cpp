@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/mesh_readers.hpp"
+#include "support/las_reader.hpp"
 #include "support/run_krel.hpp"
 
 namespace {

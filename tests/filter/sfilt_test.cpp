@@ -47,34 +47,6 @@ Nodes all_but(int n, const std::set<int>& dropped) {
     return want;
 }
 
-TEST(Sfilt, NearDuplicateThreshold) {
-    // A pair across the column boundary of row 2 (C against its left neighbour
-    // B), with two anchors fixing a 2 x 2 raster. The threshold is 0.05 dx, but
-    // never below 0.005.
-    struct Case {
-        float dx, gap;  // raster width, x distance of the pair
-        bool dropped;
-        const char* what;
-    };
-    const Case cases[] = {
-        {0.5F, 0.02F, true, "0.02 below 0.025"},
-        {0.5F, 0.03F, false, "0.03 above 0.025"},
-        {0.05F, 0.004F, true, "t = 0.0025 raised to 0.005"},
-        {0.05F, 0.006F, false, "beyond the raised threshold"},
-        {2.0F, 0.09F, true, "t = 0.1 scales with dx"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FilterTile t;
-        const float mid = c.dx;                             // the column boundary
-        t.add(0.0F, 0.0F, 5.0F);                            // cell 1
-        t.add(mid + 0.4F * c.dx, 0.0F, 5.0F);               // cell 2
-        t.add(mid - c.gap / 2, 1.5F * c.dx, 5.0F);          // B, cell 3
-        t.add(mid - c.gap / 2 + c.gap, 1.5F * c.dx, 5.0F);  // C, cell 4
-        expect_kept(t, c.dx, c.dropped ? Nodes{1, 2, 3} : Nodes{1, 2, 3, 4});
-    }
-}
-
 TEST(Sfilt, ThresholdRule) {
     struct Case {
         float dx, d2;
@@ -156,32 +128,6 @@ TEST(Sfilt, FeaturesNarrowerThanThreeCellsGo) {
     }
 }
 
-TEST(Sfilt, LowestNodeOfACell) {
-    // Nodes 1 and 2 anchor a 2 x 1 raster; the others share cell 1.
-    struct Case {
-        std::vector<float> heights;  // of the nodes in cell 1, in list order
-        Nodes want;
-        const char* what;
-    };
-    const Case cases[] = {
-        {{5.0F, 4.0F}, {3, 2}, "the lower one, listed second"},
-        {{4.0F, 5.0F}, {1, 2}, "the lower one, listed first"},
-        {{5.0F, 5.0F}, {1, 2}, "a tie: the first listed"},
-        {{5.0F, 4.0F, 4.0F}, {3, 2}, "a tie after a higher one: the first of the tie"},
-        {{6.0F, 5.0F, 4.0F, 5.0F}, {4, 2}, "the lowest of four"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        FilterTile t;
-        t.add(0.1F, 0.1F, c.heights[0]);
-        t.add(0.75F, 0.2F, 5.0F);  // cell 2
-        for (std::size_t m = 1; m < c.heights.size(); ++m)
-            t.add(0.1F + 0.1F * static_cast<float>(m), 0.2F, c.heights[m]);
-        // Within a single row the sweep checks nothing, so only the cell rule acts.
-        expect_kept(t, 0.5F, c.want);
-    }
-}
-
 // A raised-centre block in the far corner of a raster of side cells, and a
 // node at the origin: 9 nodes stay, the centre goes.
 FilterTile far_block(float side) {
@@ -223,7 +169,31 @@ TEST(Sfilt, HandPlacedLayouts) {
         Nodes want;
         const char* what;
     };
+    // A pair B, C across the column boundary of row 2, with two anchors
+    // fixing a 2 x 2 raster: C goes when within 0.05 dx of B, never less
+    // than 0.005.
+    const auto pair = [](float dx, float gap) {
+        return std::vector<Node>{{0.0F, 0.0F, 5.0F}, {1.4F * dx, 0.0F, 5.0F},
+                                 {dx - gap / 2, 1.5F * dx, 5.0F}, {dx - gap / 2 + gap, 1.5F * dx, 5.0F}};
+    };
+    // Nodes 1 and 2 anchor a 2 x 1 raster, the others share cell 1 with node 1.
+    const auto cell = [](std::vector<float> z) {
+        std::vector<Node> n{{0.1F, 0.1F, z[0]}, {0.75F, 0.2F, 5.0F}};
+        for (std::size_t m = 1; m < z.size(); ++m) n.push_back({0.1F + 0.1F * static_cast<float>(m), 0.2F, z[m]});
+        return n;
+    };
     const Case cases[] = {
+        {pair(0.5F, 0.02F), 0.5F, {1, 2, 3}, "0.02 below 0.025"},
+        {pair(0.5F, 0.03F), 0.5F, {1, 2, 3, 4}, "0.03 above 0.025"},
+        {pair(0.05F, 0.004F), 0.05F, {1, 2, 3}, "t = 0.0025 raised to 0.005"},
+        {pair(0.05F, 0.006F), 0.05F, {1, 2, 3, 4}, "beyond the raised threshold"},
+        {pair(2.0F, 0.09F), 2.0F, {1, 2, 3}, "t = 0.1 scales with dx"},
+        // Within a single row the sweep checks nothing: only the cell rule acts.
+        {cell({5.0F, 4.0F}), 0.5F, {3, 2}, "the lower one, listed second"},
+        {cell({4.0F, 5.0F}), 0.5F, {1, 2}, "the lower one, listed first"},
+        {cell({5.0F, 5.0F}), 0.5F, {1, 2}, "a tie: the first listed"},
+        {cell({5.0F, 4.0F, 4.0F}), 0.5F, {3, 2}, "a tie after a higher one: the first of the tie"},
+        {cell({6.0F, 5.0F, 4.0F, 5.0F}), 0.5F, {4, 2}, "the lowest of four"},
         // 2 x 2 raster: A in cell 1, B in cell 3, C in cell 4, 0.02 from B.
         {{{0.0F, 0.0F, 5.0F}, {0.49F, 0.6F, 5.0F}, {0.51F, 0.6F, 5.0F}}, 0.5F, {1, 2},
          "near-duplicate of the earlier neighbour goes"},

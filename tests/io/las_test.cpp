@@ -12,7 +12,7 @@
 #include "io/getpoints.hpp"
 #include "io/io_error.hpp"
 #include "support/las_writer.hpp"
-#include "support/mesh_readers.hpp"
+#include "support/las_reader.hpp"
 #include "support/run_krel.hpp"
 
 namespace {

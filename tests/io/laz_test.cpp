@@ -31,17 +31,20 @@ std::vector<unsigned char> all_records(const std::string& path, int threads, std
 // class; the LAS reader uses no others.
 bool used(std::size_t byte, int format) { return format < 6 || byte < 12 || (byte >= 14 && byte <= 16); }
 
-// Every record of a file through the chunk decoder, with the reader's
-// skipping or with every POINT14 layer decoded.
-std::vector<unsigned char> chunk_records(const std::string& path, bool every_layer) {
-    const std::string src = krel::test::read_file(path);
-    const krel::io::laz::ReadAt read = [&src](unsigned char* dst, std::size_t n, std::uint64_t pos) {
+krel::io::laz::ReadAt read_from(const std::string& src) {
+    return [&src](unsigned char* dst, std::size_t n, std::uint64_t pos) {
         const std::size_t k = pos < src.size() ? std::min<std::size_t>(n, src.size() - pos) : 0;
         std::memcpy(dst, src.data() + pos, k);
         return k;
     };
+}
+
+// Every record of a file through the chunk decoder, with the reader's
+// skipping or with every POINT14 layer decoded.
+std::vector<unsigned char> chunk_records(const std::string& path, bool every_layer) {
+    const std::string src = krel::test::read_file(path);
     const krel::io::LasFile f(path);
-    const krel::io::laz::Layout lay = krel::io::laz::read_layout(read, f.header(), src.size(), path);
+    const krel::io::laz::Layout lay = krel::io::laz::read_layout(read_from(src), f.header(), src.size(), path);
     krel::io::laz::ChunkDecoder dec(lay.items, every_layer);
     std::vector<unsigned char> out(lay.points * f.header().record_length);
     std::size_t at = 0;
@@ -56,12 +59,9 @@ std::vector<unsigned char> chunk_records(const std::string& path, bool every_lay
 
 // Layered samples are also decoded with every POINT14 layer: all of its 30
 // bytes then equal the twin's, and the reader's bytes equal the skipping
-// decoder's. The format 7 file is the format 8 sample without its NIR and
-// extra-byte layers; the twin's records are longer, their start the same.
+// decoder's.
 TEST(LazSamples, EqualTheirTwinsRecordForRecord) {
     struct Case { std::string laz; fs::path twin; };
-    krel::test::TempDir dir;
-    const std::string format7 = (dir.path() / "format7.laz").string();
     const Case cases[] = {
         {"point10.laz", kLaz / "point10.las"},                  // POINT10 alone
         {"point-time.laz", kLaz / "point-time.las"},            // with GPSTIME11
@@ -73,14 +73,11 @@ TEST(LazSamples, EqualTheirTwinsRecordForRecord) {
         {"1_4_w_evlr.laz", kLaz / "1_4_w_evlr.las"},            // POINT14, 64-bit count
         {"append-bug.laz", kLaz / "append-bug.las"},            // POINT14 + RGBNIR14 + BYTE14
         {"1.2-with-color.copc.laz", kLaz / "1.2-with-color.copc.las"},  // variable-size chunks
-        {format7, kLaz / "append-bug.las"},                     // POINT14 + RGB14
     };
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
-    const std::string f8 = (kLaz / "append-bug.laz").string();
-    krel::test::write_file(format7, krel::test::lazw::format7_from_format8(krel::test::read_file(f8), f8));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.laz);
-        const std::string laz = c.laz == format7 ? format7 : (kLaz / c.laz).string();
+        const std::string laz = (kLaz / c.laz).string();
         krel::io::LasFile lf(laz);
         krel::io::LasFile tf(c.twin.string());
         ASSERT_TRUE(lf.header().laz);
@@ -130,39 +127,79 @@ std::string write_temp(const krel::test::TempDir& dir, const std::string& bytes)
     return p.string();
 }
 
-// Our writer's files read back as written: fixed chunks with a short last
-// one, one chunk of one point, chunk sizes around the block size.
-TEST(LazWriter, FilesReadBackRecordForRecord) {
-    struct Case { std::size_t points; std::uint32_t chunk; };
-    const Case cases[] = {{1, 50000}, {2, 1}, {1000, 300}, {5000, 5000}, {4097, 64}};
+// point10.laz (one chunk of 1065 points) taken apart: the bytes before its
+// point data, its chunk, and its twin's records.
+struct Point10 {
+    std::string head, chunk, twin;
+    std::uint32_t chunk_bytes = 0;
+};
+
+Point10 point10() {
+    Point10 p;
+    const std::string path = (kLaz / "point10.laz").string();
+    const std::string src = krel::test::read_file(path);
+    const krel::io::LasFile f(path);
+    const krel::io::laz::Layout lay = krel::io::laz::read_layout(read_from(src), f.header(), src.size(), path);
+    EXPECT_EQ(lay.chunks.size(), 1U);
+    p.head = src.substr(0, f.header().point_offset);
+    p.chunk = src.substr(lay.chunks[0].offset, lay.chunks[0].bytes);
+    p.chunk_bytes = static_cast<std::uint32_t>(p.chunk.size());
+    const std::string twin = krel::test::read_file(kLaz / "point10.las");
+    p.twin = twin.substr(twin.size() - 1065 * 20);
+    return p;
+}
+
+// `head` with its compression record's compressor and chunk size and the
+// header's point count replaced.
+std::string patched(std::string head, std::uint16_t compressor, std::uint32_t chunk_size, std::uint32_t points) {
+    using krel::test::las_detail::put;
+    std::uint16_t header_size = 0, len = 0, id = 0;
+    std::memcpy(&header_size, head.data() + 94, 2);
+    for (std::size_t at = header_size; at + 54 <= head.size(); at += 54 + len) {
+        std::memcpy(&id, head.data() + at + 18, 2);
+        std::memcpy(&len, head.data() + at + 20, 2);
+        if (id != 22204) continue;
+        put(head, at + 54, compressor);
+        put(head, at + 54 + 12, chunk_size);
+    }
+    put(head, 107, points);
+    return head;
+}
+
+// The sample's chunk rebuilt into layouts no sample has: fixed chunks with a
+// short last one, chunks of one (raw) point, many small variable chunks that
+// are decoded in groups of about 50,000 points (three groups here), and the
+// point-wise compressor. Each gives the twin's records at 1 and 3 threads,
+// in blocks that cut chunks into pieces.
+TEST(LazRebuilt, FilesGiveTheSampleRecords) {
+    if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
+    const Point10 p = point10();
+    const lazw::TableEntry whole{1065, p.chunk_bytes};
+    std::vector<std::string> raw;
+    for (std::size_t i = 0; i < 50; ++i) raw.push_back(p.twin.substr(i * 20, 20));
+    std::string twice_and_500 = p.twin + p.twin + p.twin.substr(0, 500 * 20), many;
+    for (int i = 0; i < 130; ++i) many += p.twin;
+    struct Case { std::string what, bytes, want; };
+    const Case cases[] = {
+        {"three fixed chunks, the last cut short",
+         lazw::chunked_file(patched(p.head, 2, 1065, 2630), {p.chunk, p.chunk, p.chunk}, {3, whole}, false),
+         twice_and_500},
+        {"chunks of one point", lazw::chunked_file(patched(p.head, 2, 1, 50), raw, {50, {1, 20}}, false),
+         p.twin.substr(0, 50 * 20)},
+        {"groups of small variable chunks",
+         lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 130 * 1065), std::vector<std::string>(130, p.chunk),
+                            {130, whole}, true),
+         many},
+        {"point-wise, no chunks", patched(p.head, 1, 0, 1065) + p.chunk, p.twin},
+    };
     krel::test::TempDir dir;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.points << " points in chunks of " << c.chunk);
-        const auto recs = lazw::point10_records(c.points, 7);
-        const std::string path = write_temp(dir, lazw::point10_file(recs, c.chunk));
+        SCOPED_TRACE(c.what);
+        const std::string path = write_temp(dir, c.bytes);
         for (int threads : {1, 3}) {
             const auto got = all_records(path, threads, 1000);
-            ASSERT_EQ(got.size(), recs.size() * 20);
-            EXPECT_EQ(std::memcmp(got.data(), recs.data(), got.size()), 0);
-        }
-    }
-    // Small variable chunks are decoded in groups of about 50,000 points, a
-    // group per thread: 130,000 points in chunks of 1,300 make three groups.
-    const auto recs = lazw::point10_records(300, 9);
-    const auto many = lazw::point10_records(130'000, 10);
-    struct Other { const char* what; const std::vector<std::array<unsigned char, 20>>& recs; std::string bytes; };
-    const Other others[] = {
-        {"variable chunks", recs, lazw::point10_variable_file(recs, {1, 100, 7, 192})},
-        {"point-wise, no chunks", recs, lazw::point10_pointwise_file(recs)},
-        {"groups of small chunks", many, lazw::point10_variable_file(many, std::vector<std::size_t>(100, 1300))},
-    };
-    for (const Other& o : others) {
-        SCOPED_TRACE(o.what);
-        const std::string path = write_temp(dir, o.bytes);
-        for (int threads : {1, 3}) {
-            const auto got = all_records(path, threads, 1000);
-            ASSERT_EQ(got.size(), o.recs.size() * 20);
-            EXPECT_EQ(std::memcmp(got.data(), o.recs.data(), got.size()), 0);
+            ASSERT_EQ(got.size(), c.want.size());
+            EXPECT_EQ(std::memcmp(got.data(), c.want.data(), got.size()), 0);
         }
     }
 }
@@ -170,28 +207,17 @@ TEST(LazWriter, FilesReadBackRecordForRecord) {
 // Damaged and lying files end with an IoError naming the file and, for a
 // chunk, the chunk and the point; none crashes, hangs or allocates wildly.
 TEST(LazDamage, EndsWithItsDiagnostic) {
-    const auto recs = lazw::point10_records(1000, 3);
-    std::vector<std::string> chunks;
-    std::vector<lazw::TableEntry> table;
-    for (std::size_t i = 0; i < recs.size(); i += 300) {
-        const std::vector<std::array<unsigned char, 20>> part(
-            recs.begin() + static_cast<std::ptrdiff_t>(i), recs.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(1000, i + 300)));
-        chunks.push_back(lazw::point10_chunk(part));
-        table.push_back({static_cast<std::uint32_t>(part.size()), static_cast<std::uint32_t>(chunks.back().size())});
-    }
+    if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
+    const Point10 p = point10();
+    const std::vector<std::string> chunks(4, p.chunk);
+    const std::vector<lazw::TableEntry> table(4, {1065, p.chunk_bytes});
     using Items = std::vector<std::array<std::uint16_t, 3>>;
     // A whole file from its parts; the table offset is filled in unless given.
     auto build = [&](const std::string& record, const std::vector<lazw::TableEntry>& entries,
-                     std::int64_t table_offset = -2, krel::test::LasShape shape = {}) {
-        std::string s = lazw::laz_head(shape, recs.size(), record);
-        const std::size_t at = s.size();
-        s.append(8, '\0');
-        for (const std::string& c : chunks) s += c;
-        const std::uint64_t off = table_offset == -2 ? s.size() : static_cast<std::uint64_t>(table_offset);
-        std::memcpy(s.data() + at, &off, 8);
-        return s + lazw::chunk_table(entries, false);
+                     std::int64_t table_offset = -1, krel::test::LasShape shape = {}) {
+        return lazw::chunked_file(lazw::laz_head(shape, 4 * 1065, record), chunks, entries, false, table_offset);
     };
-    const std::string good_record = lazw::laz_record(2, 300, {{6, 20, 2}});
+    const std::string good_record = lazw::laz_record(2, 1065, {{6, 20, 2}});
     const std::string good = build(good_record, table);
     auto with_bytes = [&](std::size_t k, std::uint32_t bytes) {
         auto t = table;
@@ -199,7 +225,7 @@ TEST(LazDamage, EndsWithItsDiagnostic) {
         return t;
     };
     std::string flipped = good;  // noise in the middle of chunk 2
-    const std::size_t chunk2 = good.size() - lazw::chunk_table(table, false).size() - chunks[3].size() - chunks[2].size() - chunks[1].size();
+    const std::size_t chunk2 = good.size() - lazw::chunk_table(table, false).size() - 3 * p.chunk.size();
     for (std::size_t i = 30; i < 60; ++i) flipped[chunk2 + i] = static_cast<char>(flipped[chunk2 + i] ^ 0x5A);
     krel::test::LasShape long_record;
     long_record.record_length = 28;
@@ -215,21 +241,21 @@ TEST(LazDamage, EndsWithItsDiagnostic) {
         {"chunk 2 claims too few bytes", build(good_record, with_bytes(1, table[1].bytes - 25)),
          "LAZ chunk 2 of 4 is damaged or cut off at point"},
         {"chunk 1 shorter than a record", build(good_record, with_bytes(0, 10)), "LAZ chunk 1 of 4 is damaged or cut off at"},
-        {"table counts too many chunks", build(good_record, std::vector<lazw::TableEntry>(5000, {300, 1})),
+        {"table counts too many chunks", build(good_record, std::vector<lazw::TableEntry>(5000, {1065, 1})),
          "LAZ chunk table counts 5000 chunks in"},
         {"no compression record", [&] { auto s = good; s[good_record.size() > 0 ? 227 + 18 : 0] = 1; return s; }(),
          "LAZ points without their compression record"},
-        {"item list longer than the record", build(lazw::laz_record(2, 300, {{6, 20, 2}}).substr(0, 34) + std::string(4, '\0') + "\x06", table),
+        {"item list longer than the record", build(lazw::laz_record(2, 1065, {{6, 20, 2}}).substr(0, 34) + std::string(4, '\0') + "\x06", table),
          ""},  // whatever it says, it is refused
-        {"unknown item", build(lazw::laz_record(2, 300, Items{{99, 20, 2}}), table), "LAZ item type 99 version 2 is not supported"},
-        {"item version 1", build(lazw::laz_record(2, 300, {{6, 20, 1}}), table), "LAZ item POINT10 version 1 is not supported"},
-        {"layered item in a plain list", build(lazw::laz_record(2, 300, {{6, 20, 2}, {11, 6, 3}}), table), "cannot be mixed"},
-        {"items shorter than the record", build(good_record, table, -2, long_record),
+        {"unknown item", build(lazw::laz_record(2, 1065, Items{{99, 20, 2}}), table), "LAZ item type 99 version 2 is not supported"},
+        {"item version 1", build(lazw::laz_record(2, 1065, {{6, 20, 1}}), table), "LAZ item POINT10 version 1 is not supported"},
+        {"layered item in a plain list", build(lazw::laz_record(2, 1065, {{6, 20, 2}, {11, 6, 3}}), table), "cannot be mixed"},
+        {"items shorter than the record", build(good_record, table, -1, long_record),
          "LAZ items make records of 20 bytes, the header says 28"},
         {"point-wise compressor, version 1", build(lazw::laz_record(1, 0, {{6, 20, 1}}), table),
          "LAZ point-wise compressor (no chunks): item POINT10 version 1 is not supported"},
         {"coder 1", [&] { auto r = good_record; r[2] = 1; return build(r, table); }(), "LAZ coder 1 is not supported"},
-        {"a billion points in a chunk of bytes", build(lazw::laz_record(2, 1'000'000'000, {{6, 20, 2}}), table, -2, huge_count),
+        {"a billion points in a chunk of bytes", build(lazw::laz_record(2, 1'000'000'000, {{6, 20, 2}}), table, -1, huge_count),
          "LAZ chunk table is wrong: chunk 1 of 4 cannot hold 1000000000 points in"},
         {"chunk size 0", build(lazw::laz_record(2, 0, {{6, 20, 2}}), table), "chunk size 0"},
         {"noise inside chunk 2", flipped, ""},  // wrong points or a diagnostic, nothing worse
