@@ -100,7 +100,9 @@ int spawn(const fs::path& dir, const std::vector<std::string>& args, const std::
     argv.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, stdin_text != nullptr ? in_path.c_str() : "/dev/null", O_RDONLY, 0);
+    // An empty file of our own rather than /dev/null: a /dev/null replaced by
+    // a plain file (any tool run as root may do it) would feed krel its bytes.
+    posix_spawn_file_actions_addopen(&fa, 0, in_path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, 1, (scratch / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, (scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());

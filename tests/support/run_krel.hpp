@@ -21,7 +21,7 @@ struct Outcome {
 };
 
 // args do not include the program name. stdin_text nullptr: standard input at
-// its end (/dev/null). wrapper: a command (and its options) to run krel under,
+// its end (an empty file). wrapper: a command (and its options) to run krel under,
 // e.g. {"prlimit", "--as=100000000", "--"}.
 Outcome run_krel(const std::filesystem::path& dir, const std::vector<std::string>& args,
                  const std::string* stdin_text = nullptr, const std::vector<std::string>& wrapper = {});
