@@ -193,12 +193,15 @@ std::optional<std::int32_t> parse_int(std::string_view field) {
     return static_cast<std::int32_t>(v);
 }
 
-RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std::span<FieldValue> out,
-                         bool* partial) {
+namespace {
+
+// The one record loop: type_at(i) is the type of field i (0-based), value_at(i)
+// where its value goes.
+template <class TypeAt, class ValueAt>
+RecordStatus read_fields(LineSource& src, std::size_t need, TypeAt type_at, ValueAt value_at, bool* partial) {
     if (partial != nullptr) *partial = false;
     std::string_view line;
     if (!src.next(line)) return RecordStatus::end;
-    const std::size_t need = types.size();
     std::size_t got = 0;
     std::size_t pos = 0;
     bool comma = false;  // a comma was seen since the last value
@@ -221,8 +224,8 @@ RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std:
         }
         if (c == '/') return RecordStatus::bad;
         const std::size_t start = pos;
-        FieldValue& v = out[got];
-        const FieldType type = types[got];
+        FieldValue& v = value_at(got);
+        const FieldType type = type_at(got);
         if (type != FieldType::integer) {
             // Most fields are plain decimals: convert them while scanning.
             PlainScan p;
@@ -267,6 +270,36 @@ RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std:
         comma = false;
         if (++got == need) return RecordStatus::ok;
     }
+}
+
+}  // namespace
+
+RecordStatus read_record(LineSource& src, std::span<const FieldType> types, std::span<FieldValue> out,
+                         bool* partial) {
+    return read_fields(
+        src, types.size(), [&](std::size_t i) { return types[i]; }, [&](std::size_t i) -> FieldValue& { return out[i]; },
+        partial);
+}
+
+RecordStatus read_sparse_record(LineSource& src, std::size_t need, FieldType rest, std::span<const std::size_t> at,
+                                std::span<const FieldType> types, std::span<FieldValue> out, bool* partial) {
+    FieldValue dropped{};
+    auto kept = [&](std::size_t i) {
+        for (std::size_t k = 0; k < at.size(); ++k)
+            if (at[k] == i) return k;
+        return at.size();
+    };
+    return read_fields(
+        src, need,
+        [&](std::size_t i) {
+            const std::size_t k = kept(i);
+            return k < at.size() ? types[k] : rest;
+        },
+        [&](std::size_t i) -> FieldValue& {
+            const std::size_t k = kept(i);
+            return k < at.size() ? out[k] : dropped;
+        },
+        partial);
 }
 
 OptionField option_field(std::string_view arg, std::string_view& field) {

@@ -73,6 +73,14 @@ enum class RecordStatus { ok, bad, end };
 [[nodiscard]] RecordStatus read_record(LineSource& src, std::span<const FieldType> types,
                                        std::span<FieldValue> out, bool* partial = nullptr);
 
+// The same reading of a record of `need` fields of which only a few are kept:
+// field at[k] (0-based, each listed once) is read with types[k] into out[k],
+// every other one with `rest` and dropped. A column selection far beyond what
+// a record holds then costs no room for every column.
+[[nodiscard]] RecordStatus read_sparse_record(LineSource& src, std::size_t need, FieldType rest,
+                                              std::span<const std::size_t> at, std::span<const FieldType> types,
+                                              std::span<FieldValue> out, bool* partial = nullptr);
+
 
 // The first field of an option value, as the command line reads it: leading
 // blanks and tabs skipped, the field ends at a blank, tab, comma or slash.

@@ -104,7 +104,7 @@ void Pass::read_file(const std::string& name, std::size_t index) {
 // needs x and y only as numbers.
 std::vector<FieldType> Pass::record_types(Layout layout) const {
     const bool selected = layout == Layout::plain && s_.icolmax > 0;
-    const FieldType xy = mode_ == PassMode::explore && s_.hull == nullptr ? FieldType::checked : FieldType::real64;
+    const FieldType xy = xy_type();
     std::vector<FieldType> types;
     if (layout == Layout::plain) {
         if (selected) {
@@ -117,6 +117,26 @@ std::vector<FieldType> Pass::record_types(Layout layout) const {
         types = {FieldType::integer, xy, xy, FieldType::real32};
     }
     return types;
+}
+
+// The positions in the order x, y, z; z's type wins where a position is
+// shared, as in the full list of record_types.
+Pass::Sparse Pass::sparse_columns() const {
+    Sparse c;
+    const std::int32_t col[3] = {s_.ic1, s_.ic2, s_.ic3};
+    std::size_t* slot[3] = {&c.x, &c.y, &c.z};
+    for (int k = 0; k < 3; ++k) {
+        const auto at = static_cast<std::size_t>(col[k] - 1);
+        std::size_t i = 0;
+        while (i < c.at.size() && c.at[i] != at) ++i;
+        if (i == c.at.size()) {
+            c.at.push_back(at);
+            c.types.push_back(xy_type());
+        }
+        if (k == 2) c.types[i] = FieldType::real64;
+        *slot[k] = i;
+    }
+    return c;
 }
 
 void Pass::xyz_of(const std::vector<FieldValue>& v, Layout layout, double& x, double& y, float& z) const {

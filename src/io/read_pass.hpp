@@ -51,7 +51,23 @@ private:
 
     // The fields a record of the layout holds, and x, y, z among them.
     [[nodiscard]] std::vector<FieldType> record_types(Layout layout) const;
+    // x and y are only checked where nothing reads them (explore without a hull).
+    [[nodiscard]] FieldType xy_type() const {
+        return mode_ == PassMode::explore && s_.hull == nullptr ? FieldType::checked : FieldType::real64;
+    }
     void xyz_of(const std::vector<FieldValue>& v, Layout layout, double& x, double& y, float& z) const;
+
+    // A column selection beyond this many columns reads the other fields
+    // without keeping them: -c takes columns up to 21,474,836, and room for
+    // each would cost memory and time that no input justifies.
+    static constexpr std::int32_t kDenseColumns = 64;
+    struct Sparse {
+        std::vector<std::size_t> at;   // selected positions (0-based), each once
+        std::vector<FieldType> types;  // their types
+        std::size_t x = 0, y = 0, z = 0;  // x, y and z among them
+    };
+    [[nodiscard]] bool sparse(Layout layout) const { return layout == Layout::plain && s_.icolmax > kDenseColumns; }
+    [[nodiscard]] Sparse sparse_columns() const;
 
     // The record loop of every text reading. Before each read, before() may
     // end the loop (false); a record that cannot be read goes to bad(), a
@@ -59,12 +75,17 @@ private:
     // whether the read that met the end of src had begun a record.
     template <class Before, class Bad, class Good>
     bool each_record(LineSource& src, Layout layout, Before before, Bad bad, Good good) const {
-        const std::vector<FieldType> types = record_types(layout);
-        std::vector<FieldValue> v(types.size());
+        const bool few = sparse(layout);
+        const std::vector<FieldType> types = few ? std::vector<FieldType>{} : record_types(layout);
+        const Sparse cols = few ? sparse_columns() : Sparse{};
+        std::vector<FieldValue> v(few ? cols.at.size() : types.size());
         for (;;) {
             if (!before()) return false;
             bool partial = false;
-            const RecordStatus st = read_record(src, types, v, &partial);
+            const RecordStatus st =
+                few ? read_sparse_record(src, static_cast<std::size_t>(s_.icolmax), xy_type(), cols.at, cols.types, v,
+                                         &partial)
+                    : read_record(src, types, v, &partial);
             if (st == RecordStatus::end) return partial;
             if (st == RecordStatus::bad) {
                 bad();
@@ -72,7 +93,13 @@ private:
             }
             double x, y;
             float z;
-            xyz_of(v, layout, x, y, z);
+            if (few) {
+                x = v[cols.x].d;
+                y = v[cols.y].d;
+                z = static_cast<float>(v[cols.z].d);
+            } else {
+                xyz_of(v, layout, x, y, z);
+            }
             if (!good(x, y, z)) return false;
         }
     }

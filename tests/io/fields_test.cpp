@@ -100,14 +100,28 @@ TEST(Record, SeparatorsContinuationAndFaults) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "first line '" << c.lines.front() << "'");
         Lines src(c.lines);
+        // Checking mode for the sparse reading: the same records, keeping z
+        // and x only (in that order), must give the same statuses and values.
+        Lines again(c.lines);
+        constexpr std::array<std::size_t, 2> at{2, 0};
+        constexpr std::array<FieldType, 2> kept{FieldType::real32, FieldType::real64};
         std::array<FieldValue, 3> v;
+        std::array<FieldValue, 2> w;
         std::vector<RecordStatus> got;
         std::vector<double> first;
         for (;;) {
-            const RecordStatus st = read_record(src, xyz, v);
+            bool part = false, part_again = false;
+            const RecordStatus st = read_record(src, xyz, v, &part);
+            EXPECT_EQ(read_sparse_record(again, 3, FieldType::real64, at, kept, w, &part_again), st);
             got.push_back(st);
+            if (st == S::ok) {
+                EXPECT_TRUE(w[0].f == v[2].f && w[1].d == v[0].d);
+            }
             if (st == S::ok && first.empty()) first = {v[0].d, v[1].d, v[2].f};
-            if (st == S::end) break;
+            if (st == S::end) {
+                EXPECT_EQ(part, part_again);
+                break;
+            }
         }
         EXPECT_EQ(got, c.want);
         EXPECT_EQ(first, c.first);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,39 @@ TEST(Thinning, UnderAnAddressSpaceLimit) {
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find(" *** Trouble allocating data storage***           1\n"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find(" >reduce data by factor"), std::string::npos) << o.out;
+}
+
+// Columns beyond 64 keep only the selected fields: the same points as the
+// narrow file, and a selection no record can fill needs no room per column.
+TEST(Columns, FarColumnsReadAsNearOnes) {
+    krel::test::TempDir dir;
+    const std::string narrow = krel::test::terrain(3000, 7);
+    std::string wide;
+    std::istringstream in(narrow);
+    int k = 0;
+    for (std::string x, y, z; in >> x >> y >> z; ++k) {
+        wide += y + " " + z;
+        for (int c = 3; c < 66; ++c) {
+            wide += c % 7 == 0 ? " 1e1" : " -0.5";
+            if (c == 30 && k % 2 == 0) wide += "\n";  // a record continued on the next line
+        }
+        wide += " " + x + " 9\n";
+    }
+    krel::test::write_file(dir.path() / "n.xyz", narrow);
+    krel::test::write_file(dir.path() / "w.xyz", wide);
+    const auto a = krel::test::run_krel(dir.path(), {"n.xyz", "-o", "n.out"});
+    const auto b = krel::test::run_krel(dir.path(), {"w.xyz", "-c", "6612", "-o", "w.out", "-p", "w"});
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(krel::test::read_file(dir.path() / "w.out"), krel::test::read_file(dir.path() / "n.out"));
+
+    if (krel::test::sanitized()) return;  // no address-space limit under the sanitizers
+    if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
+    const std::vector<std::string> far{"n.xyz", "-c", "2147483647", "-o", "f.out", "-p", "f"};
+    const auto free = krel::test::run_krel(dir.path(), far);
+    const auto tight = krel::test::run_krel(dir.path(), far, nullptr, {"prlimit", "--as=100000000", "--"});
+    EXPECT_EQ(tight.status, free.status) << tight.err;
+    EXPECT_EQ(tight.out, free.out);
 }
 
 }  // namespace
