@@ -20,6 +20,7 @@ void SymbolModel::init(std::uint32_t symbols) {
     // it would store is computed on demand until the next update.
     total_count_ = symbols;
     uniform_scale_ = 0x80000000U / total_count_;
+    uniform_shift_ = std::has_single_bit(symbols) ? kSymbolShift - static_cast<std::uint32_t>(std::countr_zero(symbols)) : 0;
     update_cycle_ = until_update_ = (symbols + 6) >> 1;
 }
 
@@ -40,6 +41,7 @@ void SymbolModel::update() {
         // The first update of this start: room for the distribution and
         // some cells per symbol, at most 2^12 cells.
         uniform_scale_ = 0;
+        uniform_shift_ = 0;
         const auto bits = std::min<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(last_symbol_)) + 1, 12);
         table_shift_ = kSymbolShift - bits;
         table_.resize((std::size_t{1} << bits) + 1);

@@ -46,6 +46,7 @@ private:
     std::uint32_t symbols_ = 0;  // 0: not initialised
     std::uint32_t last_symbol_ = 0;
     std::uint32_t uniform_scale_ = 0;  // nonzero: not updated yet, the distribution is uniform
+    std::uint32_t uniform_shift_ = 0;  // nonzero: uniform over a power of two symbols, 15 - log2
     std::uint32_t table_shift_ = 0;
     std::uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
     // Cumulative counts scaled to 2^15, symbols + 1 entries: the last is a
@@ -86,7 +87,14 @@ public:
         length_ >>= kSymbolShift;
         const std::uint32_t dv = value_ / length_;
         std::uint32_t sym, x, y;
-        if (m.uniform_scale_ != 0) {
+        if (m.uniform_shift_ != 0) {
+            // Uniform over 2^b symbols: the starts are k << (15 - b) exactly
+            // (the scale is 2^(31 - b)), so the symbol is the value's top
+            // bits, as the search below would find it.
+            sym = std::min(dv >> m.uniform_shift_, m.last_symbol_);
+            x = (sym << m.uniform_shift_) * length_;
+            y = sym == m.last_symbol_ ? y0 : ((sym + 1) << m.uniform_shift_) * length_;
+        } else if (m.uniform_scale_ != 0) {
             // Uniform: start(k) <= k * 2^15 / symbols, so the estimate below
             // starts at or before the symbol, and start(k) falls short of
             // that bound by less than two, so at most a step reaches it.
