@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cstring>
 
 namespace krel::io::laz {
 
@@ -54,21 +55,38 @@ void SymbolModel::update() {
     // or before c. Counted without a branch, as a histogram of those
     // rounded starts summed up (the starts are below 2^15, so the rounded
     // ones are at most the last cell).
-    const std::uint32_t round = (1U << table_shift_) - 1;
+    const std::uint32_t shift = table_shift_, symbols = symbols_;  // not reloaded after each store
+    const std::uint32_t round = (1U << shift) - 1;
     std::uint16_t* table = table_.data();
     std::fill(table_.begin(), table_.end(), std::uint16_t{0});
     std::uint32_t* dist = distribution_.data();
     const std::uint16_t* count = count_.data();
     dist[0] = 0;
     std::uint32_t sum = count[0];
-    for (std::uint32_t k = 1; k < symbols_; ++k) {
+    for (std::uint32_t k = 1; k < symbols; ++k) {
         const std::uint32_t start = (scale * sum) >> (31 - kSymbolShift);
         dist[k] = start;
-        ++table[(start + round) >> table_shift_];
+        ++table[(start + round) >> shift];
         sum += count[k];
     }
-    std::uint16_t run = 0;
-    for (std::uint16_t& t : table_) t = run = static_cast<std::uint16_t>(run + t);
+    // The running sum, four cells to a 64-bit word: a word's own running
+    // sum by two shifted adds, then the sum before it added to each cell,
+    // so that only one add a word waits on the last. No cell carries into
+    // the next: every sum is below the symbol count (at most 2^11). The
+    // cells before the last one are a multiple of four (at least 2^2).
+    static_assert(std::endian::native == std::endian::little, "cells are lanes of a word, lowest first");
+    const std::size_t words = (table_.size() - 1) / 4;
+    std::uint64_t before = 0;
+    for (std::size_t i = 0; i < words; ++i) {
+        std::uint64_t w;
+        std::memcpy(&w, table + 4 * i, sizeof w);
+        w += w << 16;
+        w += w << 32;
+        const std::uint64_t all = w + before * 0x0001000100010001ULL;
+        std::memcpy(table + 4 * i, &all, sizeof all);
+        before += w >> 48;
+    }
+    table[4 * words] = static_cast<std::uint16_t>(table[4 * words] + before);
     update_cycle_ = (5 * update_cycle_) >> 2;
     const std::uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
