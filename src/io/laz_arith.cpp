@@ -40,10 +40,15 @@ void SymbolModel::update() {
     const std::uint32_t scale = 0x80000000U / total_count_;
     if (uniform_scale_ != 0) {
         // The first update of this start: room for the distribution and
-        // some cells per symbol, at most 2^12 cells.
+        // two cells or more per symbol, at least 2^6 and at most 2^12 cells.
+        // A small model gets the finer table for little: its search then
+        // seldom steps (a step is a branch on the decoded value), where two
+        // cells a symbol had a third of the decodes step in models of 2 to
+        // 32 symbols. Format 3 gained 3 to 5 %, the others moved within
+        // the noise (at least 2^5 and 2^7 gained less, 2^8 lost).
         uniform_scale_ = 0;
         uniform_shift_ = 0;
-        const auto bits = std::min<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(last_symbol_)) + 1, 12);
+        const auto bits = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(last_symbol_)) + 1, 6, 12);
         table_shift_ = kSymbolShift - bits;
         table_.resize((std::size_t{1} << bits) + 1);
         distribution_.resize(symbols_ + 1);
