@@ -121,26 +121,6 @@ void Decoder::start(const unsigned char* begin, const unsigned char* end) {
     for (int i = 0; i < 4; ++i) value_ = value_ << 8 | next_byte();
 }
 
-std::uint32_t Decoder::read_short() {
-    length_ >>= 16;
-    const std::uint32_t sym = value_ / length_;
-    value_ -= length_ * sym;
-    if (length_ < kMinLength) renorm();
-    return sym;
-}
-
-std::uint32_t Decoder::read_bits(std::uint32_t bits) {
-    assert(bits >= 1 && bits <= 32);
-    if (bits > 19) {
-        const std::uint32_t lo = read_short();
-        return read_bits(bits - 16) << 16 | lo;
-    }
-    length_ >>= bits;
-    const std::uint32_t sym = value_ / length_;
-    value_ -= length_ * sym;
-    if (length_ < kMinLength) renorm();
-    return sym;
-}
 
 IntDecoder::IntDecoder(std::uint32_t bits, std::uint32_t contexts) {
     if (bits != 0 && bits < 32) {
@@ -167,22 +147,5 @@ void IntDecoder::init() {
     k_ = 0;
 }
 
-std::int32_t IntDecoder::decode_large(Decoder& dec, std::int32_t pred) {
-    std::int64_t c;
-    if (k_ < 32) {
-        SymbolModel& m = corrector_[k_ - 1];
-        if (!m.ready()) m.init(1U << kBitsHigh);
-        const std::uint32_t k1 = k_ - kBitsHigh;
-        const std::uint32_t high = dec.decode_symbol(m);  // before the raw low bits
-        c = high << k1 | dec.read_bits(k1);
-        if (c >= (std::int64_t{1} << (k_ - 1)))
-            c += 1;
-        else
-            c -= (std::int64_t{1} << k_) - 1;
-    } else {
-        c = corr_min_;
-    }
-    return wrap(pred, c);
-}
 
 }  // namespace krel::io::laz

@@ -66,7 +66,10 @@ public:
     // Layer k decodes from dec[k] when on[k]; an empty layer means the field
     // never changes in the chunk.
     void decode(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, unsigned char* rec) {
-        Decoder& d = dec[xy];
+        // The X/Y layer's decoder as a local copy, in registers for the
+        // whole record (written back before the other layers); the
+        // coordinate decoders are inlined into it. Formats 6 to 8 +2 to 5 %.
+        Decoder d = dec[xy];
         Context* c = &ctx_[current_];
         {
             const Last& p = c->last;
@@ -115,12 +118,13 @@ public:
             const std::uint32_t f = dec[flags].decode_symbol(lazy(c->flag_model[last], 64));
             p.flags = static_cast<std::uint8_t>((f >> 5 & 1U) << 7 | (f >> 4 & 1U) << 6 | (p.flags & 0x30U) | (f & 15U));
         }
-        std::int32_t diff = c->dx.decode(d, c->x_median[idx].get(), single);
+        std::int32_t diff = c->dx.decode_here(d, c->x_median[idx].get(), single);
         p.x = wrap_add(p.x, diff);
         c->x_median[idx].add(diff);
-        diff = c->dy.decode(d, c->y_median[idx].get(), single + k_context(c->dx.k(), 20));
+        diff = c->dy.decode_here(d, c->y_median[idx].get(), single + k_context(c->dx.k(), 20));
         p.y = wrap_add(p.y, diff);
         c->y_median[idx].add(diff);
+        dec[xy] = d;
         if (on[z]) {
             p.z = c->dz.decode(dec[z], c->last_z[l], single + k_context((c->dx.k() + c->dy.k()) / 2, 18));
             c->last_z[l] = p.z;
