@@ -126,7 +126,9 @@ public:
         c->y_median[idx].add(diff);
         dec[xy] = d;
         if (on[z]) {
-            p.z = c->dz.decode(dec[z], c->last_z[l], single + k_context((c->dx.k() + c->dy.k()) / 2, 18));
+            Decoder dz = dec[z];
+            p.z = c->dz.decode_here(dz, c->last_z[l], single + k_context((c->dx.k() + c->dy.k()) / 2, 18));
+            dec[z] = dz;
             c->last_z[l] = p.z;
         }
         if (every_layer_) other_layers(dec, on, *c, cpr, gps_changed);
