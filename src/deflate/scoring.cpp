@@ -97,6 +97,7 @@ namespace {
 
 // What walk_unchanged needs of the list of n0, the node whose set is visited.
 struct OwnerList {
+    std::int32_t n0 = 0;
     std::int32_t kk = 0;     // the node just inserted
     std::int32_t nl = 0;     // the value at lend[n0]; 0 when n0 has no list
     std::int32_t kk_at = 0;  // kk's first place in w.ring, 1-based; past the end when absent
@@ -108,10 +109,12 @@ struct OwnerList {
 OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const tin::Store& st = w.store;
     OwnerList o;
+    o.n0 = n0;
     o.kk = kk;
     o.n0_xy = w.xy[static_cast<std::size_t>(n0)];
     o.kk_xy = w.xy[static_cast<std::size_t>(kk)];
     w.ring.clear();
+    w.ring_xy.clear();
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
@@ -121,6 +124,7 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
         lp = st.lptr[lp];
         const std::int32_t v = st.list[lp];
         w.ring.push_back(v);
+        w.ring_xy.push_back(w.xy[static_cast<std::size_t>(std::abs(v))]);
         const auto at = static_cast<std::int32_t>(w.ring.size());
         if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0) w.ring_pos[static_cast<std::size_t>(v)] = at;
     } while (lp != lpl);
@@ -231,6 +235,47 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
     return na_at == o.kk_at + 1;
 }
 
+// ctrfind from n0 when its walk stays in n0's star: the same tests on the
+// same coordinates in the same order as its steps 2, 4 and 9 with n0 an
+// interior node, read from the copy of n0's list instead of the store. It
+// answers only where that walk returns without crossing an arc, without a
+// restart (so without a draw) and without step 5; anywhere else it gives up
+// (false) having changed nothing but kernel.stcom, and ctrfind is called.
+bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
+                  tin::WalkInfo& info) {
+    const std::size_t m = w.ring.size();
+    if (o.nl <= 0 || m < 3) return false;
+    const tin::XY* const r = w.ring_xy.data();
+    const auto left_of_n0 = [&](std::size_t i) { return tin::left(o.n0_xy.x, o.n0_xy.y, r[i].x, r[i].y, p.x, p.y); };
+    // Step 2: the last neighbour (nl, at m - 1) is not tested.
+    std::size_t i1 = 0;
+    while (i1 + 1 < m && !left_of_n0(i1)) ++i1;
+    std::size_t i2 = 0;
+    std::int32_t first_left = 0;
+    if (i1 + 1 < m) {
+        first_left = w.ring[i1];
+        // Step 4: on from i1 to the first neighbour P is strictly right of;
+        // P left of every one up to nl is step 5's case.
+        for (;;) {
+            i2 = i1 + 1;
+            if (!left_of_n0(i2)) break;
+            i1 = i2;
+            if (i1 == m - 1) return false;
+        }
+    }
+    // Step 9, before any crossing.
+    const tin::XY a = r[i1];
+    const tin::XY b = r[i2];
+    const tin::XY c = o.n0_xy;
+    if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;
+    const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
+    const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
+    if (tin::store(1.0F + b1, kernel) < 1.0F || tin::store(1.0F + b2, kernel) < 1.0F) return false;
+    t = {w.ring[i1], w.ring[i2], o.n0};
+    info = {o.nl, first_left};
+    return true;
+}
+
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
 // Checking mode: the point error left out must give the stored scores.
@@ -273,7 +318,20 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
     }
     tin::WalkInfo info;
     tin::Triple t;
-    tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
+    if (tin::force_draw == nullptr && walk_in_star(w, owner, w.xy[p], kernel, t, info)) {
+        if (check != nullptr) {
+            tin::KernelState copy = kernel;
+            tin::WalkInfo again;
+            tin::Triple u;
+            tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
+            ++check->star_walks;
+            if (u.i1 != t.i1 || u.i2 != t.i2 || u.i3 != t.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
+                again.nl != info.nl || again.na != info.na)
+                ++check->mismatches;
+        }
+    } else {
+        tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
+    }
     const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
     c = {t.i1, t.i2, t.i3, info.nl, info.na};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {
