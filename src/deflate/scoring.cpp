@@ -236,11 +236,12 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
 }
 
 // ctrfind from n0 when its walk stays in n0's star: the same tests on the
-// same coordinates in the same order as its steps 2, 4 and 9 with n0 an
+// same coordinates in the same order as its steps 2, 4, 5 and 9 with n0 an
 // interior node, read from the copy of n0's list instead of the store. It
-// answers only where that walk returns without crossing an arc, without a
-// restart (so without a draw) and without step 5; anywhere else it gives up
-// (false) having changed nothing but kernel.stcom, and ctrfind is called.
+// answers only where that walk returns without crossing an arc and without a
+// restart (so without a draw); anywhere else (a hull node, P left of every
+// neighbour, an arc to cross, a restart) it gives up (false) having changed
+// nothing but kernel.stcom, and ctrfind is called.
 bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
                   tin::WalkInfo& info) {
     const std::size_t m = w.ring.size();
@@ -254,13 +255,18 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
     std::int32_t first_left = 0;
     if (i1 + 1 < m) {
         first_left = w.ring[i1];
-        // Step 4: on from i1 to the first neighbour P is strictly right of;
-        // P left of every one up to nl is step 5's case.
+        // Step 4: on from i1 to the first neighbour P is strictly right of.
+        // P left of every one up to nl is step 5's case: the wedge nl, nf
+        // when P is right of nf, otherwise a case left to ctrfind.
         for (;;) {
             i2 = i1 + 1;
             if (!left_of_n0(i2)) break;
             i1 = i2;
-            if (i1 == m - 1) return false;
+            if (i1 == m - 1) {
+                if (left_of_n0(0)) return false;
+                i2 = 0;
+                break;
+            }
         }
     }
     // Step 9, before any crossing.
