@@ -104,8 +104,7 @@ struct OwnerList {
     tin::XY n0_xy{}, kk_xy{};  // coordinates of n0 and kk, for the walk's test of kk
 };
 
-// Reads n0's list into w.ring and w.ring_pos (a hull node's list is not
-// read: its negated last neighbour never equals a direct walk's nl).
+// Reads n0's list into w.ring, w.ring_xy and w.ring_pos.
 OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const tin::Store& st = w.store;
     OwnerList o;
@@ -118,7 +117,6 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
-    if (o.nl <= 0) return o;
     std::int32_t lp = lpl;
     do {
         lp = st.lptr[lp];
@@ -236,28 +234,38 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
 }
 
 // ctrfind from n0 when its walk stays in n0's star: the same tests on the
-// same coordinates in the same order as its steps 2, 4, 5 and 9 with n0 an
-// interior node, read from the copy of n0's list instead of the store. It
-// answers only where that walk returns without crossing an arc and without a
-// restart (so without a draw); anywhere else (a hull node, P left of every
-// neighbour, an arc to cross, a restart) it gives up (false) having changed
-// nothing but kernel.stcom, and ctrfind is called.
+// same coordinates in the same order as its steps 2 to 5 and 9, read from
+// the copy of n0's list instead of the store. It answers only where that walk
+// returns without crossing an arc and without a restart (so without a draw);
+// anywhere else (P left of every neighbour, P beyond the hull, an arc to
+// cross, a restart) it gives up (false) having changed nothing but
+// kernel.stcom, and ctrfind is called.
 bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
                   tin::WalkInfo& info) {
     const std::size_t m = w.ring.size();
-    if (o.nl <= 0 || m < 3) return false;
+    if (m < 3) return false;
     const tin::XY* const r = w.ring_xy.data();
     const auto left_of_n0 = [&](std::size_t i) { return tin::left(o.n0_xy.x, o.n0_xy.y, r[i].x, r[i].y, p.x, p.y); };
-    // Step 2: the last neighbour (nl, at m - 1) is not tested.
     std::size_t i1 = 0;
-    while (i1 + 1 < m && !left_of_n0(i1)) ++i1;
     std::size_t i2 = 0;
     std::int32_t first_left = 0;
-    if (i1 + 1 < m) {
-        first_left = w.ring[i1];
+    bool on_left = true;
+    if (o.nl > 0) {
+        // Step 2: the last neighbour (nl, at m - 1) is not tested.
+        while (i1 + 1 < m && !left_of_n0(i1)) ++i1;
+        on_left = i1 + 1 < m;
+        if (on_left) first_left = w.ring[i1];
+    } else {
+        // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
+        // the hull. Otherwise the wedge search goes on from nf.
+        if (!left_of_n0(0)) return false;
+        if (!tin::left(r[m - 1].x, r[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
+    }
+    if (on_left) {
         // Step 4: on from i1 to the first neighbour P is strictly right of.
         // P left of every one up to nl is step 5's case: the wedge nl, nf
-        // when P is right of nf, otherwise a case left to ctrfind.
+        // when P is right of nf (never at a hull node, where it is left),
+        // otherwise a case left to ctrfind.
         for (;;) {
             i2 = i1 + 1;
             if (!left_of_n0(i2)) break;
@@ -277,8 +285,9 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
     const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
     const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
     if (tin::store(1.0F + b1, kernel) < 1.0F || tin::store(1.0F + b2, kernel) < 1.0F) return false;
-    t = {w.ring[i1], w.ring[i2], o.n0};
-    info = {o.nl, first_left};
+    t = {std::abs(w.ring[i1]), std::abs(w.ring[i2]), o.n0};
+    // Only a walk from an interior node is direct (tin::WalkInfo).
+    info = o.nl > 0 ? tin::WalkInfo{o.nl, first_left} : tin::WalkInfo{};
     return true;
 }
 
