@@ -114,6 +114,7 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     o.kk_xy = w.xy[static_cast<std::size_t>(kk)];
     w.ring.clear();
     w.ring_xy.clear();
+    w.ring_d.clear();
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
@@ -122,7 +123,9 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
         lp = st.lptr[lp];
         const std::int32_t v = st.list[lp];
         w.ring.push_back(v);
-        w.ring_xy.push_back(w.xy[static_cast<std::size_t>(std::abs(v))]);
+        const tin::XY v_xy = w.xy[static_cast<std::size_t>(std::abs(v))];
+        w.ring_xy.push_back(v_xy);
+        w.ring_d.push_back({v_xy.x - o.n0_xy.x, v_xy.y - o.n0_xy.y});
         const auto at = static_cast<std::int32_t>(w.ring.size());
         if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0) w.ring_pos[static_cast<std::size_t>(v)] = at;
     } while (lp != lpl);
@@ -234,52 +237,64 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
 }
 
 // ctrfind from n0 when its walk stays in n0's star: the same tests on the
-// same coordinates in the same order as its steps 2 to 5 and 9, read from
-// the copy of n0's list instead of the store. It answers only where that walk
-// returns without crossing an arc and without a restart (so without a draw);
-// anywhere else (P left of every neighbour, P beyond the hull, an arc to
-// cross, a restart) it gives up (false) having changed nothing but
+// same coordinates as its steps 2 to 5 and 9, read from the copy of n0's
+// list instead of the store. It answers only where that walk returns without
+// crossing an arc and without a restart (so without a draw); anywhere else
+// (P left of every neighbour, P beyond the hull, an arc to cross, a restart,
+// a list longer than 64) it gives up (false) having changed nothing but
 // kernel.stcom, and ctrfind is called.
+//
+// The walk tests "P on or left of n0->v" for the neighbours v in list order
+// until its answer is known. These tests have no side effects, so all of
+// them are made at once, without a branch, into a bit mask (bit i for the
+// i-th neighbour), and the walk's answer is read from the mask: the tests it
+// would make give the same values whether or not the others are made too.
+// n0->v is ring_d[i], formed as left() forms it.
 bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
                   tin::WalkInfo& info) {
     const std::size_t m = w.ring.size();
-    if (m < 3) return false;
-    const tin::XY* const r = w.ring_xy.data();
-    const auto left_of_n0 = [&](std::size_t i) { return tin::left(o.n0_xy.x, o.n0_xy.y, r[i].x, r[i].y, p.x, p.y); };
+    if (m < 3 || m > 64) return false;
+    const float dx2 = p.x - o.n0_xy.x;
+    const float dy2 = p.y - o.n0_xy.y;
+    std::uint64_t on_left = 0;
+    for (std::size_t i = 0; i < m; ++i)
+        on_left |= static_cast<std::uint64_t>(w.ring_d[i].x * dy2 >= dx2 * w.ring_d[i].y) << i;
+    const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
     std::size_t i1 = 0;
-    std::size_t i2 = 0;
     std::int32_t first_left = 0;
-    bool on_left = true;
     if (o.nl > 0) {
-        // Step 2: the last neighbour (nl, at m - 1) is not tested.
-        while (i1 + 1 < m && !left_of_n0(i1)) ++i1;
-        on_left = i1 + 1 < m;
-        if (on_left) first_left = w.ring[i1];
+        // Step 2: the first neighbour before nl (at m - 1) P is on or left of.
+        if ((on_left & before_nl) == 0) {
+            i1 = m - 1;  // none: the wedge nl, nf (step 7)
+        } else {
+            i1 = static_cast<std::size_t>(std::countr_zero(on_left));
+            first_left = w.ring[i1];
+        }
     } else {
         // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
         // the hull. Otherwise the wedge search goes on from nf.
-        if (!left_of_n0(0)) return false;
+        const tin::XY* const r = w.ring_xy.data();
+        if ((on_left & 1U) == 0) return false;
         if (!tin::left(r[m - 1].x, r[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
     }
-    if (on_left) {
+    std::size_t i2 = 0;
+    if (i1 != m - 1) {
         // Step 4: on from i1 to the first neighbour P is strictly right of.
         // P left of every one up to nl is step 5's case: the wedge nl, nf
         // when P is right of nf (never at a hull node, where it is left),
         // otherwise a case left to ctrfind.
-        for (;;) {
-            i2 = i1 + 1;
-            if (!left_of_n0(i2)) break;
-            i1 = i2;
-            if (i1 == m - 1) {
-                if (left_of_n0(0)) return false;
-                i2 = 0;
-                break;
-            }
+        const std::uint64_t right_after = ~on_left & ((before_nl << 1) | 1U) & ~((std::uint64_t{2} << i1) - 1);
+        if (right_after != 0) {
+            i2 = static_cast<std::size_t>(std::countr_zero(right_after));
+            i1 = i2 - 1;
+        } else {
+            if ((on_left & 1U) != 0) return false;
+            i1 = m - 1;
         }
     }
     // Step 9, before any crossing.
-    const tin::XY a = r[i1];
-    const tin::XY b = r[i2];
+    const tin::XY a = w.ring_xy[i1];
+    const tin::XY b = w.ring_xy[i2];
     const tin::XY c = o.n0_xy;
     if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;
     const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
