@@ -78,7 +78,7 @@ void SymbolModel::update() {
     // sum by two shifted adds, then the sum before it added to each cell,
     // so that only one add a word waits on the last. No cell carries into
     // the next: every sum is below the symbol count (at most 2^11). The
-    // cells before the last one are a multiple of four (at least 2^2).
+    // cells before the last one are a multiple of four (2^6 or more).
     static_assert(std::endian::native == std::endian::little, "cells are lanes of a word, lowest first");
     const std::size_t words = (table_.size() - 1) / 4;
     std::uint64_t before = 0;
