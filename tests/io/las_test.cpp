@@ -276,8 +276,9 @@ TEST(LasPoints, WithheldPointsAreCountedPerFile) {
         if (!c.list.empty()) rs.classes = classes(c.list);
         const Passes p = both_passes(rs);
         // The line follows the explore pass's file line; the load pass says nothing of it.
+        const std::string pad(12 - c.count.size(), ' ');
         const std::string line =
-            c.count.empty() ? "" : " >withheld points left out of " + las + ":" + std::string(12 - c.count.size(), ' ') + c.count + "\n";
+            c.count.empty() ? "" : " >withheld points left out of " + las + ":" + pad + c.count + "\n";
         EXPECT_TRUE(p.out.starts_with(" ->exploring " + las + "\n" + line + "\n >Total")) << p.out;
         EXPECT_EQ(p.out.find("withheld"), p.out.rfind("withheld"));
     }

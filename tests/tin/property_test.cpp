@@ -157,7 +157,8 @@ void insert_with_caddnod(const PointSet& src, bool check_each, unsigned seed) {
         }
     }
     ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), inx.data(), n, kernel.swtol));
-    EXPECT_TRUE(check_near_sets(t.x.data(), t.y.data(), is_node, near.data(), next.data(), ds.data(), nt, {}, kernel.swtol));
+    EXPECT_TRUE(
+        check_near_sets(t.x.data(), t.y.data(), is_node, near.data(), next.data(), ds.data(), nt, {}, kernel.swtol));
     EXPECT_TRUE(near_xy == near && next_xy == next && ds_xy == ds);
 
     std::mt19937 gen(seed);
