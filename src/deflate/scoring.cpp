@@ -97,30 +97,35 @@ namespace {
 
 // What walk_unchanged needs of the list of n0, the node whose set is visited.
 struct OwnerList {
+    std::int32_t n0 = 0;
     std::int32_t kk = 0;     // the node just inserted
     std::int32_t nl = 0;     // the value at lend[n0]; 0 when n0 has no list
     std::int32_t kk_at = 0;  // kk's first place in w.ring, 1-based; past the end when absent
     tin::XY n0_xy{}, kk_xy{};  // coordinates of n0 and kk, for the walk's test of kk
 };
 
-// Reads n0's list into w.ring and w.ring_pos (a hull node's list is not
-// read: its negated last neighbour never equals a direct walk's nl).
+// Reads n0's list into w.ring, w.ring_xy and w.ring_pos.
 OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const tin::Store& st = w.store;
     OwnerList o;
+    o.n0 = n0;
     o.kk = kk;
     o.n0_xy = w.xy[static_cast<std::size_t>(n0)];
     o.kk_xy = w.xy[static_cast<std::size_t>(kk)];
     w.ring.clear();
+    w.ring_xy.clear();
+    w.ring_d.clear();
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
-    if (o.nl <= 0) return o;
     std::int32_t lp = lpl;
     do {
         lp = st.lptr[lp];
         const std::int32_t v = st.list[lp];
         w.ring.push_back(v);
+        const tin::XY v_xy = w.xy[static_cast<std::size_t>(std::abs(v))];
+        w.ring_xy.push_back(v_xy);
+        w.ring_d.push_back({v_xy.x - o.n0_xy.x, v_xy.y - o.n0_xy.y});
         const auto at = static_cast<std::int32_t>(w.ring.size());
         if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0) w.ring_pos[static_cast<std::size_t>(v)] = at;
     } while (lp != lpl);
@@ -231,6 +236,76 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
     return na_at == o.kk_at + 1;
 }
 
+// ctrfind from n0 when its walk stays in n0's star: the same tests on the
+// same coordinates as its steps 2 to 5 and 9, read from the copy of n0's
+// list instead of the store. It answers only where that walk returns without
+// crossing an arc and without a restart (so without a draw); anywhere else
+// (P left of every neighbour, P beyond the hull, an arc to cross, a restart,
+// a list longer than 64) it gives up (false) having changed nothing but
+// kernel.stcom, and ctrfind is called.
+//
+// The walk tests "P on or left of n0->v" for the neighbours v in list order
+// until its answer is known. These tests have no side effects, so all of
+// them are made at once, without a branch, into a bit mask (bit i for the
+// i-th neighbour), and the walk's answer is read from the mask: the tests it
+// would make give the same values whether or not the others are made too.
+// n0->v is ring_d[i], formed as left() forms it.
+bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
+                  tin::WalkInfo& info) {
+    const std::size_t m = w.ring.size();
+    if (m < 3 || m > 64) return false;
+    const float dx2 = p.x - o.n0_xy.x;
+    const float dy2 = p.y - o.n0_xy.y;
+    std::uint64_t on_left = 0;
+    for (std::size_t i = 0; i < m; ++i)
+        on_left |= static_cast<std::uint64_t>(w.ring_d[i].x * dy2 >= dx2 * w.ring_d[i].y) << i;
+    const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
+    std::size_t i1 = 0;
+    std::int32_t first_left = 0;
+    if (o.nl > 0) {
+        // Step 2: the first neighbour before nl (at m - 1) P is on or left of.
+        if ((on_left & before_nl) == 0) {
+            i1 = m - 1;  // none: the wedge nl, nf (step 7)
+        } else {
+            i1 = static_cast<std::size_t>(std::countr_zero(on_left));
+            first_left = w.ring[i1];
+        }
+    } else {
+        // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
+        // the hull. Otherwise the wedge search goes on from nf.
+        const tin::XY* const r = w.ring_xy.data();
+        if ((on_left & 1U) == 0) return false;
+        if (!tin::left(r[m - 1].x, r[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
+    }
+    std::size_t i2 = 0;
+    if (i1 != m - 1) {
+        // Step 4: on from i1 to the first neighbour P is strictly right of.
+        // P left of every one up to nl is step 5's case: the wedge nl, nf
+        // when P is right of nf (never at a hull node, where it is left),
+        // otherwise a case left to ctrfind.
+        const std::uint64_t right_after = ~on_left & ((before_nl << 1) | 1U) & ~((std::uint64_t{2} << i1) - 1);
+        if (right_after != 0) {
+            i2 = static_cast<std::size_t>(std::countr_zero(right_after));
+            i1 = i2 - 1;
+        } else {
+            if ((on_left & 1U) != 0) return false;
+            i1 = m - 1;
+        }
+    }
+    // Step 9, before any crossing.
+    const tin::XY a = w.ring_xy[i1];
+    const tin::XY b = w.ring_xy[i2];
+    const tin::XY c = o.n0_xy;
+    if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;
+    const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
+    const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
+    if (tin::store(1.0F + b1, kernel) < 1.0F || tin::store(1.0F + b2, kernel) < 1.0F) return false;
+    t = {std::abs(w.ring[i1]), std::abs(w.ring[i2]), o.n0};
+    // Only a walk from an interior node is direct (tin::WalkInfo).
+    info = o.nl > 0 ? tin::WalkInfo{o.nl, first_left} : tin::WalkInfo{};
+    return true;
+}
+
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
 // Checking mode: the point error left out must give the stored scores.
@@ -273,7 +348,20 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
     }
     tin::WalkInfo info;
     tin::Triple t;
-    tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
+    if (tin::force_draw == nullptr && walk_in_star(w, owner, w.xy[p], kernel, t, info)) {
+        if (check != nullptr) {
+            tin::KernelState copy = kernel;
+            tin::WalkInfo again;
+            tin::Triple u;
+            tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
+            ++check->star_walks;
+            if (u.i1 != t.i1 || u.i2 != t.i2 || u.i3 != t.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
+                again.nl != info.nl || again.na != info.na)
+                ++check->mismatches;
+        }
+    } else {
+        tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
+    }
     const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
     c = {t.i1, t.i2, t.i3, info.nl, info.na};
     if (t.i3 == 0 || w.z[p] < kRejectedBelow) {

@@ -69,6 +69,8 @@ struct DeflateWork {
     // last, ring_pos[v] the 1-based place of v in ring (0: not in it; all 0
     // between sets).
     std::vector<std::int32_t> ring;
+    std::vector<tin::XY> ring_xy;  // coordinates of ring's nodes, in ring's order
+    std::vector<tin::XY> ring_d;   // the same less the coordinates of the set's node
     SlotArray<std::int32_t> ring_pos;
     tin::Store store;                // the triangulation, six entries per slot
     Selection select;                // largest dw over slots 5..nt

@@ -54,14 +54,15 @@ public:
         y_median_.fill(Median5{});
     }
 
-    void decode(Decoder& d, unsigned char* rec) {
+    void decode(Decoder& stream, unsigned char* rec) {
+        Decoder d = stream;  // a local copy: in registers (see Decoder)
         const std::uint32_t changed = d.decode_symbol(changed_);
         if (changed & 32) bits_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(bit_byte_[bits_], 256)));
         const unsigned r = bits_ & 7U, n = (bits_ >> 3) & 7U;
         const unsigned m = kReturnMap[n][r], l = kReturnLevel[n][r];
         if (changed != 0) {
             if (changed & 16) {
-                intensity_ = static_cast<std::uint16_t>(ic_intensity_.decode(d, last_intensity_[m], m < 3 ? m : 3));
+                intensity_ = static_cast<std::uint16_t>(ic_intensity_.decode_here(d, last_intensity_[m], m < 3 ? m : 3));
                 last_intensity_[m] = intensity_;
             } else {
                 intensity_ = last_intensity_[m];
@@ -70,18 +71,19 @@ public:
             if (changed & 4)
                 angle_ = static_cast<std::uint8_t>(angle_ + d.decode_symbol(lazy(angle_model_[(bits_ >> 6) & 1U], 256)));
             if (changed & 2) user_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(user_data_[user_], 256)));
-            if (changed & 1) source_ = static_cast<std::uint16_t>(ic_source_.decode(d, source_, 0));
+            if (changed & 1) source_ = static_cast<std::uint16_t>(ic_source_.decode_here(d, source_, 0));
         }
         const std::uint32_t single = n == 1 ? 1 : 0;
-        std::int32_t diff = ic_dx_.decode(d, x_median_[m].get(), single);
+        std::int32_t diff = ic_dx_.decode_here(d, x_median_[m].get(), single);
         x_ = wrap_add(x_, diff);
         x_median_[m].add(diff);
-        diff = ic_dy_.decode(d, y_median_[m].get(), single + k_context(ic_dx_.k(), 20));
+        diff = ic_dy_.decode_here(d, y_median_[m].get(), single + k_context(ic_dx_.k(), 20));
         y_ = wrap_add(y_, diff);
         y_median_[m].add(diff);
-        z_ = ic_z_.decode(d, last_height_[l], single + k_context((ic_dx_.k() + ic_dy_.k()) / 2, 18));
+        z_ = ic_z_.decode_here(d, last_height_[l], single + k_context((ic_dx_.k() + ic_dy_.k()) / 2, 18));
         last_height_[l] = z_;
 
+        stream = d;
         put32(rec, x_);
         put32(rec + 4, y_);
         put32(rec + 8, z_);
@@ -222,7 +224,8 @@ public:
         for (SymbolModel& m : byte_) m.init(256);
     }
 
-    void decode(Decoder& d, unsigned char* rec) {
+    void decode(Decoder& stream, unsigned char* rec) {
+        Decoder d = stream;  // a local copy: in registers (see Decoder)
         const std::uint32_t sym = d.decode_symbol(used_);
         std::array<std::uint32_t, 3> now{};
         const auto lo = [](std::uint32_t v) { return static_cast<std::int32_t>(v & 0xFF); };
@@ -252,6 +255,7 @@ public:
         } else {
             now[1] = now[2] = now[0];
         }
+        stream = d;
         last_ = now;
         for (int i = 0; i < 3; ++i) put16(rec + 2 * i, now[i]);
     }

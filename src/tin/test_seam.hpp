@@ -17,7 +17,8 @@ using ForceDraw = bool (*)(std::int32_t n, float px, float py);
 inline ForceDraw force_draw = nullptr;
 
 // Checking mode of the work greedy insertion leaves out because it cannot
-// change (upcache's skipped point locations and point errors): with
+// change (upcache's skipped point locations and point errors, and the walks
+// it does on its copy of a node's list rather than by ctrfind): with
 // skip_check set, each of them is done anyway, on a copy of the kernel state,
 // and any different triangle, any draw from the seed triple or any different
 // score is counted. The run's own state and output are those of a run
@@ -27,6 +28,7 @@ struct SkipCheck {
     std::atomic<std::int64_t> walks{0};       // locations skipped and checked
     std::atomic<std::int64_t> kk_first{0};    // of those, where the new node came before the old wedge
     std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
+    std::atomic<std::int64_t> star_walks{0};  // walks done on the read list instead of the store
     std::atomic<std::int64_t> mismatches{0};  // checks that came out different
 };
 

@@ -1,8 +1,9 @@
-// upcache leaves out point locations and point errors that cannot change.
-// The checking mode does each of them anyway and counts any difference: it
-// must count none, on tiles made to be hard for the walk (exact
-// cocircularity, points on arcs, near-duplicates the loop rejects) and on
-// whole runs over every shared sample and generated terrain, serial and on
+// upcache leaves out point locations and point errors that cannot change,
+// and walks within a node's star on its own copy of the node's list. The
+// checking mode does each of them anyway by ctrfind and counts any
+// difference: it must count none, on tiles made to be hard for the walk
+// (exact cocircularity, points on arcs, near-duplicates the loop rejects) and
+// on whole runs over every shared sample and generated terrain, serial and on
 // four threads.
 
 #include <gtest/gtest.h>
@@ -113,6 +114,7 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
         EXPECT_GT(check.walks.load(), 0) << "no location was left out";
         EXPECT_GT(check.kk_first.load(), 0) << "no location left out with the new node before the old wedge";
         EXPECT_GT(check.errors.load(), check.walks.load()) << "no point error was left out after a walk";
+        EXPECT_GT(check.star_walks.load(), 0) << "no walk was done on the read list";
         // The checking mode itself changes nothing.
         const Outcome plain = deflate(c.tile, c.tol, nullptr);
         EXPECT_EQ(checked.kept, plain.kept);
@@ -146,6 +148,7 @@ TEST(SkipCheck, WholeRunsSkipNothingThatChanges) {
             EXPECT_EQ(check.mismatches.load(), 0);
             EXPECT_GT(check.walks.load(), 0);
             EXPECT_GT(check.kk_first.load(), 0);
+            EXPECT_GT(check.star_walks.load(), 0);
         }
     }
     if (data.empty()) GTEST_SKIP() << "../shared/data not found; generated runs only";
