@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <random>
 #include <vector>
@@ -12,8 +11,9 @@ namespace {
 using krel::deflate::select_by_scan;
 using krel::deflate::Selection;
 
-// The tree against the scan under random changes with many ties and NaNs,
-// small and large batches between the questions.
+// The tree against the scan under random changes with many ties and NaNs
+// (small sets often hold nothing but NaN: the previous choice stays), small
+// and large batches between the questions.
 TEST(Selection, SameSlotAsTheScan) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (unsigned seed : {1U, 2U, 3U, 4U}) {
@@ -48,19 +48,6 @@ TEST(Selection, SameSlotAsTheScan) {
             }
         }
     }
-}
-
-TEST(Selection, NoNumberKeepsThePreviousChoice) {
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> dw{0, 0, 0, 0, 0, nan, nan, nan};
-    Selection sel;
-    sel.build(dw.data(), 5, 7);
-    EXPECT_EQ(sel.best(), 0);
-    EXPECT_EQ(select_by_scan(dw.data(), 5, 7, 42), 42);
-    dw[6] = 0.0F;
-    sel.changed(6);
-    sel.flush();
-    EXPECT_EQ(sel.best(), 6);
 }
 
 }  // namespace

@@ -12,16 +12,13 @@
 #include <filesystem>
 #include <numeric>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "deflate/sdeflate.hpp"
 #include "io/textout.hpp"
-#include "run/run.hpp"
 #include "support/run_krel.hpp"
 #include "support/tile.hpp"
-#include "terrain.hpp"
 
 namespace {
 
@@ -125,29 +122,12 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
     }
 }
 
-// A whole run in-process with the checking mode on; returns its mismatches.
-std::int64_t checked_run(const fs::path& dir, std::vector<std::string> args, SkipCheck& check) {
-    args.insert(args.begin(), "krel");
-    args.push_back("-p");
-    args.push_back((dir / "out").string());
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    std::istringstream in;
-    const Checking on(&check);
-    EXPECT_EQ(krel::run(static_cast<int>(argv.size()), argv.data(), out, err, in), krel::Exit::ok) << err.str();
-    return check.mismatches.load();
-}
-
 TEST(SkipCheck, WholeRunsSkipNothingThatChanges) {
     krel::test::TempDir dir;
     std::vector<std::vector<std::string>> runs;
     for (const std::uint64_t seed : {1U, 2U}) {
-        krel::gen::TerrainSpec spec;
-        spec.points = 40000;
-        spec.seed = seed;
         const fs::path file = dir.path() / ("g" + std::to_string(seed) + ".xyz");
-        krel::test::write_file(file, krel::gen::terrain_text(spec));
+        krel::test::write_file(file, krel::test::terrain(40000, seed));
         runs.push_back({file.string()});
         runs.push_back({file.string(), "-r", "0.05", "-t", "0.005"});  // many small tiles, deep insertion
     }
@@ -162,7 +142,10 @@ TEST(SkipCheck, WholeRunsSkipNothingThatChanges) {
             std::vector<std::string> a = args;
             a.insert(a.end(), {"-j", j});
             SkipCheck check;
-            EXPECT_EQ(checked_run(dir.path(), a, check), 0);
+            const Checking on(&check);
+            const auto o = krel::test::run_in_process(dir.path(), a);
+            EXPECT_EQ(o.status, 0) << o.err;
+            EXPECT_EQ(check.mismatches.load(), 0);
             EXPECT_GT(check.walks.load(), 0);
             EXPECT_GT(check.kk_first.load(), 0);
             EXPECT_GT(check.star_walks.load(), 0);

@@ -1,10 +1,9 @@
 """Reads krel's mesh outputs with readers that are not krel's: meshio for PLY,
 OBJ and Gmsh, the XML parser of Python for LandXML, a strict line parser for
-2dm. Usage: mesh_check.py RESULT.xyz FILE...; RESULT may be '-' (no result to
-compare with). Prints "file points triangles" per file and exits 1 naming the
-first file whose nodes are not the result's (within the 3 decimals written),
-whose triangles name a missing node, or whose triangles differ from the first
-file's."""
+2dm. Usage: mesh_check.py RESULT.xyz FILE... Prints "file points triangles"
+per file and exits 1 naming the first file whose nodes are not the result's
+(within the 3 decimals written), whose triangles name a missing node, or whose
+triangles differ from the first file's."""
 import sys
 import xml.etree.ElementTree as ET
 
@@ -55,17 +54,14 @@ def read(path):
 
 
 def main():
-    want = None
-    if sys.argv[1] != "-":
-        want = [tuple(float(v) for v in line.split()) for line in open(sys.argv[1]) if line.strip()]
+    want = [tuple(float(v) for v in line.split()) for line in open(sys.argv[1]) if line.strip()]
     first = None
     for path in sys.argv[2:]:
         pts, tris = read(path)
         print(path, len(pts), len(tris))
         if any(not 0 <= v < len(pts) for t in tris for v in t):
             sys.exit(f"{path}: a triangle names a missing node")
-        if want is not None and (len(pts) != len(want) or any(
-                abs(a - b) > 5.1e-4 for p, q in zip(pts, want) for a, b in zip(p, q))):
+        if len(pts) != len(want) or any(abs(a - b) > 5.1e-4 for p, q in zip(pts, want) for a, b in zip(p, q)):
             sys.exit(f"{path}: nodes are not the result's")
         if first is None:
             first = tris

@@ -112,15 +112,6 @@ const Case kCases[] = {
          ASSERT_EQ(r.nodes.size(), 1U);
          EXPECT_EQ(key(r.nodes[0].x, r.nodes[0].y, r.nodes[0].z), key(612345.50, 5612345.25, 250.125));
      }},
-    {"points on one line far from the first point", [] { return text_of([](auto s) { patho::far_line(20'000, s); }); },
-     {},
-     "one node per tile, as for a line near the origin: 5,000 km out the frame's 0.1 m margin is below half a "
-     "float step, and the corners must still lie outside the line (they once fell onto it, the frame did not "
-     "triangulate, and every line tile came out empty)",
-     [](const Outcome& r) {
-         EXPECT_EQ(r.tiles, 52);  // the first point's tile and 51 along the 10 km
-         EXPECT_EQ(r.kept, r.tiles);
-     }},
     {"z alternating 100 and 1100",
      [] { return text_of([](auto s) { patho::checkerboard(100, 0.5, 100.0, 1100.0, s); }); }, {},
      "one node at 100: every 3 x 3 window holds a low cell, so the opening is 100 everywhere and the filter "

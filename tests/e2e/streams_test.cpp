@@ -29,10 +29,6 @@ using krel::test::Outcome;
 using krel::test::read_file;
 using krel::test::write_file;
 
-// Longer than a chunk of the parallel reader (1 MiB), so that -j 2 cuts the
-// plain file, and the copy of a stream, into chunks.
-std::string terrain(std::int64_t points) { return krel::test::terrain(points); }
-
 std::string las_terrain() {
     krel::test::LasShape shape;
     shape.minor = 4;
@@ -91,8 +87,10 @@ void expect_same(const Outcome& plain, const Outcome& other, const std::string& 
 
 TEST(ThreadedStreams, EveryWayGivesThePlainFilesRun) {
     krel::test::TempDir dir;
-    // A title line (a read error with its line number), then the terrain.
-    const std::string text = "x y z\n" + terrain(45000);
+    // A title line (a read error with its line number), then a terrain longer
+    // than a chunk of the parallel reader (1 MiB): -j 2 cuts the plain file,
+    // and the copy of a stream, into chunks.
+    const std::string text = "x y z\n" + krel::test::terrain(45000);
     const std::string las = las_terrain();
     struct Source {
         const char* what;
@@ -137,7 +135,7 @@ TEST(Streams, OneStreamUnderTwoNamesIsReadOnceAndKept) {
     // /dev/stdin twice: the second name reads the same copy, as a file named
     // twice is read twice.
     krel::test::TempDir dir;
-    const std::string text = terrain(3000);
+    const std::string text = krel::test::terrain(3000);
     const Outcome plain = run_on(dir.path() / "plain", text, Way::file, "p.xyz", {"p.xyz"});
     const Outcome twice = run_on(dir.path() / "other", text, Way::stdin_pipe, "/dev/stdin", {"/dev/stdin"});
     expect_same(plain, twice, "p.xyz", "/dev/stdin");
@@ -190,7 +188,7 @@ TEST(Streams, StreamThatCannotBeKeptIsAnIoError) {
 #endif
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
     krel::test::TempDir dir;
-    const std::string text = terrain(5000);  // 145 kB, more than the limit
+    const std::string text = krel::test::terrain(5000);  // 145 kB, more than the limit
     fs::create_directories(dir.path() / "tmp");
     const std::vector<std::string> limited{"prlimit", "--fsize=20000", "--", "env", "TMPDIR=" + (dir.path() / "tmp").string(),
                                            "sh", "-c", "trap '' XFSZ; cat | \"$0\" \"$@\""};
@@ -213,7 +211,7 @@ TEST(Streams, InterruptedWhileKeepingACopyLeavesNothing) {
         // for more.
         const int hold = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
         ASSERT_GE(hold, 0);
-        const std::string part = terrain(2000);
+        const std::string part = krel::test::terrain(2000);
         ASSERT_EQ(::write(hold, part.data(), part.size()), static_cast<ssize_t>(part.size()));
         krel::test::Running child(dir.path(), {"ff"}, {"env", "TMPDIR=" + (dir.path() / "tmp").string()});
         bool copying = false;

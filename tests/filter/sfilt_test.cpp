@@ -10,17 +10,47 @@
 #include <limits>
 #include <random>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "filter/grid.hpp"
-#include "support/filter_tile.hpp"
+#include "filter/sparse.hpp"
+#include "support/tile.hpp"
 
 namespace {
 
 using krel::filter::FilterWork;
-using krel::test::FilterTile;
 using Nodes = std::vector<std::int32_t>;
+
+// A tile filtered through each path: the kept nodes, in the order given.
+struct FilterTile : krel::test::Tile {
+    Nodes sfilt(float dx, FilterWork& work, Nodes idx) const {
+        idx.resize(static_cast<std::size_t>(krel::filter::sfilt(x.data(), y.data(), z.data(), idx, dx, work)));
+        return idx;
+    }
+    Nodes sfilt(float dx) const {
+        FilterWork work;
+        return sfilt(dx, work, all());
+    }
+    // The occupied cells alone, whatever the raster size.
+    Nodes sfilt_sparse(float dx) const {
+        Nodes idx = all();
+        krel::filter::SparseWork work;
+        const krel::filter::Grid grid = krel::filter::tile_grid(x.data(), y.data(), idx, dx);
+        idx.resize(static_cast<std::size_t>(krel::filter::sfilt_sparse(x.data(), y.data(), z.data(), idx, grid, work)));
+        return idx;
+    }
+    // Cell by cell, however sparse the raster.
+    Nodes sfilt_cells(float dx, FilterWork& work) const {
+        Nodes idx = all();
+        const krel::filter::Grid grid = krel::filter::tile_grid(x.data(), y.data(), idx, dx);
+        idx.resize(static_cast<std::size_t>(krel::filter::sfilt_cells(x.data(), y.data(), z.data(), idx, grid, work)));
+        return idx;
+    }
+    Nodes sfilt_cells(float dx) const {
+        FilterWork work;
+        return sfilt_cells(dx, work);
+    }
+};
 
 // Every path must keep exactly `want`, in that order.
 void expect_kept(const FilterTile& tile, float dx, const Nodes& want) {
@@ -146,10 +176,7 @@ const Nodes kFarBlockKept = {1, 2, 3, 4, 5, 7, 8, 9, 10};
 TEST(Sfilt, FarBlocksGrowTheRasterOrGoSparse) {
     const FilterTile t = far_block(600.0F);
     FilterWork work;
-    Nodes idx = t.all();
-    const krel::filter::Grid grid = krel::filter::tile_grid(t.x.data(), t.y.data(), idx, 1.0F);
-    idx.resize(static_cast<std::size_t>(krel::filter::sfilt_cells(t.x.data(), t.y.data(), t.z.data(), idx, grid, work)));
-    EXPECT_EQ(idx, kFarBlockKept);
+    EXPECT_EQ(t.sfilt_cells(1.0F, work), kFarBlockKept);
     EXPECT_GE(work.cells(), 360000U);
     expect_kept(t, 1.0F, kFarBlockKept);
     const FilterTile huge = far_block(1.0E6F);

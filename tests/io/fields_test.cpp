@@ -162,10 +162,6 @@ TEST(OptionValue, FirstField) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Short decimals take a one-operation path; it must round exactly as the
 // general conversion does, bit for bit.
 TEST(NumberField, ShortDecimalsRoundAsTheGeneralConversion) {

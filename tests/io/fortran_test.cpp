@@ -92,10 +92,6 @@ TEST(FreeLine, ItemSpacing) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The integer rounding path against glibc's printf, which rounds the exact
 // binary value the same way, over values near every kind of boundary.
 TEST(FormatF, AgreesWithExactDecimalRounding) {

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "io/linefile.hpp"
-#include "support/run_krel.hpp"
 #include "support/sanitized.hpp"
 
 namespace {
@@ -42,22 +39,6 @@ TEST(HugePages, VectorGrowsAcrossTheLine) {
     std::size_t wrong = 0;
     for (std::size_t k = 0; k < v.size(); ++k) wrong += v[k] != static_cast<std::int32_t>(k) ? 1 : 0;
     EXPECT_EQ(wrong, 0U);
-}
-
-// The reader's buffer grows from a small array into a large one when a line
-// outgrows it.
-TEST(HugePages, ReaderBufferGrowsIntoALargeArray) {
-    krel::test::TempDir dir;
-    const std::string line(3 * kHuge + 5, 'x');
-    krel::test::write_file(dir.path() / "long.txt", "a\n" + line + "\nb");
-    krel::io::LineFile f((dir.path() / "long.txt").string(), std::size_t{1} << 20);
-    std::vector<std::string> got;
-    std::string_view l;
-    while (f.next(l)) got.emplace_back(l);
-    ASSERT_EQ(got.size(), 3U);
-    EXPECT_EQ(got[0], "a");
-    EXPECT_TRUE(got[1] == line);
-    EXPECT_EQ(got[2], "b");
 }
 
 }  // namespace

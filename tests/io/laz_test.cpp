@@ -121,12 +121,6 @@ TEST(ThreadedLaz, ChunksGiveTheSerialRecords) {
 
 namespace lazw = krel::test::lazw;
 
-std::string write_temp(const krel::test::TempDir& dir, const std::string& bytes) {
-    const fs::path p = dir.path() / "t.laz";
-    krel::test::write_file(p, bytes);
-    return p.string();
-}
-
 // point10.laz (one chunk of 1065 points) taken apart: the bytes before its
 // point data, its chunk, and its twin's records.
 struct Point10 {
@@ -195,7 +189,8 @@ TEST(LazRebuilt, FilesGiveTheSampleRecords) {
     krel::test::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = write_temp(dir, c.bytes);
+        const std::string path = (dir.path() / "t.laz").string();
+        krel::test::write_file(path, c.bytes);
         for (int threads : {1, 3}) {
             const auto got = all_records(path, threads, 1000);
             ASSERT_EQ(got.size(), c.want.size());
@@ -263,7 +258,8 @@ TEST(LazDamage, EndsWithItsDiagnostic) {
     krel::test::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string path = write_temp(dir, c.bytes);
+        const std::string path = (dir.path() / "t.laz").string();
+        krel::test::write_file(path, c.bytes);
         for (int threads : {1, 2}) {
             std::string said;
             try {

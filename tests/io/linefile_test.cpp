@@ -21,6 +21,7 @@ std::vector<std::string> all_lines(const std::string& path, std::size_t buffer) 
 TEST(LineFile, LineEndsAndBufferBoundaries) {
     struct Case { std::string text; std::vector<std::string> want; };
     const std::string long_line(100, 'x');
+    const std::string huge_line(3 * (std::size_t{2} << 20) + 5, 'x');  // the buffer grows into huge pages
     const Case cases[] = {
         {"a\nb\n", {"a", "b"}},
         {"a\r\nb\r\n", {"a", "b"}},             // CR LF
@@ -30,6 +31,7 @@ TEST(LineFile, LineEndsAndBufferBoundaries) {
         {"a\rb\n", {"a\rb"}},                   // a lone CR inside a line stays
         {"", {}},                               // empty file
         {long_line + "\n" + long_line, {long_line, long_line}},  // lines longer than the buffer
+        {"a\n" + huge_line + "\nb", {"a", huge_line, "b"}},
     };
     krel::test::TempDir dir;
     for (const Case& c : cases) {

@@ -92,42 +92,39 @@ TEST(Mesh, DelaunayIsValid) {
     }
 }
 
-TEST(Mesh, TooFewOrCollinearNodesHaveNoTriangle) {
-    const std::vector<std::vector<std::pair<float, float>>> cases = {
-        {},                                  // none
-        {{1, 1}},                            // one
-        {{0, 0}, {1, 1}},                    // two
-        {{0, 0}, {1, 1}, {2, 2}, {5, 5}},    // on one line
-        {{3, 3}, {3, 3}, {3, 3}},            // one place
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.size() << " nodes");
-        Nodes n;
-        for (auto [x, y] : c) n.push(x, y, 1.0F);
-        Mesh mesh(n, Clip{});
-        EXPECT_TRUE(mesh.triangles().empty());
-        EXPECT_FALSE(mesh.height(0.5, 0.5).has_value());
-    }
-}
-
-TEST(Mesh, NodesOffThePlaneAreInNoTriangle) {
-    // A coordinate read as infinity (5e44 overflows a float) once crashed the
-    // library's insertion; such nodes keep their number but join no triangle.
+// Too few nodes, all on one line or in one place: no triangle. A coordinate
+// read as infinity (5e44 overflows a float) once crashed the library's
+// insertion; such nodes keep their number but join no triangle.
+TEST(Mesh, DegenerateAndNonFiniteNodes) {
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<std::pair<float, float>> off = {{inf, 77}, {5, -inf}, {nan, 5}, {-inf, inf}};
-    const std::vector<std::vector<std::pair<float, float>>> planes = {
-        {{0, 0}, {10, 0}, {10, 10}, {0, 10}},               // a square: two triangles
-        {{0, 0}, {2, 0}, {4, 0}, {3e38F, 78}, {3e38F, 79}},  // a line and two nodes far off
+    using Points = std::vector<std::pair<float, float>>;
+    const Points off = {{inf, 77}, {5, -inf}, {nan, 5}, {-inf, inf}};
+    const auto after_off = [&](const Points& p) {
+        Points all = off;
+        all.insert(all.end(), p.begin(), p.end());
+        return all;
     };
-    for (const auto& plane_nodes : planes) {
-        SCOPED_TRACE(testing::Message() << plane_nodes.size() << " finite nodes");
+    const std::pair<Points, bool> cases[] = {
+        {{}, false},
+        {{{1, 1}}, false},
+        {{{0, 0}, {1, 1}}, false},
+        {{{0, 0}, {1, 1}, {2, 2}, {5, 5}}, false},  // on one line
+        {{{3, 3}, {3, 3}, {3, 3}}, false},          // one place
+        {off, false},
+        {after_off({{0, 0}, {10, 0}, {10, 10}, {0, 10}}), true},                 // a square: two triangles
+        {after_off({{0, 0}, {2, 0}, {4, 0}, {3e38F, 78}, {3e38F, 79}}), true},  // a line and two nodes far off
+    };
+    for (const auto& [points, triangles] : cases) {
+        SCOPED_TRACE(testing::Message() << points.size() << " nodes" << (triangles ? ", 4 off the plane" : ""));
         Nodes n;
-        for (auto [x, y] : off) n.push(x, y, 1.0F);
-        for (auto [x, y] : plane_nodes) n.push(x, y, 1.0F);
+        for (auto [x, y] : points) n.push(x, y, 1.0F);
         Mesh mesh(n, Clip{});
-        EXPECT_FALSE(mesh.triangles().empty());
+        EXPECT_EQ(mesh.triangles().empty(), !triangles);
         for (const Triangle& t : mesh.triangles())
             for (const std::int32_t k : t) EXPECT_GE(k, static_cast<std::int32_t>(off.size()));
+        if (!triangles) {
+            EXPECT_FALSE(mesh.height(0.5, 0.5).has_value());
+        }
         EXPECT_FALSE(mesh.height(inf, 5.0).has_value());
         EXPECT_FALSE(mesh.height(5.0, nan).has_value());
     }

@@ -18,7 +18,7 @@ std::vector<std::int32_t> near_set(const std::int32_t* near, const std::int32_t*
 
 AssertionResult check_near_sets(const float* x, const float* y, const std::vector<char>& is_node,
                                 const std::int32_t* near, const std::int32_t* next, const float* ds, std::int32_t nt,
-                                const std::vector<std::int32_t>& skipped, bool ties_to_lowest, float swtol) {
+                                const std::vector<std::int32_t>& skipped, float swtol) {
     // Same scale as check_tin's: swtol against a length to the fourth power.
     constexpr double kMaxAngleTolerance = 1e-3;
     std::vector<std::int32_t> owner(static_cast<std::size_t>(nt) + 1, 0);
@@ -55,8 +55,6 @@ AssertionResult check_near_sets(const float* x, const float* y, const std::vecto
         const bool small_scale = static_cast<double>(ds[i]) * ds[i] * kMaxAngleTolerance < swtol;
         if (small_scale) continue;
         if (ds[i] != dmin) return AssertionFailure() << "point " << i << ": node " << best << " is nearer than " << owner[i] << " (" << dmin << " < " << ds[i] << ")";
-        if (ties_to_lowest && owner[i] != best)
-            return AssertionFailure() << "point " << i << ": tie goes to " << owner[i] << ", not to " << best;
     }
     return AssertionSuccess();
 }

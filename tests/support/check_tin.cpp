@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
+#include <numeric>
 
 #include "tin/store.hpp"
 
@@ -219,6 +220,12 @@ public:
 AssertionResult check_tin(const tin::Store& store, const float* x, const float* y, const std::int32_t* nodes,
                           std::int32_t n, float swtol) {
     if (n < 3) return AssertionFailure() << n << " nodes";
+    std::vector<std::int32_t> all;
+    if (nodes == nullptr) {
+        all.resize(static_cast<std::size_t>(n) + 1);
+        std::iota(all.begin(), all.end(), 0);
+        nodes = all.data();
+    }
     const Checker c(store, x, y, nodes, n);
     std::vector<char> member;
     std::int32_t nb = 0;
@@ -228,12 +235,6 @@ AssertionResult check_tin(const tin::Store& store, const float* x, const float* 
     if (store.lnew - 1 != 6 * n - 2 * nb - 6)
         return AssertionFailure() << "lnew " << store.lnew << " for " << n << " nodes, " << nb << " on the hull";
     return c.delaunay(swtol);
-}
-
-AssertionResult check_tin(const tin::Store& store, const float* x, const float* y, std::int32_t n, float swtol) {
-    std::vector<std::int32_t> nodes(static_cast<std::size_t>(n) + 1);
-    for (std::int32_t k = 1; k <= n; ++k) nodes[k] = k;
-    return check_tin(store, x, y, nodes.data(), n, swtol);
 }
 
 std::vector<std::int32_t> neighbours(const tin::Store& store, std::int32_t k) {

@@ -11,7 +11,8 @@
 
 namespace krel::test {
 
-// Checks the triangulation of the n nodes nodes[1..n] (1-based list):
+// Checks the triangulation of the n nodes nodes[1..n] (1-based list; nullptr:
+// nodes 1..n):
 //  - every list is circular within entries 1..lnew-1, without repeats, and
 //    holds only nodes of the triangulation; only a last entry is negative;
 //  - every arc is stored at both ends, and every triangle (k, a, b) is also
@@ -26,10 +27,6 @@ namespace krel::test {
 //    where swtol stands for more than a milliradian (sides of centimetres).
 testing::AssertionResult check_tin(const tin::Store& store, const float* x, const float* y,
                                    const std::int32_t* nodes, std::int32_t n, float swtol);
-
-// The same for nodes 1..n.
-testing::AssertionResult check_tin(const tin::Store& store, const float* x, const float* y, std::int32_t n,
-                                   float swtol);
 
 // Neighbours of node k in list order, first to last, the last one negated
 // for a boundary node.

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <string_view>
 
 #include "terrain.hpp"

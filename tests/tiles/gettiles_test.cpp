@@ -6,24 +6,16 @@
 #include <vector>
 
 #include "io/textout.hpp"
+#include "support/point_sets.hpp"
 
 namespace {
 
 using krel::tiles::gettiles;
 
-struct Nodes {
-    std::vector<float> x{0.0F}, y{0.0F};  // 1-based
-    std::int32_t n() const { return static_cast<std::int32_t>(x.size()) - 1; }
-    void add(float a, float b) {
-        x.push_back(a);
-        y.push_back(b);
-    }
-};
-
-std::vector<std::int32_t> tiles_of(const Nodes& nodes, float dx) {
-    std::vector<std::int32_t> itile(static_cast<std::size_t>(nodes.n()) + 1);
+std::vector<std::int32_t> tiles_of(const krel::test::PointSet& nodes, float dx) {
+    std::vector<std::int32_t> itile(static_cast<std::size_t>(nodes.size()) + 1);
     krel::io::StringOut out;
-    gettiles(nodes.n(), nodes.x.data(), nodes.y.data(), 400.0F * dx, dx, itile.data(), out);
+    gettiles(nodes.size(), nodes.x.data(), nodes.y.data(), 400.0F * dx, dx, itile.data(), out);
     return {itile.begin() + 1, itile.end()};
 }
 
@@ -39,7 +31,7 @@ TEST(Gettiles, HugeCoordinatesKeepCellsApart) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Nodes nodes;
+        krel::test::PointSet nodes;
         for (auto [a, b] : c.pts) nodes.add(a, b);
         EXPECT_EQ(tiles_of(nodes, 0.1F), c.want);
     }

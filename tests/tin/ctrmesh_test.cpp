@@ -119,7 +119,7 @@ TEST(Ctrmesh, ProgressAndDuplicateLines) {
         EXPECT_TRUE(check_tin(m.store, p.x.data(), p.y.data(), nodes.data(), static_cast<std::int32_t>(nodes.size()) - 1,
                               kSwtol));
         EXPECT_TRUE(check_near_sets(p.x.data(), p.y.data(), is_node, m.near.data(), m.next.data(), m.ds.data(),
-                                    c.n + 50, skipped, /*ties_to_lowest=*/false, kSwtol));
+                                    c.n + 50, skipped, kSwtol));
     }
 }
 

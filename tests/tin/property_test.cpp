@@ -100,10 +100,10 @@ void insert_with_addnod(const PointSet& src, bool check_each, unsigned seed) {
         }
         ASSERT_EQ(ier, 0) << "point " << s;
         if (check_each) {
-            ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), n, kernel.swtol)) << "after point " << s;
+            ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), nullptr, n, kernel.swtol)) << "after point " << s;
         }
     }
-    ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), n, kernel.swtol));
+    ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), nullptr, n, kernel.swtol));
     EXPECT_EQ(n + duplicates, src.size() - (next_src - 4));
 
     std::vector<std::int32_t> nodes(static_cast<std::size_t>(n) + 1);
@@ -157,7 +157,8 @@ void insert_with_caddnod(const PointSet& src, bool check_each, unsigned seed) {
         }
     }
     ASSERT_TRUE(check_tin(store, t.x.data(), t.y.data(), inx.data(), n, kernel.swtol));
-    EXPECT_TRUE(check_near_sets(t.x.data(), t.y.data(), is_node, near.data(), next.data(), ds.data(), nt, {}, false, kernel.swtol));
+    EXPECT_TRUE(
+        check_near_sets(t.x.data(), t.y.data(), is_node, near.data(), next.data(), ds.data(), nt, {}, kernel.swtol));
     EXPECT_TRUE(near_xy == near && next_xy == next && ds_xy == ds);
 
     std::mt19937 gen(seed);

@@ -79,7 +79,7 @@ TEST(CheckTin, NamesTheBrokenInvariant) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.want);
         const Store s = hand_store(c.lists);
-        const testing::AssertionResult r = check_tin(s, x.data(), y.data(), 4, 20.0f * 0x1p-24f);
+        const testing::AssertionResult r = check_tin(s, x.data(), y.data(), nullptr, 4, 20.0f * 0x1p-24f);
         EXPECT_EQ(static_cast<bool>(r), *c.want == '\0') << r.message();
         EXPECT_EQ(std::string(r.message()).rfind(c.want, 0), 0u) << r.message();
     }
