@@ -43,7 +43,6 @@ public:
     void put(std::string_view text) override { text_ += text; }
     [[nodiscard]] const std::string& str() const { return text_; }
     std::string take() { return std::exchange(text_, {}); }
-    void clear() { text_.clear(); }
 
 private:
     std::string text_;
