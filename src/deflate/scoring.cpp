@@ -95,7 +95,8 @@ void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kerne
 
 namespace {
 
-// What walk_unchanged needs of the list of n0, the node whose set is visited.
+// What walk_unchanged and walk_in_star need of the list of n0, the node
+// whose set is visited.
 struct OwnerList {
     std::int32_t n0 = 0;
     std::int32_t kk = 0;     // the node just inserted
@@ -308,6 +309,21 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
 
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
+// Checking mode: ctrfind from n0, on a copy of the kernel state, must give
+// the walk left out (t, info) and draw nothing. Returns its triangle.
+tin::Triple check_walk(const DeflateWork& w, std::int32_t p, std::int32_t n0, std::int32_t nnode,
+                       const tin::KernelState& kernel, const tin::Triple& t, const tin::WalkInfo& info,
+                       SkipCheck& check) {
+    tin::KernelState copy = kernel;
+    tin::WalkInfo again;
+    tin::Triple u;
+    tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
+    if (u.i1 != t.i1 || u.i2 != t.i2 || u.i3 != t.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
+        again.nl != info.nl || again.na != info.na)
+        ++check.mismatches;
+    return u;
+}
+
 // Checking mode: the point error left out must give the stored scores.
 void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck& check) {
     const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
@@ -329,15 +345,9 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
     if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w, owner, c, w.xy[p], na)) {
         c.na = na;
         if (check != nullptr) {
-            tin::KernelState copy = kernel;
-            tin::WalkInfo again;
-            tin::Triple u;
-            tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
+            const tin::Triple u = check_walk(w, p, n0, nnode, kernel, {c.i1, c.i2, c.i3}, {c.nl, c.na}, *check);
             ++check->walks;
             if (w.ring_pos[static_cast<std::size_t>(c.i1)] > owner.kk_at) ++check->kk_first;
-            if (u.i1 != c.i1 || u.i2 != c.i2 || u.i3 != c.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
-                again.nl != c.nl || again.na != c.na)
-                ++check->mismatches;
             if (w.z[p] < kRejectedBelow) {
                 if (w.dd[p] != 0.0F || w.dw[p] != 0.0F) ++check->mismatches;
             } else {
@@ -350,14 +360,8 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
     tin::Triple t;
     if (tin::force_draw == nullptr && walk_in_star(w, owner, w.xy[p], kernel, t, info)) {
         if (check != nullptr) {
-            tin::KernelState copy = kernel;
-            tin::WalkInfo again;
-            tin::Triple u;
-            tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), copy, again, u);
+            (void)check_walk(w, p, n0, nnode, kernel, t, info, *check);
             ++check->star_walks;
-            if (u.i1 != t.i1 || u.i2 != t.i2 || u.i3 != t.i3 || copy.ctrfind_seeds.draws != kernel.ctrfind_seeds.draws ||
-                again.nl != info.nl || again.na != info.na)
-                ++check->mismatches;
         }
     } else {
         tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);

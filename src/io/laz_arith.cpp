@@ -121,7 +121,6 @@ void Decoder::start(const unsigned char* begin, const unsigned char* end) {
     for (int i = 0; i < 4; ++i) value_ = value_ << 8 | next_byte();
 }
 
-
 IntDecoder::IntDecoder(std::uint32_t bits, std::uint32_t contexts) {
     if (bits != 0 && bits < 32) {
         corr_bits_ = bits;
@@ -146,6 +145,5 @@ void IntDecoder::init() {
     corrector0_ = BitModel{};
     k_ = 0;
 }
-
 
 }  // namespace krel::io::laz
