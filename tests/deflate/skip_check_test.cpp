@@ -122,7 +122,7 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
     }
 }
 
-TEST(SkipCheck, WholeRunsSkipNothingThatChanges) {
+TEST(ThreadedSkipCheck, WholeRunsSkipNothingThatChanges) {
     krel::test::TempDir dir;
     std::vector<std::vector<std::string>> runs;
     for (const std::uint64_t seed : {1U, 2U}) {
