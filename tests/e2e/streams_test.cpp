@@ -141,44 +141,25 @@ TEST(Streams, OneStreamUnderTwoNamesIsReadOnceAndKept) {
     expect_same(plain, twice, "p.xyz", "/dev/stdin");
 }
 
+// What each format's damage says is the byte source's test; here the run
+// names the file and the line reached, fails with status 2 and writes nothing.
 TEST(ThreadedStreams, DamagedCompressedDataFailsNamingFileAndLine) {
     krel::test::TempDir dir;
     std::string text;
     for (int i = 0; i < 40000; ++i) text += std::to_string(612345 + i % 200) + ".5 " + std::to_string(5612345 + i / 200) + ".5 10." + std::to_string(i % 10) + "\n";
-    for (const Compression c : {Compression::gzip, Compression::zstd, Compression::bzip2, Compression::xz}) {
-        const std::string good = krel::test::compress(c, text);
-        std::string flipped = good;
-        flipped[flipped.size() - 6] ^= 0x41;
-        struct Case {
-            const char* what;
-            std::string bytes;
-            std::string reason;  // in the diagnostic
-        };
-        const std::string fmt(krel::io::compression_name(c));
-        const Case cases[] = {
-            {"cut off", good.substr(0, good.size() - 20), "the " + fmt + " data is cut off"},
-            {"trailing garbage", good + "more text\n", "bytes after the end of the " + fmt + " data"},
-            {"damaged near the end", flipped, ""},
-        };
-        for (const Case& k : cases) {
-            SCOPED_TRACE(testing::Message() << fmt << ": " << k.what);
-            for (const Way way : {Way::file, Way::stdin_pipe}) {
-                const std::string name = way == Way::file ? "p.z" : "/dev/stdin";
-                const Outcome r = run_on(dir.path() / "run", k.bytes, way, name, {"-j", "2"});
-                EXPECT_EQ(r.status, 2);
-                const std::string head = "krel: '" + name + "' line ";
-                ASSERT_EQ(r.err.substr(0, head.size()), head) << r.err;
-                // The line reached: one the text has, and for damage at the
-                // end (the check) one near the end.
-                const long line = std::stol(r.err.substr(head.size()));
-                EXPECT_GE(line, 1);
-                EXPECT_LE(line, 40001);
-                if (!k.reason.empty()) {
-                    EXPECT_NE(r.err.find(k.reason), std::string::npos) << r.err;
-                }
-                EXPECT_TRUE(r.result.empty()) << "a failed read must write no result";
-            }
-        }
+    const std::string good = krel::test::compress(Compression::gzip, text);
+    for (const Way way : {Way::file, Way::stdin_pipe}) {
+        const std::string name = way == Way::file ? "p.z" : "/dev/stdin";
+        SCOPED_TRACE(name);
+        const Outcome r = run_on(dir.path() / "run", good.substr(0, good.size() - 20), way, name, {"-j", "2"});
+        EXPECT_EQ(r.status, 2);
+        const std::string head = "krel: '" + name + "' line ";
+        ASSERT_EQ(r.err.substr(0, head.size()), head) << r.err;
+        const long line = std::stol(r.err.substr(head.size()));
+        EXPECT_GE(line, 1);
+        EXPECT_LE(line, 40001);
+        EXPECT_NE(r.err.find("the gzip data is cut off"), std::string::npos) << r.err;
+        EXPECT_TRUE(r.result.empty()) << "a failed read must write no result";
     }
 }
 

@@ -89,20 +89,23 @@ TEST(ThreadedByteSource, DamageIsAFailureAfterTheGoodBytes) {
         struct Case {
             const char* what;
             std::string bytes;
+            std::string reason;  // in the diagnostic ("": any)
         };
+        const std::string fmt(krel::io::compression_name(f));
         const Case cases[] = {
-            {"cut off", good.substr(0, good.size() * 2 / 3)},
-            {"cut off in the trailer", good.substr(0, good.size() - 1)},
-            {"only the first ten bytes", good.substr(0, 10)},
-            {"a byte flipped near the end", flipped},
-            {"trailing garbage", good + "garbage"},
-            {"trailing newline", good + "\n"},
+            {"cut off", good.substr(0, good.size() * 2 / 3), "the " + fmt + " data is cut off"},
+            {"cut off in the trailer", good.substr(0, good.size() - 1), ""},
+            {"only the first ten bytes", good.substr(0, 10), ""},
+            {"a byte flipped near the end", flipped, ""},
+            {"trailing garbage", good + "garbage", "bytes after the end of the " + fmt + " data"},
+            {"trailing newline", good + "\n", ""},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << krel::io::compression_name(f) << ": " << c.what);
             krel::test::write_file(path, c.bytes);
             const ReadBack r = read_all(path, 4096);
             EXPECT_NE(r.error, "");
+            EXPECT_NE(r.error.find(c.reason), std::string::npos) << r.error;
             EXPECT_TRUE(r.bytes == text.substr(0, r.bytes.size())) << "wrong bytes before the failure";
             const ReadBack big = read_all(path, std::size_t{1} << 20);
             EXPECT_EQ(big.bytes.size(), r.bytes.size()) << "the line reached must not depend on the reader's buffer";
