@@ -126,10 +126,9 @@ TEST(ThreadedSkipCheck, WholeRunsSkipNothingThatChanges) {
     krel::test::TempDir dir;
     std::vector<std::vector<std::string>> runs;
     for (const std::uint64_t seed : {1U, 2U}) {
-        const fs::path file = dir.path() / ("g" + std::to_string(seed) + ".xyz");
-        krel::test::write_file(file, krel::test::terrain(40000, seed));
-        runs.push_back({file.string()});
-        runs.push_back({file.string(), "-r", "0.05", "-t", "0.005"});  // many small tiles, deep insertion
+        const std::string file = krel::test::write_terrain(dir.path() / ("g" + std::to_string(seed) + ".xyz"), 40000, seed);
+        runs.push_back({file});
+        runs.push_back({file, "-r", "0.05", "-t", "0.005"});  // many small tiles, deep insertion
     }
     const fs::path data = krel::test::shared_data();
     if (!data.empty()) {

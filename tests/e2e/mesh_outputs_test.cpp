@@ -36,13 +36,9 @@ std::vector<std::array<double, 3>> result_points(const fs::path& p) {
     return pts;
 }
 
-void write_terrain(const fs::path& p, std::int64_t points, double spacing) {
-    krel::test::write_file(p, krel::test::terrain(points, 1, spacing));
-}
-
 TEST(MeshOutputs, EveryFileHoldsTheResultsNodes) {
     krel::test::TempDir dir;
-    write_terrain(dir.path() / "t.xyz", 30000, 0.5);
+    krel::test::write_terrain(dir.path() / "t.xyz", 30000, 1, 0.5);
     const auto o = run_krel(dir.path(), with({"t.xyz"}, kAllOutputs));
     ASSERT_EQ(o.status, 0) << o.err;
     const auto nodes = result_points(dir.path() / "out.xyz");
@@ -76,7 +72,7 @@ TEST(MeshOutputs, EveryFileHoldsTheResultsNodes) {
 // bytes are those of the serial run for every thread count and budget.
 TEST(ThreadedMesh, SameBytesForThreadsAndBudgetClassicUnchanged) {
     krel::test::TempDir dir;
-    write_terrain(dir.path() / "t.xyz", 120000, 1.0);  // four tiles; -m 1 holds 52,428 points
+    krel::test::write_terrain(dir.path() / "t.xyz", 120000, 1, 1.0);  // four tiles; -m 1 holds 52,428 points
     const auto plain = run_krel(dir.path(), {"t.xyz", "-p", "plain"});
     ASSERT_EQ(plain.status, 0) << plain.err;
     const std::vector<std::string> files = {"m.ply", "m.obj", "m.2dm", "m.msh", "m.xml", "m.las", "out.fit.csv", "out.xyz", "out.err"};

@@ -24,8 +24,6 @@ using krel::test::files_named;
 using krel::test::read_file;
 using krel::test::write_file;
 
-void synthetic(const fs::path& file, std::int64_t points) { write_file(file, krel::test::terrain(points)); }
-
 // Waits until pred() holds or the child ended; true when pred() held.
 template <class Pred>
 bool wait_for(const krel::test::Running& child, Pred pred) {
@@ -38,7 +36,7 @@ bool wait_for(const krel::test::Running& child, Pred pred) {
 
 TEST(Interrupt, OldResultIntactAndNoTemporaryFileLeft) {
     krel::test::TempDir dir;
-    synthetic(dir.path() / "p.xyz", 1'500'000);
+    krel::test::write_terrain(dir.path() / "p.xyz", 1'500'000);
     struct Case { int sig, status; std::vector<std::string> extra; const char* what; };
     const Case cases[] = {
         {SIGINT, 130, {}, "SIGINT while tiles are written"},
@@ -69,7 +67,7 @@ TEST(WriteFailure, FileSizeLimitIsAnIoError) {
 #endif
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
     krel::test::TempDir dir;
-    synthetic(dir.path() / "p.xyz", 20000);
+    krel::test::write_terrain(dir.path() / "p.xyz", 20000);
     // Ignoring SIGXFSZ turns the limit into a failing write (EFBIG).
     const std::vector<std::string> limited{"prlimit", "--fsize=20000", "--", "sh", "-c", "trap '' XFSZ; exec \"$0\" \"$@\""};
     {
@@ -93,7 +91,7 @@ TEST(WriteFailure, FileSizeLimitIsAnIoError) {
 
 TEST(ResultLink, TheLinkTargetIsReplaced) {
     krel::test::TempDir dir;
-    synthetic(dir.path() / "p.xyz", 3000);
+    krel::test::write_terrain(dir.path() / "p.xyz", 3000);
     fs::create_directories(dir.path() / "real");
     write_file(dir.path() / "real" / "target.xyz", "old result\n");
     fs::create_symlink("real/target.xyz", dir.path() / "out.xyz");
@@ -132,7 +130,7 @@ TEST(ResultFifo, PipesAndDevicesAreWrittenInPlace) {
         {"the listing", "l.err", {"p.xyz", "-p", "l"}},
     };
     krel::test::TempDir dir;
-    synthetic(dir.path() / "p.xyz", 3000);
+    krel::test::write_terrain(dir.path() / "p.xyz", 3000);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const fs::path fifo = dir.path() / c.fifo;
@@ -158,7 +156,7 @@ TEST(ResultFifo, PipesAndDevicesAreWrittenInPlace) {
 
 TEST(ErrorEnd, TemporaryFilesGone) {
     krel::test::TempDir dir;
-    synthetic(dir.path() / "p.xyz", 100000);
+    krel::test::write_terrain(dir.path() / "p.xyz", 100000);
     fs::create_directories(dir.path() / "res");
     // The result name is a folder: the first tile fails, after the points went to disk.
     const auto o = krel::test::run_krel(dir.path(), {"p.xyz", "-m", "1", "-o", "res"}, nullptr,
@@ -186,7 +184,7 @@ TEST(ListingName, AnInputIsNeverOverwritten) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         krel::test::TempDir dir;
-        synthetic(dir.path() / "p.xyz", 3000);
+        krel::test::write_terrain(dir.path() / "p.xyz", 3000);
         const std::string points = read_file(dir.path() / "p.xyz");
         // Also a point file and a hull: three corners well around the points.
         const std::string named_input = "0 0 1\n-1e6 -1e6 0\n1e6 -1e6 0\n0 1e6 0\n";

@@ -85,15 +85,9 @@ void expect_same_for_threads(const fs::path& dir, const std::vector<std::string>
     }
 }
 
-std::string synthetic(const fs::path& dir, std::int64_t points, std::uint64_t seed) {
-    const fs::path file = dir / ("t" + std::to_string(seed) + ".xyz");
-    krel::test::write_file(file, krel::test::terrain(points, seed));
-    return file.string();
-}
-
 TEST(ThreadedTiles, SameOutputForEveryThreadCount) {
     krel::test::TempDir dir;
-    const std::string file = synthetic(dir.path(), 40000, 3);
+    const std::string file = krel::test::write_terrain(dir.path() / "t3.xyz", 40000, 3);
     struct Case { std::vector<std::string> args; const char* what; };
     const Case cases[] = {
         {{file, "-r", "0.05"}, "many tiles of ~1000 points"},
@@ -116,7 +110,7 @@ TEST(ThreadedTiles, SameOutputForEveryThreadCount) {
 // every build must give the serial run.
 TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
     krel::test::TempDir dir;
-    const std::string file = synthetic(dir.path(), 30000, 5);
+    const std::string file = krel::test::write_terrain(dir.path() / "t5.xyz", 30000, 5);
     struct Case { std::uint32_t every; const char* dx; int rounds; };
     for (const Case& c : {Case{7, "0.03", 3}, Case{300, "0.04", 1}}) {
         SCOPED_TRACE(testing::Message() << "draw every " << c.every << " locations");
@@ -151,7 +145,7 @@ TEST(ThreadedTiles, SharedSamplesAtTwoAndFourThreads) {
 // Without the budget's two lines, the run is the same; no temporary file stays.
 TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
     krel::test::TempDir dir;
-    const std::string file = synthetic(dir.path(), 120000, 7);
+    const std::string file = krel::test::write_terrain(dir.path() / "t7.xyz", 120000, 7);
     krel::test::write_file(dir.path() / "hull.txt", "612347 5612346\n612460 5612347\n612462 5612460\n612346 5612455\n");
     const std::string hull = (dir.path() / "hull.txt").string();
     std::string cols_text;  // the same points with two leading columns, for -c 345

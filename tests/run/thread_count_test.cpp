@@ -19,7 +19,7 @@ TEST(ThreadedCount, AbsurdThreadCountsRunInBoundedMemory) {
     if (krel::test::sanitized()) GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
     krel::test::TempDir dir;
-    krel::test::write_file(dir.path() / "p.xyz", krel::test::terrain(20000));
+    krel::test::write_terrain(dir.path() / "p.xyz", 20000);
     const krel::test::Outcome serial = krel::test::run_krel(dir.path(), {"p.xyz", "-p", "one", "-j", "1"});
     ASSERT_EQ(serial.status, 0) << serial.err;
     const std::string want = krel::test::read_file(dir.path() / "one.xyz");

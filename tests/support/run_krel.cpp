@@ -78,6 +78,11 @@ std::string terrain(std::int64_t points, std::uint64_t seed, double spacing) {
     return gen::terrain_text(spec);
 }
 
+std::string write_terrain(const fs::path& file, std::int64_t points, std::uint64_t seed, double spacing) {
+    write_file(file, terrain(points, seed, spacing));
+    return file.string();
+}
+
 fs::path shared_data() {
     const fs::path p = KREL_SHARED_DATA;
     std::error_code ec;

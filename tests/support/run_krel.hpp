@@ -86,6 +86,9 @@ std::vector<std::string> split_lines(const std::string& text);
 std::vector<std::string> files_named(const std::filesystem::path& dir, const std::string& part);
 // The generator's synthetic terrain as x y z lines.
 std::string terrain(std::int64_t points, std::uint64_t seed = 1, double spacing = 0.35);
+// That terrain written to file; returns the file's name.
+std::string write_terrain(const std::filesystem::path& file, std::int64_t points, std::uint64_t seed = 1,
+                          double spacing = 0.35);
 
 // The shared sample folder, or an empty path when it is absent.
 std::filesystem::path shared_data();
