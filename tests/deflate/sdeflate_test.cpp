@@ -25,7 +25,6 @@ struct Result {
     std::vector<std::int32_t> kept;   // node numbers
     std::vector<std::string> listing;  // checkpoint lines
     std::vector<std::int32_t> trace;  // selected slots
-    std::string console;
 };
 
 Result deflate(const Tile& t, float tol, DeflateWork& w, krel::tin::KernelState& kernel, bool scan = false) {
@@ -40,7 +39,6 @@ Result deflate(const Tile& t, float tol, DeflateWork& w, krel::tin::KernelState&
     r.kept.assign(idx.begin(), idx.begin() + kept);
     std::istringstream in(listing.str());
     for (std::string l; std::getline(in, l);) r.listing.push_back(l);
-    r.console = console.str();
     return r;
 }
 
