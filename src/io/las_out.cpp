@@ -87,18 +87,21 @@ LasFrame read_las_frame(const std::string& name) {
     return f;
 }
 
-void write_las(const LasFrame& frame, std::span<const float> x, std::span<const float> y, std::span<const float> z,
-               double xorig, double yorig, const std::string& shown, const ByteOut& out) {
-    const bool v14 = frame.version_minor == 4;
-    const std::size_t header_size = v14 ? 375 : 227;
-    std::size_t vlr_bytes = 0;
-    for (const std::string& v : frame.vlrs) vlr_bytes += v.size();
-    const std::uint64_t n = x.size();
+namespace {
 
-    // The integers first: the header holds their bounds.
-    std::vector<std::int32_t> ints(3 * n);
+// The nodes as the file's integers, and the bounds of what they read back as.
+struct Quantized {
+    std::vector<std::int32_t> ints;  // x, y, z of each node
     double lo[3], hi[3];
-    for (int k = 0; k < 3; ++k) lo[k] = std::numeric_limits<double>::max(), hi[k] = std::numeric_limits<double>::lowest();
+};
+
+Quantized quantize(const LasFrame& frame, std::span<const float> x, std::span<const float> y, std::span<const float> z,
+                   double xorig, double yorig, const std::string& shown) {
+    const std::size_t n = x.size();
+    Quantized out;
+    out.ints.resize(3 * n);
+    for (int k = 0; k < 3; ++k)
+        out.lo[k] = std::numeric_limits<double>::max(), out.hi[k] = std::numeric_limits<double>::lowest();
     for (std::size_t i = 0; i < n; ++i) {
         const double v[3] = {static_cast<double>(x[i]) + xorig, static_cast<double>(y[i]) + yorig, z[i]};
         for (int k = 0; k < 3; ++k) {
@@ -115,15 +118,23 @@ void write_las(const LasFrame& frame, std::span<const float> x, std::span<const 
             }
             if (q < std::numeric_limits<std::int32_t>::min() || q > std::numeric_limits<std::int32_t>::max())
                 throw file_error(shown, "node " + std::to_string(i + 1) + " lies too far from the LAS offset for its scale");
-            ints[3 * i + static_cast<std::size_t>(k)] = static_cast<std::int32_t>(q);
+            out.ints[3 * i + static_cast<std::size_t>(k)] = static_cast<std::int32_t>(q);
             const double back = static_cast<double>(q) * frame.scale[k] + frame.offset[k];
-            lo[k] = std::min(lo[k], back);
-            hi[k] = std::max(hi[k], back);
+            out.lo[k] = std::min(out.lo[k], back);
+            out.hi[k] = std::max(out.hi[k], back);
         }
     }
     if (n == 0)
-        for (int k = 0; k < 3; ++k) lo[k] = hi[k] = 0.0;
+        for (int k = 0; k < 3; ++k) out.lo[k] = out.hi[k] = 0.0;
+    return out;
+}
 
+// The public header and the kept VLRs.
+std::string header(const LasFrame& frame, std::uint64_t n, const Quantized& q) {
+    const bool v14 = frame.version_minor == 4;
+    const std::size_t header_size = v14 ? 375 : 227;
+    std::size_t vlr_bytes = 0;
+    for (const std::string& v : frame.vlrs) vlr_bytes += v.size();
     std::string h(header_size, '\0');
     std::memcpy(h.data(), "LASF", 4);
     put(h, 6, frame.global_encoding);
@@ -143,15 +154,25 @@ void write_las(const LasFrame& frame, std::span<const float> x, std::span<const 
     for (int k = 0; k < 3; ++k) {
         put(h, 131 + 8 * static_cast<std::size_t>(k), frame.scale[k]);
         put(h, 155 + 8 * static_cast<std::size_t>(k), frame.offset[k]);
-        put(h, 179 + 16 * static_cast<std::size_t>(k), hi[k]);
-        put(h, 187 + 16 * static_cast<std::size_t>(k), lo[k]);
+        put(h, 179 + 16 * static_cast<std::size_t>(k), q.hi[k]);
+        put(h, 187 + 16 * static_cast<std::size_t>(k), q.lo[k]);
     }
     if (v14) {
         put(h, 247, n);
         put(h, 255, n);
     }
     for (const std::string& v : frame.vlrs) h += v;
-    out(h);
+    return h;
+}
+
+}  // namespace
+
+void write_las(const LasFrame& frame, std::span<const float> x, std::span<const float> y, std::span<const float> z,
+               double xorig, double yorig, const std::string& shown, const ByteOut& out) {
+    const std::uint64_t n = x.size();
+    // The integers first: the header holds their bounds.
+    const Quantized q = quantize(frame, x, y, z, xorig, yorig, shown);
+    out(header(frame, n, q));
 
     std::string block;
     block.reserve(kRecord0 * 65536);
@@ -159,9 +180,9 @@ void write_las(const LasFrame& frame, std::span<const float> x, std::span<const 
     put(rec, 14, std::uint8_t{0x09});  // return 1 of 1
     put(rec, 15, std::uint8_t{2});     // ground
     for (std::size_t i = 0; i < n; ++i) {
-        put(rec, 0, ints[3 * i]);
-        put(rec, 4, ints[3 * i + 1]);
-        put(rec, 8, ints[3 * i + 2]);
+        put(rec, 0, q.ints[3 * i]);
+        put(rec, 4, q.ints[3 * i + 1]);
+        put(rec, 8, q.ints[3 * i + 2]);
         block += rec;
         if (block.size() >= kRecord0 * 65536) {
             out(block);

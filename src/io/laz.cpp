@@ -61,10 +61,9 @@ std::vector<unsigned char> find_record(const ReadAt& read, const LasHeader& h, s
     throw file_error(file, "LAZ points without their compression record (variable-length record 22204)");
 }
 
-}  // namespace
-
-Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_size, const std::string& file) {
-    const std::vector<unsigned char> rec = find_record(read, h, file_size, file);
+// The compressor, coder, chunk size and items of the compression record,
+// each checked.
+Layout parse_record(const std::vector<unsigned char>& rec, const LasHeader& h, const std::string& file) {
     auto lie = [&](const std::string& what) { return file_error(file, "LAZ compression record: " + what); };
     if (rec.size() < kRecordFixed) throw lie("only " + num(rec.size()) + " bytes");
     Layout lay;
@@ -90,20 +89,12 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
     if (layered != (lay.compressor == 3))
         throw lie("compressor " + num(lay.compressor) + " does not fit item " + item_name(lay.items[0].type));
     if (lay.compressor != 1 && lay.chunk_size == 0) throw lie("chunk size 0");
+    return lay;
+}
 
-    const std::uint64_t data = h.point_offset;
-    if (lay.compressor == 1) {
-        // One chunk of every point, from the offset to the end of the file.
-        if (file_size > data && h.promised > 0) {
-            const std::uint64_t bytes = file_size - data;
-            lay.points = std::min(h.promised, bytes * kMaxPointsPerByte);
-            lay.chunks.push_back({data, bytes, lay.points, 0});
-        }
-        return lay;
-    }
-    if (h.promised == 0) return lay;
-    // The table's offset leads the point data; a writer that could not go
-    // back to fill it in leaves -1 there and puts it in the last 8 bytes.
+// The chunk table's offset. It leads the point data; a writer that could not
+// go back to fill it in leaves -1 there and puts it in the last 8 bytes.
+std::uint64_t find_table(const ReadAt& read, std::uint64_t data, std::uint64_t file_size, const std::string& file) {
     std::array<unsigned char, 8> b8{};
     if (data + 8 > file_size || read(b8.data(), 8, data) != 8) throw file_error(file, "LAZ chunk table missing: the file ends at its offset");
     const std::uint64_t lead = le64(b8.data());
@@ -115,10 +106,17 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
                                        num(file_size) + " bytes");
     }
     if (table + 8 > file_size) throw file_error(file, "LAZ chunk table cut off at byte " + num(table));
+    return table;
+}
+
+// The chunks listed by the table at `table`, each checked against the bytes
+// between the point data and the table.
+void read_chunks(const ReadAt& read, const LasHeader& h, std::uint64_t table, std::uint64_t file_size,
+                 const std::string& file, Layout& lay) {
     std::array<unsigned char, 8> th{};
     if (read(th.data(), 8, table) != 8) throw file_error(file, "LAZ chunk table cannot be read");
     const std::uint32_t count = le32(th.data() + 4);
-    const std::uint64_t first_chunk = data + 8;
+    const std::uint64_t first_chunk = h.point_offset + 8;
     const std::uint64_t span = table > first_chunk ? table - first_chunk : 0;
     // Every chunk holds at least its first record whole, so the data bounds
     // the count before anything is allocated for it.
@@ -158,6 +156,24 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
         at += last_bytes;
     }
     lay.points = first;
+}
+
+}  // namespace
+
+Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_size, const std::string& file) {
+    Layout lay = parse_record(find_record(read, h, file_size, file), h, file);
+    const std::uint64_t data = h.point_offset;
+    if (lay.compressor == 1) {
+        // One chunk of every point, from the offset to the end of the file.
+        if (file_size > data && h.promised > 0) {
+            const std::uint64_t bytes = file_size - data;
+            lay.points = std::min(h.promised, bytes * kMaxPointsPerByte);
+            lay.chunks.push_back({data, bytes, lay.points, 0});
+        }
+        return lay;
+    }
+    if (h.promised == 0) return lay;
+    read_chunks(read, h, find_table(read, data, file_size, file), file_size, file, lay);
     return lay;
 }
 

@@ -54,7 +54,7 @@ public:
         y_median_.fill(Median5{});
     }
 
-    void decode(Decoder& stream, unsigned char* rec) {
+    [[gnu::always_inline]] void decode(Decoder& stream, unsigned char* rec) {
         Decoder d = stream;  // a local copy: in registers (see Decoder)
         const std::uint32_t changed = d.decode_symbol(changed_);
         if (changed & 32) bits_ = static_cast<std::uint8_t>(d.decode_symbol(lazy(bit_byte_[bits_], 256)));
@@ -125,7 +125,8 @@ public:
         ic_.init();
     }
 
-    void decode(Decoder& d, unsigned char* rec) {
+    [[gnu::always_inline]] void decode(Decoder& stream, unsigned char* rec) {
+        Decoder d = stream;  // a local copy: in registers (see Decoder)
         // A jump to another sequence codes that sequence's time next; a valid
         // stream jumps once, damaged data is cut off after four.
         for (int jumps = 0; jumps < 4; ++jumps) {
@@ -143,8 +144,9 @@ public:
                 }
             } else {
                 const auto multi = static_cast<std::int32_t>(d.decode_symbol(multi_));
+                // The two common codes inline, the rest through the call.
                 if (multi == 1) {
-                    add(ic_.decode(d, diffs_[last_], 1));
+                    add(ic_.decode_here(d, diffs_[last_], 1));
                     extremes_[last_] = 0;
                 } else if (multi < kUnchanged) {
                     std::int32_t diff;
@@ -152,7 +154,7 @@ public:
                         diff = ic_.decode(d, 0, 7);
                         extreme(diff);
                     } else if (multi < kMulti) {
-                        diff = ic_.decode(d, times(multi, diffs_[last_]), multi < 10 ? 2 : 3);
+                        diff = ic_.decode_here(d, times(multi, diffs_[last_]), multi < 10 ? 2 : 3);
                     } else if (multi == kMulti) {
                         diff = ic_.decode(d, times(multi, diffs_[last_]), 4);
                         extreme(diff);
@@ -175,6 +177,7 @@ public:
             }
             break;
         }
+        stream = d;
         const std::uint64_t t = times_[last_];
         for (int i = 0; i < 8; ++i) rec[i] = static_cast<unsigned char>(t >> (8 * i));
     }
@@ -224,7 +227,7 @@ public:
         for (SymbolModel& m : byte_) m.init(256);
     }
 
-    void decode(Decoder& stream, unsigned char* rec) {
+    [[gnu::always_inline]] void decode(Decoder& stream, unsigned char* rec) {
         Decoder d = stream;  // a local copy: in registers (see Decoder)
         const std::uint32_t sym = d.decode_symbol(used_);
         std::array<std::uint32_t, 3> now{};
@@ -358,6 +361,14 @@ ChunkDecoder::ChunkDecoder(const std::vector<Item>& items, bool every_layer) : i
     }
     if (layered_) point14_ = std::make_unique<Point14Coder>(every_layer_);
     first_.resize(record_length_);
+    std::vector<std::uint16_t> types;
+    for (const Item& it : items_) types.push_back(it.type);
+    const auto p10 = static_cast<std::uint16_t>(ItemType::point10), gps = static_cast<std::uint16_t>(ItemType::gpstime11),
+               rgb = static_cast<std::uint16_t>(ItemType::rgb12);
+    if (types == std::vector<std::uint16_t>{p10}) plain_ = Plain::point10;
+    if (types == std::vector<std::uint16_t>{p10, gps}) plain_ = Plain::gps;
+    if (types == std::vector<std::uint16_t>{p10, rgb}) plain_ = Plain::rgb;
+    if (types == std::vector<std::uint16_t>{p10, gps, rgb}) plain_ = Plain::gps_rgb;
 }
 
 ChunkDecoder::~ChunkDecoder() = default;
@@ -440,7 +451,46 @@ bool ChunkDecoder::overrun() const {
     return false;
 }
 
+// Formats 0 to 3: the items of a record on the one stream, its decoder a
+// local copy kept in registers from item to item and the loop's counters in
+// locals (the records are written as bytes, which may alias any member).
+// The same calls in the same order as the general loop below.
+template <bool Gps, bool Rgb>
+std::size_t ChunkDecoder::decode_point10(unsigned char* out, std::size_t n) {
+    const std::size_t gps_at = Gps ? offsets_[1] : 0, rgb_at = Rgb ? offsets_[Gps ? 2 : 1] : 0;
+    const std::size_t length = record_length_;
+    const std::uint64_t points = points_;
+    std::uint64_t done = done_;
+    bool damaged = damaged_;
+    Decoder d = dec_;
+    std::size_t made = 0;
+    while (made < n && done < points && !damaged) {
+        unsigned char* rec = out + made * length;
+        if (done == 0) {
+            std::memcpy(rec, first_.data(), length);
+        } else {
+            point10_->decode(d, rec);
+            if constexpr (Gps) gps11_->decode(d, rec + gps_at);
+            if constexpr (Rgb) rgb12_->decode(d, rec + rgb_at);
+        }
+        ++done;
+        ++made;
+        if (done > 1 && d.overrun() != 0) damaged = true;
+    }
+    dec_ = d;
+    done_ = done;
+    damaged_ = damaged;
+    return made;
+}
+
 std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
+    switch (plain_) {
+    case Plain::point10: return decode_point10<false, false>(out, n);
+    case Plain::gps: return decode_point10<true, false>(out, n);
+    case Plain::rgb: return decode_point10<false, true>(out, n);
+    case Plain::gps_rgb: return decode_point10<true, true>(out, n);
+    case Plain::other: break;
+    }
     if (layered_) {
         // Every record starts as the first, in bulk (doubling the copied
         // span), and the coder writes the fields it decodes over it.

@@ -77,10 +77,16 @@ public:
 private:
     bool start_layered(const unsigned char* p, const unsigned char* end);
     [[nodiscard]] bool overrun() const;
+    template <bool Gps, bool Rgb>
+    std::size_t decode_point10(unsigned char* out, std::size_t n);
+
+    // The item lists of formats 0 to 3, which have a loop of their own.
+    enum class Plain { other, point10, gps, rgb, gps_rgb };
 
     std::vector<Item> items_;
     std::size_t record_length_ = 0;
     bool layered_ = false;
+    Plain plain_ = Plain::other;
     std::vector<unsigned char> first_;  // the chunk's first record
     std::uint64_t points_ = 0, done_ = 0;
     bool damaged_ = false;

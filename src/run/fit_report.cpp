@@ -77,6 +77,75 @@ std::string number(double v) {
 // Rank (1-based) of the 95th percentile among n values, nearest-rank.
 std::size_t nearest_rank(std::size_t n) { return (95 * n + 99) / 100; }
 
+// A tile's vertical errors against the mesh.
+struct TileErrors {
+    std::vector<float> abs;  // |error| of each covered point
+    double sum = 0.0;        // of the squared errors
+    std::int64_t uncovered = 0;
+};
+
+void tile_errors(mesh::Mesh& mesh, const std::vector<float>& xyz, TileErrors& e) {
+    e.abs.clear();
+    e.sum = 0.0;
+    e.uncovered = 0;
+    for (std::size_t i = 0; i < xyz.size(); i += 3) {
+        const auto h = mesh.height(xyz[i], xyz[i + 1]);
+        if (!h) {
+            ++e.uncovered;
+            continue;
+        }
+        // Rounded to float; beyond its range (absurd coordinates) infinite.
+        const double ed = static_cast<double>(xyz[i + 2]) - *h;
+        const float err = std::fabs(ed) <= std::numeric_limits<float>::max() ? static_cast<float>(ed)
+                          : ed > 0.0 ? std::numeric_limits<float>::infinity()
+                                     : -std::numeric_limits<float>::infinity();
+        e.sum += static_cast<double>(err) * static_cast<double>(err);
+        e.abs.push_back(std::fabs(err));
+    }
+}
+
+// Appends the tile's CSV row; reorders e.abs. run_max takes the tile's max.
+void tile_row(const TileHead& head, TileErrors& e, float& run_max, std::string& text) {
+    text += std::to_string(head.tile) + ',' + std::to_string(head.count) + ',' + std::to_string(head.nodes) + ',';
+    if (!e.abs.empty()) {
+        const std::size_t k = nearest_rank(e.abs.size()) - 1;
+        std::nth_element(e.abs.begin(), e.abs.begin() + static_cast<std::ptrdiff_t>(k), e.abs.end());
+        const float p95 = e.abs[k];
+        const float max = *std::max_element(e.abs.begin() + static_cast<std::ptrdiff_t>(k), e.abs.end());
+        run_max = std::max(run_max, max);
+        text += number(std::sqrt(e.sum / static_cast<double>(e.abs.size()))) + ',' + number(max) + ',' + number(p95);
+    } else {
+        text += ",,";
+    }
+    text += ',' + std::to_string(e.uncovered) + '\n';
+}
+
+// The k-th smallest (from 1) of the count errors in `errors` as float bits,
+// whose upper 16 bits `upper` counts. For non-negative floats the bit
+// patterns order as the values do, so the bucket of upper bits that holds
+// it is found from the counts, then its lower bits in one more pass.
+float kth_error(TempFile& errors, std::int64_t count, std::int64_t k, const std::vector<std::int64_t>& upper) {
+    std::uint32_t hi = 0;
+    while (k > upper[hi]) k -= upper[hi++];
+    std::vector<std::int64_t> lower(1 << 16, 0);
+    std::vector<std::uint32_t> bits;
+    errors.rewind();
+    for (std::int64_t remaining = count; remaining > 0;) {
+        const std::int64_t take = std::min<std::int64_t>(remaining, 1 << 16);
+        bits.resize(static_cast<std::size_t>(take));
+        errors.read(bits.data(), bits.size() * sizeof(std::uint32_t));
+        for (std::uint32_t b : bits)
+            if ((b >> 16) == hi) ++lower[b & 0xFFFF];
+        remaining -= take;
+    }
+    std::uint32_t lo = 0;
+    while (k > lower[lo]) k -= lower[lo++];
+    const std::uint32_t b = hi << 16 | lo;
+    float v;
+    std::memcpy(&v, &b, sizeof b);
+    return v;
+}
+
 }  // namespace
 
 struct FitReport::Impl {
@@ -106,60 +175,32 @@ FitStats FitReport::finish(mesh::Mesh& mesh, const io::ByteOut& csv) {
     TempFile& points = *impl_->points;
     points.rewind();
     // Absolute errors of the whole run, for its p95: kept on disk as float
-    // bits, counted by their upper 16 bits on the way, so that one more pass
-    // over the bits finds the percentile exactly.
+    // bits, counted by their upper 16 bits on the way (kth_error).
     TempFile errors(impl_->folder, ".krel-fit-errors");
     std::vector<std::int64_t> upper(1 << 16, 0);
     FitStats run;
     double run_sum = 0.0;
 
     std::string text = "tile,filtered points,nodes,rms,max,p95,uncovered\n";
-    std::vector<float> xyz, abs_err;
+    std::vector<float> xyz;
+    TileErrors e;
     std::vector<std::uint32_t> bits;
     for (std::int64_t t = 0; t < impl_->tiles; ++t) {
         TileHead head{};
         points.read(&head, sizeof head);
         xyz.resize(static_cast<std::size_t>(3 * head.count));
         points.read(xyz.data(), xyz.size() * sizeof(float));
-        abs_err.clear();
-        double sum = 0.0;
-        std::int64_t uncovered = 0;
-        for (std::size_t i = 0; i < xyz.size(); i += 3) {
-            const auto h = mesh.height(xyz[i], xyz[i + 1]);
-            if (!h) {
-                ++uncovered;
-                continue;
-            }
-            // Rounded to float; beyond its range (absurd coordinates) infinite.
-            const double ed = static_cast<double>(xyz[i + 2]) - *h;
-            const float e = std::fabs(ed) <= std::numeric_limits<float>::max() ? static_cast<float>(ed)
-                            : ed > 0.0 ? std::numeric_limits<float>::infinity()
-                                       : -std::numeric_limits<float>::infinity();
-            sum += static_cast<double>(e) * static_cast<double>(e);
-            abs_err.push_back(std::fabs(e));
-        }
-        bits.resize(abs_err.size());
-        for (std::size_t i = 0; i < abs_err.size(); ++i) {
-            std::memcpy(&bits[i], &abs_err[i], sizeof(float));
+        tile_errors(mesh, xyz, e);
+        bits.resize(e.abs.size());
+        for (std::size_t i = 0; i < e.abs.size(); ++i) {
+            std::memcpy(&bits[i], &e.abs[i], sizeof(float));
             ++upper[bits[i] >> 16];
         }
         errors.write(bits.data(), bits.size() * sizeof(std::uint32_t));
-        run_sum += sum;
+        run_sum += e.sum;
         run.points += head.count;
-        run.uncovered += uncovered;
-
-        text += std::to_string(head.tile) + ',' + std::to_string(head.count) + ',' + std::to_string(head.nodes) + ',';
-        if (!abs_err.empty()) {
-            const std::size_t k = nearest_rank(abs_err.size()) - 1;
-            std::nth_element(abs_err.begin(), abs_err.begin() + static_cast<std::ptrdiff_t>(k), abs_err.end());
-            const float p95 = abs_err[k];
-            const float max = *std::max_element(abs_err.begin() + static_cast<std::ptrdiff_t>(k), abs_err.end());
-            run.max = std::max(run.max, max);
-            text += number(std::sqrt(sum / static_cast<double>(abs_err.size()))) + ',' + number(max) + ',' + number(p95);
-        } else {
-            text += ",,";
-        }
-        text += ',' + std::to_string(uncovered) + '\n';
+        run.uncovered += e.uncovered;
+        tile_row(head, e, run.max, text);
         if (text.size() >= (std::size_t{1} << 16)) {
             csv(text);
             text.clear();
@@ -170,27 +211,8 @@ FitStats FitReport::finish(mesh::Mesh& mesh, const io::ByteOut& csv) {
     const std::int64_t covered = run.points - run.uncovered;
     if (covered > 0) {
         run.rms = std::sqrt(run_sum / static_cast<double>(covered));
-        // The k-th smallest: for non-negative floats the bit patterns order
-        // as the values do, so find the bucket of upper bits that holds it,
-        // then count its lower bits in one more pass.
-        std::int64_t k = static_cast<std::int64_t>(nearest_rank(static_cast<std::size_t>(covered)));
-        std::uint32_t hi = 0;
-        while (k > upper[hi]) k -= upper[hi++];
-        std::vector<std::int64_t> lower(1 << 16, 0);
-        errors.rewind();
-        std::int64_t remaining = covered;
-        while (remaining > 0) {
-            const std::int64_t take = std::min<std::int64_t>(remaining, 1 << 16);
-            bits.resize(static_cast<std::size_t>(take));
-            errors.read(bits.data(), bits.size() * sizeof(std::uint32_t));
-            for (std::uint32_t b : bits)
-                if ((b >> 16) == hi) ++lower[b & 0xFFFF];
-            remaining -= take;
-        }
-        std::uint32_t lo = 0;
-        while (k > lower[lo]) k -= lower[lo++];
-        const std::uint32_t b = hi << 16 | lo;
-        std::memcpy(&run.p95, &b, sizeof b);
+        run.p95 = kth_error(errors, covered, static_cast<std::int64_t>(nearest_rank(static_cast<std::size_t>(covered))),
+                            upper);
     }
     return run;
 }
