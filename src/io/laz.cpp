@@ -215,7 +215,30 @@ ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, st
     for (int i = 0; i < slots; ++i) slots_.push_back(std::make_unique<Slot>(layout_.items));
 }
 
-ChunkStream::~ChunkStream() = default;
+ChunkStream::~ChunkStream() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+void ChunkStream::work(std::size_t slot) {
+    std::uint64_t seen = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return stop_ || round_ != seen; });
+            if (stop_) return;
+            seen = round_;
+            if (slot >= batch_) continue;
+        }
+        decode_whole(*slots_[slot]);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (--pending_ == 0) done_.notify_one();
+    }
+}
 
 std::uint64_t ChunkStream::wanted(std::size_t k) const {
     const Chunk& c = layout_.chunks[k];
@@ -286,11 +309,16 @@ void ChunkStream::fill_batch() {
         decode_whole(*slots_[0]);
         return;
     }
-    std::vector<std::thread> workers;
-    workers.reserve(batch_ - 1);
-    for (std::size_t i = 1; i < batch_; ++i) workers.emplace_back([this, i] { decode_whole(*slots_[i]); });
+    for (std::size_t i = workers_.size() + 1; i < slots_.size(); ++i) workers_.emplace_back([this, i] { work(i); });
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        pending_ = batch_ - 1;
+        ++round_;
+    }
+    wake_.notify_all();
     decode_whole(*slots_[0]);
-    for (std::thread& t : workers) t.join();
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return pending_ == 0; });
 }
 
 bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {

@@ -10,10 +10,13 @@
 // decode independently of each other.
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io/laz_items.hpp"
@@ -70,6 +73,7 @@ private:
     struct Slot;
     void fill_batch();
     void decode_whole(Slot& slot);
+    void work(std::size_t slot);  // a worker's loop: slot `slot` of each batch that fills it
     [[nodiscard]] std::uint64_t wanted(std::size_t chunk) const;  // its records up to records_
 
     const Layout& layout_;
@@ -82,6 +86,15 @@ private:
     std::size_t next_chunk_ = 0;  // next chunk not yet started
     std::vector<std::unique_ptr<Slot>> slots_;
     std::size_t batch_ = 0, batch_at_ = 0;  // slots filled, next slot to hand out
+    // Workers for slots 1 on, started with the first batch that needs them
+    // and kept: a thread started per batch often ran on the core of the one
+    // that started it, the batch then taking as long as at one thread.
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::uint64_t round_ = 0;  // batches handed to the workers
+    std::size_t pending_ = 0;  // workers still decoding this round's slots
+    bool stop_ = false;
 };
 
 }  // namespace krel::io::laz
