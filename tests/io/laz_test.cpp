@@ -147,9 +147,10 @@ std::string patched(std::string head, std::uint16_t compressor, std::uint32_t ch
 
 // The sample's chunk rebuilt into layouts no sample has: fixed chunks with a
 // short last one, chunks of one (raw) point, many small variable chunks that
-// are decoded in groups of about 50,000 points (three groups here), and the
-// point-wise compressor. Each gives the twin's records at 1, 3 and 8 threads
-// (more than some of them have chunks), in blocks that cut chunks into pieces.
+// are decoded in groups of about 50,000 points (six groups here: several
+// batches for the kept workers at 2 and 3 threads), and the point-wise
+// compressor. Each gives the twin's records at 1, 2, 3 and 8 threads (more
+// than some of them have chunks), in blocks that cut chunks into pieces.
 TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
     const Point10 p = point10();
@@ -157,7 +158,7 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
     std::vector<std::string> raw;
     for (std::size_t i = 0; i < 50; ++i) raw.push_back(p.twin.substr(i * 20, 20));
     std::string twice_and_500 = p.twin + p.twin + p.twin.substr(0, 500 * 20), many;
-    for (int i = 0; i < 130; ++i) many += p.twin;
+    for (int i = 0; i < 260; ++i) many += p.twin;
     struct Case { std::string what, bytes, want; };
     const Case cases[] = {
         {"three fixed chunks, the last cut short",
@@ -166,8 +167,8 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
         {"chunks of one point", lazw::chunked_file(patched(p.head, 2, 1, 50), raw, {50, {1, 20}}, false),
          p.twin.substr(0, 50 * 20)},
         {"groups of small variable chunks",
-         lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 130 * 1065), std::vector<std::string>(130, p.chunk),
-                            {130, whole}, true),
+         lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 260 * 1065), std::vector<std::string>(260, p.chunk),
+                            {260, whole}, true),
          many},
         {"point-wise, no chunks", patched(p.head, 1, 0, 1065) + p.chunk, p.twin},
     };
@@ -176,7 +177,7 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
         SCOPED_TRACE(c.what);
         const std::string path = (dir.path() / "t.laz").string();
         krel::test::write_file(path, c.bytes);
-        for (int threads : {1, 3, 8}) {
+        for (int threads : {1, 2, 3, 8}) {
             const auto got = all_records(path, threads, 1000);
             ASSERT_EQ(got.size(), c.want.size());
             EXPECT_EQ(std::memcmp(got.data(), c.want.data(), got.size()), 0);
