@@ -67,7 +67,7 @@ TEST(LasRuns, EverySampleRunsLikeItsTextDump) {
             EXPECT_EQ(la.status, lt.status);
             EXPECT_EQ(unnamed(la.out, las_name), unnamed(lt.out, txt_name));
             EXPECT_EQ(unnamed(la.err, las_name), unnamed(lt.err, txt_name));
-            krel::test::expect_same_outputs(a.path(), b.path());
+            EXPECT_TRUE(la.result == lt.result && la.listing == lt.listing) << "outputs differ";
         }
     }
 }

@@ -77,12 +77,10 @@ Outcome run_on(const fs::path& dir, const std::string& bytes, Way way, const std
     return o;
 }
 
-void expect_same(const Outcome& plain, const Outcome& other, const std::string& plain_name, const std::string& other_name) {
-    EXPECT_EQ(other.status, plain.status);
-    EXPECT_EQ(replace_all(other.out, other_name, plain_name), plain.out);
-    EXPECT_EQ(replace_all(other.err, other_name, plain_name), plain.err);
-    EXPECT_TRUE(other.result == plain.result) << "results differ";
-    EXPECT_EQ(other.listing, plain.listing);
+void expect_same(const Outcome& plain, Outcome other, const std::string& plain_name, const std::string& other_name) {
+    other.out = replace_all(other.out, other_name, plain_name);
+    other.err = replace_all(other.err, other_name, plain_name);
+    krel::test::expect_same(plain, other);
 }
 
 TEST(ThreadedStreams, EveryWayGivesThePlainFilesRun) {

@@ -62,11 +62,7 @@ Threaded run_j(const fs::path& dir, std::vector<std::string> args, const char* t
 auto seeds(const krel::tin::SeedTriple& s) { return std::tuple(s.ix, s.iy, s.iz, s.draws); }
 
 void expect_same(const Threaded& a, const Threaded& b) {
-    EXPECT_EQ(a.o.status, b.o.status);
-    EXPECT_EQ(a.o.out, b.o.out);
-    EXPECT_EQ(a.o.err, b.o.err);
-    EXPECT_TRUE(a.o.result == b.o.result) << "result files differ";
-    EXPECT_TRUE(a.o.listing == b.o.listing) << "listings differ";
+    krel::test::expect_same(a.o, b.o);
     EXPECT_EQ(seeds(a.trfind), seeds(b.trfind));
     EXPECT_EQ(seeds(a.ctrfind), seeds(b.ctrfind));
 }

@@ -40,14 +40,12 @@ std::string read_file(const fs::path& p) {
     return s.str();
 }
 
-void expect_same_outputs(const fs::path& a, const fs::path& b) {
-    for (const char* out : {"out.err", "out.xyz"}) {
-        SCOPED_TRACE(out);
-        ASSERT_EQ(fs::exists(a / out), fs::exists(b / out));
-        if (fs::exists(a / out)) {
-            EXPECT_TRUE(read_file(a / out) == read_file(b / out));
-        }
-    }
+void expect_same(const Outcome& a, const Outcome& b) {
+    EXPECT_EQ(a.status, b.status);
+    EXPECT_EQ(a.out, b.out);
+    EXPECT_EQ(a.err, b.err);
+    EXPECT_TRUE(a.result == b.result) << "results differ";
+    EXPECT_TRUE(a.listing == b.listing) << "listings differ";
 }
 
 void write_file(const fs::path& p, const std::string& text) {

@@ -77,8 +77,8 @@ private:
 };
 
 std::string read_file(const std::filesystem::path& p);
-// Expects out.err and out.xyz to be in both folders or in neither, and equal.
-void expect_same_outputs(const std::filesystem::path& a, const std::filesystem::path& b);
+// Expects the same exit status, console, result and listing.
+void expect_same(const Outcome& a, const Outcome& b);
 void write_file(const std::filesystem::path& p, const std::string& text);
 // The lines of text, without their LF.
 std::vector<std::string> split_lines(const std::string& text);
