@@ -127,17 +127,6 @@ TEST(ThreadedTiles, TilesThatDrawGiveTheSerialResult) {
     }
 }
 
-TEST(ThreadedTiles, SharedSamplesAtTwoAndFourThreads) {
-    const fs::path data = krel::test::shared_data();
-    if (data.empty()) GTEST_SKIP() << "../shared/data not found";
-    krel::test::TempDir dir;
-    for (const char* name : {"autzen_trim.xyz", "bayhills_14-2625-6369.xyz", "sample_c.xyz", "4_6_crop.xyz"}) {
-        SCOPED_TRACE(name);
-        const std::vector<std::string> args{(data / name).string(), "-r", "0.25"};
-        expect_same(run_j(dir.path(), args, "1"), run_j(dir.path(), args, "4"));
-    }
-}
-
 // Without the budget's two lines, the run is the same; no temporary file stays.
 TEST(ThreadedSpill, SpilledRunsEqualRunsInMemory) {
     krel::test::TempDir dir;
