@@ -233,8 +233,6 @@ TEST(LazDamage, EndsWithItsDiagnostic) {
         {"layered item in a plain list", build(lazw::laz_record(2, 1065, {{6, 20, 2}, {11, 6, 3}}), table), "cannot be mixed"},
         {"items shorter than the record", build(good_record, table, -1, long_record),
          "LAZ items make records of 20 bytes, the header says 28"},
-        {"point-wise compressor, version 1", build(lazw::laz_record(1, 0, {{6, 20, 1}}), table),
-         "LAZ point-wise compressor (no chunks): item POINT10 version 1 is not supported"},
         {"coder 1", [&] { auto r = good_record; r[2] = 1; return build(r, table); }(), "LAZ coder 1 is not supported"},
         {"a billion points in a chunk of bytes", build(lazw::laz_record(2, 1'000'000'000, {{6, 20, 2}}), table, -1, huge_count),
          "LAZ chunk table is wrong: chunk 1 of 4 cannot hold 1000000000 points in"},
