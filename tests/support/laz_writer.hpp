@@ -12,9 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "io/laz_arith.hpp"
 #include "support/las_writer.hpp"
 
 namespace krel::test::lazw {
+
+// The bit model's adaptation is the reader's own: the samples, coded by
+// another writer, check it.
+using io::laz::BitModel;
 
 class Model {
 public:
@@ -42,21 +47,6 @@ public:
     std::vector<std::uint32_t> dist_, count_;
 };
 
-struct BitModel {
-    std::uint32_t c0 = 1, c = 2, p0 = 1U << 12, until = 4, cycle = 4;
-    void update() {
-        c += cycle;
-        if (c > (1U << 13)) {
-            c = (c + 1) >> 1;
-            c0 = (c0 + 1) >> 1;
-            if (c0 == c) ++c;
-        }
-        p0 = (c0 * (0x80000000U / c)) >> 18;
-        cycle = std::min((5 * cycle) >> 2, 64U);
-        until = cycle;
-    }
-};
-
 class Encoder {
 public:
     void symbol(Model& m, std::uint32_t s) {
@@ -77,10 +67,10 @@ public:
         if (--m.until_ == 0) m.update();
     }
     void bit(BitModel& m, std::uint32_t b) {
-        const std::uint32_t x = m.p0 * (length_ >> 13);
+        const std::uint32_t x = m.bit0_prob * (length_ >> 13);
         if (b == 0) {
             length_ = x;
-            ++m.c0;
+            ++m.bit0_count;
         } else {
             const std::uint32_t init = base_;
             base_ += x;
@@ -88,7 +78,7 @@ public:
             if (init > base_) carry();
         }
         if (length_ < kMin) renorm();
-        if (--m.until == 0) m.update();
+        if (--m.until_update == 0) m.update();
     }
     void bits(std::uint32_t n, std::uint32_t v) {
         if (n > 19) {
