@@ -141,20 +141,6 @@ TEST(ByteSource, MagicBytesNotNames) {
     }
 }
 
-TEST(ByteSource, LasIsSeenAfterDecompression) {
-    std::string las = "LASF";
-    las.resize(400, '\0');
-    krel::test::TempDir dir;
-    const std::string path = (dir.path() / "f.gz").string();
-    for (const Compression f : {Compression::none, Compression::gzip, Compression::xz}) {
-        SCOPED_TRACE(krel::io::compression_name(f));
-        krel::test::write_file(path, krel::test::compress(f, las));
-        EXPECT_TRUE(krel::io::content_is_las("f", path));
-        krel::test::write_file(path, krel::test::compress(f, "LAS"));
-        EXPECT_FALSE(krel::io::content_is_las("f", path));
-    }
-}
-
 TEST(KeptStreams, PipeIsCopiedOnceRegularFileIsNot) {
     krel::test::TempDir dir;
     const std::string regular = (dir.path() / "plain.xyz").string();
