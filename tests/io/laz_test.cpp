@@ -145,12 +145,27 @@ std::string patched(std::string head, std::uint16_t compressor, std::uint32_t ch
     return head;
 }
 
+// The records of a file through a stream that takes chunks of over `whole`
+// bytes of records for large ones, streamed in blocks by the reader.
+std::vector<unsigned char> streamed_records(const std::string& src, const std::string& path, int threads,
+                                            std::uint64_t whole) {
+    const krel::io::LasFile f(path);
+    const krel::io::laz::Layout lay = krel::io::laz::read_layout(read_from(src), f.header(), src.size(), path);
+    krel::io::laz::ChunkStream stream(lay, read_from(src), path, lay.points, threads, 1000, whole);
+    std::vector<unsigned char> out;
+    const unsigned char* data = nullptr;
+    std::size_t bytes = 0;
+    while (stream.next(data, bytes)) out.insert(out.end(), data, data + bytes);
+    return out;
+}
+
 // The sample's chunk rebuilt into layouts no sample has: fixed chunks with a
 // short last one, chunks of one (raw) point, many small variable chunks that
-// are decoded in groups of about 50,000 points (six groups here: several
-// batches for the kept workers at 2 and 3 threads), and the point-wise
-// compressor. Each gives the twin's records at 1, 2, 3 and 8 threads (more
-// than some of them have chunks), in blocks that cut chunks into pieces.
+// are decoded in groups of about 50,000 points (six groups here: more than
+// the threads have slots at 2 and 3 threads), groups between large chunks,
+// and the point-wise compressor. Each gives the twin's records at 1, 2, 3 and
+// 8 threads (more than some of them have chunks), in blocks that cut chunks
+// into pieces.
 TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
     const Point10 p = point10();
@@ -159,7 +174,20 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
     for (std::size_t i = 0; i < 50; ++i) raw.push_back(p.twin.substr(i * 20, 20));
     std::string twice_and_500 = p.twin + p.twin + p.twin.substr(0, 500 * 20), many;
     for (int i = 0; i < 260; ++i) many += p.twin;
-    struct Case { std::string what, bytes, want; };
+    // Groups of 50 raw chunks between two whole-sample chunks taken as large.
+    std::vector<std::string> mixed;
+    std::vector<lazw::TableEntry> mixed_table;
+    std::string mixed_want;
+    for (int i = 0; i < 3; ++i) {
+        mixed.insert(mixed.end(), raw.begin(), raw.end());
+        mixed_table.insert(mixed_table.end(), 50, {1, 20});
+        mixed_want += p.twin.substr(0, 50 * 20);
+        if (i == 2) break;
+        mixed.push_back(p.chunk);
+        mixed_table.push_back(whole);
+        mixed_want += p.twin;
+    }
+    struct Case { std::string what, bytes, want; std::uint64_t whole = 0; };
     const Case cases[] = {
         {"three fixed chunks, the last cut short",
          lazw::chunked_file(patched(p.head, 2, 1065, 2630), {p.chunk, p.chunk, p.chunk}, {3, whole}, false),
@@ -170,6 +198,9 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
          lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 260 * 1065), std::vector<std::string>(260, p.chunk),
                             {260, whole}, true),
          many},
+        {"groups between large chunks",
+         lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 150 + 2 * 1065), mixed, mixed_table, true), mixed_want,
+         20000},
         {"point-wise, no chunks", patched(p.head, 1, 0, 1065) + p.chunk, p.twin},
     };
     krel::test::TempDir dir;
@@ -178,7 +209,7 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
         const std::string path = (dir.path() / "t.laz").string();
         krel::test::write_file(path, c.bytes);
         for (int threads : {1, 2, 3, 8}) {
-            const auto got = all_records(path, threads, 1000);
+            const auto got = c.whole ? streamed_records(c.bytes, path, threads, c.whole) : all_records(path, threads, 1000);
             ASSERT_EQ(got.size(), c.want.size());
             EXPECT_EQ(std::memcmp(got.data(), c.want.data(), got.size()), 0);
         }
