@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "io/getpoints.hpp"
 #include "io/io_error.hpp"
 #include "io/las.hpp"
 #include "io/laz_items.hpp"
@@ -212,6 +213,67 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
             const auto got = c.whole ? streamed_records(c.bytes, path, threads, c.whole) : all_records(path, threads, 1000);
             ASSERT_EQ(got.size(), c.want.size());
             EXPECT_EQ(std::memcmp(got.data(), c.want.data(), got.size()), 0);
+        }
+    }
+}
+
+// Both passes over LAZ files with their records kept from the explore pass
+// give the console, warnings and points of both passes decoding them, with
+// every file kept, with only those that fit the room, and with a class list;
+// the load pass hands the records back.
+TEST(LazKept, TheLoadPassGetsWhatASecondDecodingWould) {
+    if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
+    using krel::io::PassMode;
+    struct Passes {
+        std::string out, warn;
+        std::vector<float> x, y, z;
+        double xorig = 0, yorig = 0;
+    };
+    const std::vector<std::string> files = {(kLaz / "autzen_trim.laz").string(), (kLaz / "1_4_w_evlr.laz").string(),
+                                            (kLaz / "1.2-with-color.copc.laz").string(), (kLaz / "simple.laz").string()};
+    auto both = [&](krel::io::KeptRecords* kept, const char* classes, std::size_t want_kept) {
+        krel::io::ReadSettings rs;
+        rs.files = files;
+        rs.threads = 2;
+        rs.records = kept;
+        if (classes != nullptr) rs.classes = *krel::io::parse_class_list(classes);
+        Passes p;
+        krel::io::StringOut out, warn;
+        const std::int64_t n = krel::io::getpoints(PassMode::explore, rs, nullptr, out, warn);
+        if (kept != nullptr) {
+            std::size_t files_kept = 0;
+            for (const auto& f : kept->files) files_kept += f.empty() ? 0 : 1;
+            EXPECT_EQ(files_kept, want_kept);
+        }
+        krel::io::NodeArrays nodes;
+        EXPECT_TRUE(nodes.allocate(static_cast<std::int32_t>(n)));
+        (void)krel::io::getpoints(PassMode::load, rs, &nodes, out, warn);
+        if (kept != nullptr) EXPECT_EQ(kept->bytes, 0U);
+        p.x.assign(nodes.x.get() + 1, nodes.x.get() + 1 + nodes.n);
+        p.y.assign(nodes.y.get() + 1, nodes.y.get() + 1 + nodes.n);
+        p.z.assign(nodes.z.get() + 1, nodes.z.get() + 1 + nodes.n);
+        p.xorig = nodes.xorig;
+        p.yorig = nodes.yorig;
+        p.out = out.str();
+        p.warn = warn.str();
+        return p;
+    };
+    for (const char* classes : {static_cast<const char*>(nullptr), "2"}) {
+        SCOPED_TRACE(classes == nullptr ? "every class" : "class 2");
+        const Passes twice = both(nullptr, classes, 0);
+        ASSERT_GT(twice.x.size(), 1000U);
+        // All four; autzen_trim's 3,740,000 bytes alone; none.
+        for (const auto& [most, want_kept] : {std::pair<std::size_t, std::size_t>{std::size_t{1} << 28, 4},
+                                              {3'740'000, 1}, {1000, 0}}) {
+            SCOPED_TRACE(most);
+            krel::io::KeptRecords kept;
+            kept.most_bytes = most;
+            const Passes once = both(&kept, classes, want_kept);
+            EXPECT_EQ(once.out, twice.out);
+            EXPECT_EQ(once.warn, twice.warn);
+            EXPECT_TRUE(once.x == twice.x && once.y == twice.y && once.z == twice.z);
+            EXPECT_EQ(once.xorig, twice.xorig);
+            EXPECT_EQ(once.yorig, twice.yorig);
         }
     }
 }
