@@ -221,7 +221,7 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
 // give the console, warnings and points of both passes decoding them, with
 // every file kept, with only those that fit the room, and with a class list;
 // the load pass hands the records back.
-TEST(LazKept, TheLoadPassGetsWhatASecondDecodingWould) {
+TEST(ThreadedLazKept, TheLoadPassGetsWhatASecondDecodingWould) {
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
     using krel::io::PassMode;
     struct Passes {
