@@ -183,12 +183,13 @@ void Pass::read_records(LineSource& src, Layout layout, std::int64_t count) {
 std::vector<unsigned char>* Pass::records_to_keep(const LasFile& file, std::size_t index) const {
     KeptRecords* kept = s_.records;
     if (mode_ != PassMode::explore || kept == nullptr || !file.header().laz) return nullptr;
-    const std::uint64_t bytes = file.records() * file.header().record_length;
-    if (bytes == 0 || bytes > kept->most_bytes - kept->bytes) return nullptr;
+    const std::size_t rl = file.header().record_length;
+    if (file.records() == 0 || file.records() > (kept->most_bytes - kept->bytes) / rl) return nullptr;
+    const auto bytes = static_cast<std::size_t>(file.records()) * rl;
     if (kept->files.size() < s_.files.size()) kept->files.resize(s_.files.size());
     std::vector<unsigned char>& keep = kept->files[index];
     try {
-        keep.reserve(static_cast<std::size_t>(bytes));
+        keep.reserve(bytes);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
