@@ -1,8 +1,10 @@
 #include "io/getpoints.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <span>
 #include <string_view>
 
@@ -64,7 +66,7 @@ void Pass::read_file(const std::string& name, std::size_t index) {
     // reads the copy, a plain file with the same bytes.
     path_ = s_.streams != nullptr ? s_.streams->path_for(name) : name;
     if (content_is_las(name, path_)) {
-        read_las(name);
+        read_las(name, index);
         return;
     }
     auto source = std::make_unique<ByteSource>(name, path_, ahead());
@@ -176,9 +178,34 @@ void Pass::read_records(LineSource& src, Layout layout, std::int64_t count) {
         });
 }
 
+// Where the explore pass keeps a LAZ file's records, when they fit what is
+// left of the room for kept records; nullptr: they are decoded again.
+std::vector<unsigned char>* Pass::records_to_keep(const LasFile& file, std::size_t index) const {
+    KeptRecords* kept = s_.records;
+    if (mode_ != PassMode::explore || kept == nullptr || !file.header().laz) return nullptr;
+    const std::size_t rl = file.header().record_length;
+    if (file.records() == 0 || file.records() > (kept->most_bytes - kept->bytes) / rl) return nullptr;
+    const auto bytes = static_cast<std::size_t>(file.records()) * rl;
+    if (kept->files.size() < s_.files.size()) kept->files.resize(s_.files.size());
+    std::vector<unsigned char>& keep = kept->files[index];
+    try {
+        keep.reserve(bytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    kept->bytes += keep.capacity();
+    return &keep;
+}
+
 // A LAS file reads like a text dump of its points, one per line: the
 // first-line read, one line per point, and the read that meets the end.
-void Pass::read_las(const std::string& name) {
+//
+// A LAZ file's records kept by the explore pass are the bytes that decoding
+// the file again would give the load pass (the decoder's records depend on
+// the file alone), handed to the same loop: the load pass cannot tell them
+// apart. The file's own diagnostics all come from the explore pass, which
+// decoded every record; a file that failed there ended the run.
+void Pass::read_las(const std::string& name, std::size_t index) {
     LasFile file(name, path_, ahead(), LasFile::kBlockBytes, s_.threads);
     if (mode_ == PassMode::explore)
         for (const std::string& w : file.warnings()) warnings_.line("krel: '" + name + "': " + w);
@@ -187,8 +214,7 @@ void Pass::read_las(const std::string& name) {
     ++lines_;
     const std::int64_t lines0 = lines_ - 1;
     std::int64_t withheld = 0;
-    std::span<const unsigned char> block;
-    while (file.next_block(block, lines_ - lines0 + 1)) {
+    auto each_record = [&](std::span<const unsigned char> block) {
         for (const unsigned char* rec = block.data(); rec != block.data() + block.size(); rec += rl) {
             if (!s_.classes.has(dec.code(rec))) continue;
             if (dec.withheld(rec)) {
@@ -207,6 +233,22 @@ void Pass::read_las(const std::string& name) {
             }
             ++records_;
             take(x, y, z);
+        }
+    };
+    std::vector<unsigned char>* keep = records_to_keep(file, index);
+    KeptRecords* kept = mode_ == PassMode::load ? s_.records : nullptr;
+    if (kept != nullptr && index < kept->files.size() && !kept->files[index].empty()) {
+        std::vector<unsigned char> records;
+        records.swap(kept->files[index]);  // freed as soon as it is read
+        kept->bytes -= records.capacity();
+        const std::size_t block = std::max<std::size_t>(1, LasFile::kBlockBytes / rl) * rl;
+        for (std::size_t at = 0; at < records.size(); at += block)
+            each_record(std::span<const unsigned char>(records).subspan(at, std::min(block, records.size() - at)));
+    } else {
+        std::span<const unsigned char> block;
+        while (file.next_block(block, lines_ - lines0 + 1)) {
+            if (keep != nullptr) keep->insert(keep->end(), block.begin(), block.end());
+            each_record(block);
         }
     }
     ++lines_;

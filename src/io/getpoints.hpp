@@ -4,6 +4,7 @@
 // the same order (thinning, z range, hull), so the load pass keeps what the
 // explore pass counted, minus what thinning drops.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,21 @@ struct ChunkPlans {
     std::vector<ChunkPlan> files;  // by index into ReadSettings::files; empty bounds: read in one piece
 };
 
+// Decoded LAZ records that the explore pass keeps for the load pass, so that
+// a file is decoded once instead of twice. Whole files only, up to most_bytes
+// in all; a file without kept records is decoded again. The load pass hands
+// each file's records back as it reads them.
+struct KeptRecords {
+    std::size_t most_bytes = 0;                     // 0: keep nothing
+    std::size_t bytes = 0;                          // kept now
+    std::vector<std::vector<unsigned char>> files;  // by index into ReadSettings::files
+
+    void drop() {
+        files = {};
+        bytes = 0;
+    }
+};
+
 struct ReadSettings {
     std::vector<std::string> files;  // point files, in command-line order
     float ztmin = -9.0e20F;          // lowest z kept (inclusive)
@@ -41,6 +57,7 @@ struct ReadSettings {
     int threads = 1;                 // > 1: large text files are read in that many chunks at once
     ChunkPlans* plans = nullptr;     // filled by the explore pass, used by the load pass (threads > 1)
     KeptStreams* streams = nullptr;  // copies of the inputs that cannot be read twice; nullptr: read as they are
+    KeptRecords* records = nullptr;  // decoded LAZ records from explore to load; nullptr: none kept
 };
 
 enum class PassMode { explore = 0, load = 1 };

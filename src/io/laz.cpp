@@ -177,42 +177,46 @@ Layout read_layout(const ReadAt& read, const LasHeader& h, std::uint64_t file_si
     return lay;
 }
 
-// A group of consecutive chunks, decoded by one worker into one buffer; or one
-// chunk too large for that, streamed block by block.
+// A group's records, decoded by whichever thread claimed the group; or the
+// reader's blocks of one chunk too large to hold whole.
 struct ChunkStream::Slot {
     explicit Slot(const std::vector<Item>& items) : dec(items) {}
     ChunkDecoder dec;
-    std::vector<unsigned char> coded;  // the bytes of the chunk being decoded
+    std::vector<unsigned char> coded;  // the bytes of the chunks being decoded
     std::vector<unsigned char> out;    // the group's records
-    std::size_t chunk = 0, chunk_end = 0;  // the group: chunks [chunk, chunk_end)
-    std::uint64_t points = 0;          // records of the group to decode
     std::size_t out_records = 0;       // decoded into out
-    bool streaming = false;            // one chunk too large to hold whole: decoded block by block
-    bool started = false;
+    bool ready = false;                // under mutex_: decoded, or failed, for the reader to take
+    bool started = false;              // a streamed chunk: read, and its decoder started
     std::size_t bad = 0;               // the chunk that turned out damaged
     std::string error;                 // where in it, empty: none
     std::exception_ptr failed;         // a read that failed on a worker thread
 };
 
 namespace {
-// A chunk is decoded whole when its records fit in this; a larger one, which
-// only an odd writer makes, streams in blocks. Small chunks (octree pages)
-// are grouped up to kGroupPoints so that a worker gets a worthwhile share.
-// The grouping depends on the chunks alone, never on the thread count.
-constexpr std::uint64_t kWholeChunkBytes = std::uint64_t{16} << 20;
+// Small chunks (octree pages) are grouped up to this so that a thread gets a
+// worthwhile share. The grouping depends on the chunks alone, never on the
+// thread count.
 constexpr std::uint64_t kGroupPoints = 50000;
 }  // namespace
 
 ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, std::uint64_t records, int threads,
-                         std::size_t block_bytes)
-    : layout_(layout), read_(std::move(read)), file_(std::move(file)), records_(records),
-      threads_(std::max(1, threads)) {
+                         std::size_t block_bytes, std::uint64_t whole_bytes)
+    : layout_(layout), read_(std::move(read)), file_(std::move(file)), records_(records), whole_bytes_(whole_bytes) {
     rl_ = 0;
     for (const Item& it : layout_.items) rl_ += it.size;
     block_records_ = std::max<std::size_t>(1, block_bytes / rl_);
-    const int slots = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads_),
-                                                              std::max<std::size_t>(1, layout_.chunks.size())));
-    for (int i = 0; i < slots; ++i) slots_.push_back(std::make_unique<Slot>(layout_.items));
+    make_groups();
+    // Two slots a thread: one that finishes early goes on with a later group
+    // while the reader still hands out an earlier one.
+    const std::size_t n = std::max<std::size_t>(1, groups_.size());
+    // Beyond a few per hardware thread more decoders only take memory: an
+    // absurd -j must not hold a whole large file's records at once.
+    const unsigned cores = std::thread::hardware_concurrency();
+    const std::size_t most = 4 * static_cast<std::size_t>(cores == 0 ? 1 : std::min(cores, 1024U));
+    const std::size_t t = std::min(most, static_cast<std::size_t>(std::max(1, threads)));
+    const std::size_t slots = std::min(n, t == 1 ? 1 : 2 * t);
+    for (std::size_t i = 0; i < slots; ++i) slots_.push_back(std::make_unique<Slot>(layout_.items));
+    workers_wanted_ = std::min(n, t) - 1;
 }
 
 ChunkStream::~ChunkStream() {
@@ -224,35 +228,75 @@ ChunkStream::~ChunkStream() {
     for (std::thread& t : workers_) t.join();
 }
 
-void ChunkStream::work(std::size_t slot) {
-    std::uint64_t seen = 0;
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return stop_ || round_ != seen; });
-            if (stop_) return;
-            seen = round_;
-            if (slot >= batch_) continue;
-        }
-        decode_whole(*slots_[slot]);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (--pending_ == 0) done_.notify_one();
-    }
-}
-
 std::uint64_t ChunkStream::wanted(std::size_t k) const {
     const Chunk& c = layout_.chunks[k];
     return c.first < records_ ? std::min(c.points, records_ - c.first) : 0;
 }
 
+void ChunkStream::make_groups() {
+    const std::size_t n = layout_.chunks.size();
+    for (std::size_t k = 0; k < n;) {
+        Group g{k, k, wanted(k), false};
+        if (g.points == 0) break;
+        g.large = g.points * rl_ > whole_bytes_;
+        ++k;
+        while (!g.large && g.points < kGroupPoints && k < n) {
+            const std::uint64_t more = wanted(k);
+            if (more == 0 || (g.points + more) * rl_ > whole_bytes_) break;
+            g.points += more;
+            ++k;
+        }
+        g.chunk_end = k;
+        groups_.push_back(g);
+    }
+}
+
+// The next group, unless an earlier one still holds its slot. A large chunk
+// is left to the reader, which streams it when its turn comes.
+bool ChunkStream::claimable() const {
+    return claim_ < groups_.size() && claim_ < at_ + slots_.size() && !groups_[claim_].large;
+}
+
+void ChunkStream::decode_claimed(std::unique_lock<std::mutex>& lock) {
+    const std::size_t g = claim_++;
+    Slot& s = slot_of(g);
+    lock.unlock();
+    decode_whole(s, groups_[g]);
+    lock.lock();
+    s.ready = true;
+    done_.notify_one();  // only the reader waits for a slot
+}
+
+void ChunkStream::work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stop_ || claimable(); });
+        if (stop_) return;
+        decode_claimed(lock);
+    }
+}
+
+// The reader is done with group at_: its slot may take a later group.
+void ChunkStream::release() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        slot_of(at_).ready = false;
+        ++at_;
+    }
+    wake_.notify_all();
+}
+
 // The group's chunks lie back to back in the file: one read for all of them.
-void ChunkStream::decode_whole(Slot& s) try {
-    s.out.resize(static_cast<std::size_t>(s.points) * rl_);
-    const std::uint64_t from = layout_.chunks[s.chunk].offset;
-    const Chunk& last = layout_.chunks[s.chunk_end - 1];
+void ChunkStream::decode_whole(Slot& s, const Group& g) try {
+    s.out_records = 0;
+    s.error.clear();
+    s.failed = nullptr;
+    s.out.resize(static_cast<std::size_t>(g.points) * rl_);
+    const std::uint64_t from = layout_.chunks[g.chunk].offset;
+    const Chunk& last = layout_.chunks[g.chunk_end - 1];
     s.coded.resize(static_cast<std::size_t>(last.offset + last.bytes - from));
     s.coded.resize(read_(s.coded.data(), s.coded.size(), from));
-    for (std::size_t k = s.chunk; k < s.chunk_end; ++k) {
+    for (std::size_t k = g.chunk; k < g.chunk_end; ++k) {
         const Chunk& c = layout_.chunks[k];
         const std::uint64_t want = wanted(k);
         // A short read (the file shrank) leaves the chunk cut off.
@@ -274,96 +318,82 @@ void ChunkStream::decode_whole(Slot& s) try {
     s.failed = std::current_exception();  // raised in order, when the group's turn comes
 }
 
-// Claims the next groups, one per slot, and decodes them side by side; or
-// one chunk too large to hold, streamed in the first slot.
-void ChunkStream::fill_batch() {
-    batch_ = batch_at_ = 0;
-    const std::size_t n = layout_.chunks.size();
-    while (batch_ < slots_.size() && next_chunk_ < n) {
-        const std::uint64_t points = wanted(next_chunk_);
-        if (points == 0) break;
-        const bool large = points * rl_ > kWholeChunkBytes;
-        if (large && batch_ > 0) break;
-        Slot& s = *slots_[batch_++];
-        s.chunk = next_chunk_++;
-        s.points = points;
-        s.out_records = 0;
-        s.error.clear();
-        s.failed = nullptr;
-        s.streaming = large;
+IoError ChunkStream::damaged(std::size_t chunk, const std::string& where) const {
+    return file_error(file_, "LAZ chunk " + num(chunk + 1) + " of " + num(layout_.chunks.size()) +
+                                 " is damaged or cut off at " + where);
+}
+
+// The next block of group at_, one chunk too large to hold whole; false
+// after its last.
+bool ChunkStream::stream(Slot& s, const unsigned char*& data, std::size_t& bytes) {
+    const Group& g = groups_[at_];
+    const Chunk& c = layout_.chunks[g.chunk];
+    if (!s.started) {
+        {
+            // Claims stop at a large chunk, so claim_ is at_ here; the
+            // workers go on past it.
+            const std::lock_guard<std::mutex> lock(mutex_);
+            claim_ = at_ + 1;
+        }
+        wake_.notify_all();
+        s.started = true;
+        s.coded.resize(static_cast<std::size_t>(c.bytes));
+        s.coded.resize(read_(s.coded.data(), s.coded.size(), c.offset));
+        s.out.resize(block_records_ * rl_);
+        if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points))
+            throw damaged(g.chunk, "its first point");
+    }
+    const std::uint64_t left = g.points - s.dec.done();
+    if (left == 0) {
         s.started = false;
-        if (large) {
-            s.chunk_end = next_chunk_;
-            break;
-        }
-        while (s.points < kGroupPoints && next_chunk_ < n) {
-            const std::uint64_t more = wanted(next_chunk_);
-            if (more == 0 || (s.points + more) * rl_ > kWholeChunkBytes) break;
-            s.points += more;
-            ++next_chunk_;
-        }
-        s.chunk_end = next_chunk_;
+        return false;
     }
-    if (batch_ == 0 || slots_[0]->streaming) return;
-    if (batch_ == 1) {
-        decode_whole(*slots_[0]);
-        return;
-    }
-    for (std::size_t i = workers_.size() + 1; i < slots_.size(); ++i) workers_.emplace_back([this, i] { work(i); });
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        pending_ = batch_ - 1;
-        ++round_;
-    }
-    wake_.notify_all();
-    decode_whole(*slots_[0]);
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return pending_ == 0; });
+    const std::size_t made = s.dec.decode(s.out.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, block_records_)));
+    if (s.dec.damaged() || made == 0) throw damaged(g.chunk, "point " + num(c.first + s.dec.done()));
+    handed_ += made;
+    data = s.out.data();
+    bytes = made * rl_;
+    return true;
 }
 
 bool ChunkStream::next(const unsigned char*& data, std::size_t& bytes) {
+    if (held_) {
+        held_ = false;
+        release();
+    }
+    // Started here, not in the constructor, so that a failed start leaves an
+    // object whose destructor joins those that did start.
+    while (workers_.size() < workers_wanted_) workers_.emplace_back([this] { work(); });
     for (;;) {
-        if (handed_ >= records_) return false;
-        if (batch_at_ >= batch_) {
-            fill_batch();
-            if (batch_ == 0) return false;
-        }
-        Slot& s = *slots_[batch_at_];
-        const Chunk& c = layout_.chunks[s.chunk];
-        auto damaged = [&](std::size_t k, const std::string& where) {
-            return file_error(file_, "LAZ chunk " + num(k + 1) + " of " + num(layout_.chunks.size()) +
-                                         " is damaged or cut off at " + where);
-        };
-        if (!s.streaming) {
-            ++batch_at_;
-            if (s.failed) std::rethrow_exception(s.failed);
-            // The group's records before the damaged chunk are not handed
-            // out: the run ends here in any case, the same way at every -j.
-            if (!s.error.empty()) throw damaged(s.bad, s.error);
-            if (s.out_records == 0) continue;
-            handed_ += s.out_records;
-            data = s.out.data();
-            bytes = s.out_records * rl_;
-            return true;
-        }
-        if (!s.started) {
-            s.coded.resize(static_cast<std::size_t>(c.bytes));
-            s.coded.resize(read_(s.coded.data(), s.coded.size(), c.offset));
-            s.out.resize(block_records_ * rl_);
-            s.started = true;
-            if (!s.dec.start(s.coded.data(), s.coded.data() + s.coded.size(), c.points))
-                throw damaged(s.chunk, "its first point");
-        }
-        const std::uint64_t left = s.points - s.dec.done();
-        if (left == 0) {
-            ++batch_at_;
+        if (handed_ >= records_ || at_ >= groups_.size()) return false;
+        Slot& s = slot_of(at_);
+        if (groups_[at_].large) {
+            if (stream(s, data, bytes)) return true;
+            release();
             continue;
         }
-        const std::size_t made = s.dec.decode(s.out.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, block_records_)));
-        if (s.dec.damaged() || made == 0) throw damaged(s.chunk, "point " + num(c.first + s.dec.done()));
-        handed_ += made;
+        {
+            // While a worker decodes the group, the reader decodes a later one.
+            std::unique_lock<std::mutex> lock(mutex_);
+            while (!s.ready) {
+                if (claimable())
+                    decode_claimed(lock);
+                else
+                    done_.wait(lock);
+            }
+        }
+        if (s.failed) std::rethrow_exception(s.failed);
+        // The group's records before the damaged chunk are not handed out:
+        // the run ends here in any case, the same way at every -j.
+        if (!s.error.empty()) throw damaged(s.bad, s.error);
+        if (s.out_records == 0) {
+            release();
+            continue;
+        }
+        handed_ += s.out_records;
         data = s.out.data();
-        bytes = made * rl_;
+        bytes = s.out_records * rl_;
+        held_ = true;
         return true;
     }
 }

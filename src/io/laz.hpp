@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "io/io_error.hpp"
 #include "io/laz_items.hpp"
 
 namespace krel::io {
@@ -54,12 +55,17 @@ struct Layout {
 [[nodiscard]] Layout read_layout(const ReadAt& read, const LasHeader& header, std::uint64_t file_size,
                                  const std::string& file);
 
+// A chunk is decoded whole when its records fit in this; a larger one, which
+// only an odd writer makes, streams in blocks.
+constexpr std::uint64_t kWholeChunkBytes = std::uint64_t{16} << 20;
+
 // Hands out the decoded records of a file in order. `threads` > 1 decodes
-// that many chunks side by side; the records are the same for every count.
+// that many groups of chunks side by side; the records are the same for
+// every count.
 class ChunkStream {
 public:
     ChunkStream(const Layout& layout, ReadAt read, std::string file, std::uint64_t records, int threads,
-                std::size_t block_bytes);
+                std::size_t block_bytes, std::uint64_t whole_bytes = kWholeChunkBytes);
     ~ChunkStream();
     ChunkStream(const ChunkStream&) = delete;
     ChunkStream& operator=(const ChunkStream&) = delete;
@@ -71,10 +77,21 @@ public:
 
 private:
     struct Slot;
-    void fill_batch();
-    void decode_whole(Slot& slot);
-    void work(std::size_t slot);  // a worker's loop: slot `slot` of each batch that fills it
+    struct Group {  // consecutive chunks decoded by one thread into one slot
+        std::size_t chunk = 0, chunk_end = 0;  // chunks [chunk, chunk_end)
+        std::uint64_t points = 0;              // records to decode
+        bool large = false;                    // one chunk too large to hold: streamed by the reader
+    };
     [[nodiscard]] std::uint64_t wanted(std::size_t chunk) const;  // its records up to records_
+    void make_groups();
+    [[nodiscard]] Slot& slot_of(std::size_t group) { return *slots_[group % slots_.size()]; }
+    [[nodiscard]] bool claimable() const;  // under mutex_
+    void decode_claimed(std::unique_lock<std::mutex>& lock);
+    void decode_whole(Slot& slot, const Group& group);
+    void work();  // a worker's loop
+    void release();
+    [[nodiscard]] bool stream(Slot& slot, const unsigned char*& data, std::size_t& bytes);
+    [[nodiscard]] IoError damaged(std::size_t chunk, const std::string& where) const;
 
     const Layout& layout_;
     ReadAt read_;
@@ -82,18 +99,20 @@ private:
     std::uint64_t records_, handed_ = 0;
     std::size_t rl_;
     std::size_t block_records_;
-    int threads_;
-    std::size_t next_chunk_ = 0;  // next chunk not yet started
-    std::vector<std::unique_ptr<Slot>> slots_;
-    std::size_t batch_ = 0, batch_at_ = 0;  // slots filled, next slot to hand out
-    // Workers for slots 1 on, started with the first batch that needs them
-    // and kept: a thread started per batch often ran on the core of the one
-    // that started it, the batch then taking as long as at one thread.
+    std::uint64_t whole_bytes_;
+    std::vector<Group> groups_;
+    std::vector<std::unique_ptr<Slot>> slots_;  // group g decodes into slot g % size
+    std::size_t at_ = 0;    // the group the reader hands out, or waits for
+    bool held_ = false;     // group at_'s records are out: its slot is freed on the next call
+    // Whoever is free (a worker, or the reader while its group is not ready)
+    // claims the next group whose slot is free, so no thread waits for a
+    // batch's slowest group. Workers are started once and kept: a thread
+    // started per batch often ran on the core of the one that started it.
     std::vector<std::thread> workers_;
+    std::size_t workers_wanted_ = 0;
     std::mutex mutex_;
     std::condition_variable wake_, done_;
-    std::uint64_t round_ = 0;  // batches handed to the workers
-    std::size_t pending_ = 0;  // workers still decoding this round's slots
+    std::size_t claim_ = 0;  // next group to claim
     bool stop_ = false;
 };
 

@@ -33,7 +33,8 @@ private:
     // getpoints.cpp: the reading in one piece.
     void read_file(const std::string& name, std::size_t index);
     void read_records(LineSource& src, Layout layout, std::int64_t count);
-    void read_las(const std::string& name);
+    void read_las(const std::string& name, std::size_t index);
+    [[nodiscard]] std::vector<unsigned char>* records_to_keep(const LasFile& file, std::size_t index) const;
     [[nodiscard]] bool ahead() const { return s_.threads > 1; }  // decompress on a helper thread
     void take(double x, double y, float z);
     void progress();

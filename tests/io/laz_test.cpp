@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "io/getpoints.hpp"
 #include "io/io_error.hpp"
 #include "io/las.hpp"
 #include "io/laz_items.hpp"
@@ -145,12 +146,27 @@ std::string patched(std::string head, std::uint16_t compressor, std::uint32_t ch
     return head;
 }
 
+// The records of a file through a stream that takes chunks of over `whole`
+// bytes of records for large ones, streamed in blocks by the reader.
+std::vector<unsigned char> streamed_records(const std::string& src, const std::string& path, int threads,
+                                            std::uint64_t whole) {
+    const krel::io::LasFile f(path);
+    const krel::io::laz::Layout lay = krel::io::laz::read_layout(read_from(src), f.header(), src.size(), path);
+    krel::io::laz::ChunkStream stream(lay, read_from(src), path, lay.points, threads, 1000, whole);
+    std::vector<unsigned char> out;
+    const unsigned char* data = nullptr;
+    std::size_t bytes = 0;
+    while (stream.next(data, bytes)) out.insert(out.end(), data, data + bytes);
+    return out;
+}
+
 // The sample's chunk rebuilt into layouts no sample has: fixed chunks with a
 // short last one, chunks of one (raw) point, many small variable chunks that
-// are decoded in groups of about 50,000 points (six groups here: several
-// batches for the kept workers at 2 and 3 threads), and the point-wise
-// compressor. Each gives the twin's records at 1, 2, 3 and 8 threads (more
-// than some of them have chunks), in blocks that cut chunks into pieces.
+// are decoded in groups of about 50,000 points (six groups here: more than
+// the threads have slots at 2 and 3 threads), groups between large chunks,
+// and the point-wise compressor. Each gives the twin's records at 1, 2, 3 and
+// 8 threads (more than some of them have chunks), in blocks that cut chunks
+// into pieces.
 TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
     const Point10 p = point10();
@@ -159,7 +175,20 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
     for (std::size_t i = 0; i < 50; ++i) raw.push_back(p.twin.substr(i * 20, 20));
     std::string twice_and_500 = p.twin + p.twin + p.twin.substr(0, 500 * 20), many;
     for (int i = 0; i < 260; ++i) many += p.twin;
-    struct Case { std::string what, bytes, want; };
+    // Groups of 50 raw chunks between two whole-sample chunks taken as large.
+    std::vector<std::string> mixed;
+    std::vector<lazw::TableEntry> mixed_table;
+    std::string mixed_want;
+    for (int i = 0; i < 3; ++i) {
+        mixed.insert(mixed.end(), raw.begin(), raw.end());
+        mixed_table.insert(mixed_table.end(), 50, {1, 20});
+        mixed_want += p.twin.substr(0, 50 * 20);
+        if (i == 2) break;
+        mixed.push_back(p.chunk);
+        mixed_table.push_back(whole);
+        mixed_want += p.twin;
+    }
+    struct Case { std::string what, bytes, want; std::uint64_t whole = 0; };
     const Case cases[] = {
         {"three fixed chunks, the last cut short",
          lazw::chunked_file(patched(p.head, 2, 1065, 2630), {p.chunk, p.chunk, p.chunk}, {3, whole}, false),
@@ -170,6 +199,9 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
          lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 260 * 1065), std::vector<std::string>(260, p.chunk),
                             {260, whole}, true),
          many},
+        {"groups between large chunks",
+         lazw::chunked_file(patched(p.head, 2, 0xFFFFFFFFU, 150 + 2 * 1065), mixed, mixed_table, true), mixed_want,
+         20000},
         {"point-wise, no chunks", patched(p.head, 1, 0, 1065) + p.chunk, p.twin},
     };
     krel::test::TempDir dir;
@@ -178,9 +210,70 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
         const std::string path = (dir.path() / "t.laz").string();
         krel::test::write_file(path, c.bytes);
         for (int threads : {1, 2, 3, 8}) {
-            const auto got = all_records(path, threads, 1000);
+            const auto got = c.whole ? streamed_records(c.bytes, path, threads, c.whole) : all_records(path, threads, 1000);
             ASSERT_EQ(got.size(), c.want.size());
             EXPECT_EQ(std::memcmp(got.data(), c.want.data(), got.size()), 0);
+        }
+    }
+}
+
+// Both passes over LAZ files with their records kept from the explore pass
+// give the console, warnings and points of both passes decoding them, with
+// every file kept, with only those that fit the room, and with a class list;
+// the load pass hands the records back.
+TEST(ThreadedLazKept, TheLoadPassGetsWhatASecondDecodingWould) {
+    if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
+    using krel::io::PassMode;
+    struct Passes {
+        std::string out, warn;
+        std::vector<float> x, y, z;
+        double xorig = 0, yorig = 0;
+    };
+    const std::vector<std::string> files = {(kLaz / "autzen_trim.laz").string(), (kLaz / "1_4_w_evlr.laz").string(),
+                                            (kLaz / "1.2-with-color.copc.laz").string(), (kLaz / "simple.laz").string()};
+    auto both = [&](krel::io::KeptRecords* kept, const char* classes, std::size_t want_kept) {
+        krel::io::ReadSettings rs;
+        rs.files = files;
+        rs.threads = 2;
+        rs.records = kept;
+        if (classes != nullptr) rs.classes = *krel::io::parse_class_list(classes);
+        Passes p;
+        krel::io::StringOut out, warn;
+        const std::int64_t n = krel::io::getpoints(PassMode::explore, rs, nullptr, out, warn);
+        if (kept != nullptr) {
+            std::size_t files_kept = 0;
+            for (const auto& f : kept->files) files_kept += f.empty() ? 0 : 1;
+            EXPECT_EQ(files_kept, want_kept);
+        }
+        krel::io::NodeArrays nodes;
+        EXPECT_TRUE(nodes.allocate(static_cast<std::int32_t>(n)));
+        (void)krel::io::getpoints(PassMode::load, rs, &nodes, out, warn);
+        if (kept != nullptr) EXPECT_EQ(kept->bytes, 0U);
+        p.x.assign(nodes.x.get() + 1, nodes.x.get() + 1 + nodes.n);
+        p.y.assign(nodes.y.get() + 1, nodes.y.get() + 1 + nodes.n);
+        p.z.assign(nodes.z.get() + 1, nodes.z.get() + 1 + nodes.n);
+        p.xorig = nodes.xorig;
+        p.yorig = nodes.yorig;
+        p.out = out.str();
+        p.warn = warn.str();
+        return p;
+    };
+    for (const char* classes : {static_cast<const char*>(nullptr), "2"}) {
+        SCOPED_TRACE(classes == nullptr ? "every class" : "class 2");
+        const Passes twice = both(nullptr, classes, 0);
+        ASSERT_GT(twice.x.size(), 1000U);
+        // All four; autzen_trim's 3,740,000 bytes alone; none.
+        for (const auto& [most, want_kept] : {std::pair<std::size_t, std::size_t>{std::size_t{1} << 28, 4},
+                                              {3'740'000, 1}, {1000, 0}}) {
+            SCOPED_TRACE(most);
+            krel::io::KeptRecords kept;
+            kept.most_bytes = most;
+            const Passes once = both(&kept, classes, want_kept);
+            EXPECT_EQ(once.out, twice.out);
+            EXPECT_EQ(once.warn, twice.warn);
+            EXPECT_TRUE(once.x == twice.x && once.y == twice.y && once.z == twice.z);
+            EXPECT_EQ(once.xorig, twice.xorig);
+            EXPECT_EQ(once.yorig, twice.yorig);
         }
     }
 }

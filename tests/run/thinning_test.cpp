@@ -62,6 +62,23 @@ TEST(Thinning, ShortMemoryKeepsEveryNthRecord) {
     }
 }
 
+// LAZ records kept from the explore pass go before any point does: the run
+// asks again without them, and then reads what its uncompressed twin reads.
+TEST(Thinning, KeptLazRecordsGoFirst) {
+    const fs::path data = krel::test::shared_data();
+    if (!fs::exists(data / "laz")) GTEST_SKIP() << "../shared/data/laz not found";
+    krel::test::TempDir dir;
+    Limit laz_limit{600, {}}, twin_limit{600, {}};
+    const auto laz = krel::test::run_in_process(dir.path(), {(data / "laz/simple.laz").string(), "-r", "-1"},
+                                                {limited, &laz_limit});
+    const auto twin = krel::test::run_in_process(dir.path(), {(data / "las/simple.las").string(), "-r", "-1"},
+                                                 {limited, &twin_limit});
+    EXPECT_EQ(laz_limit.asked, (std::vector<std::int32_t>{1065, 1065, 532}));
+    EXPECT_EQ(twin_limit.asked, (std::vector<std::int32_t>{1065, 532}));
+    EXPECT_NE(laz.out.find(" >reduce data by factor 2\n"), std::string::npos) << laz.out;
+    EXPECT_EQ(laz.result, twin.result);
+}
+
 TEST(Thinning, UnderAnAddressSpaceLimit) {
     if (krel::test::sanitized()) GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
     if (std::system("prlimit --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "prlimit not found";
