@@ -248,7 +248,9 @@ TEST(ThreadedLazKept, TheLoadPassGetsWhatASecondDecodingWould) {
         krel::io::NodeArrays nodes;
         EXPECT_TRUE(nodes.allocate(static_cast<std::int32_t>(n)));
         (void)krel::io::getpoints(PassMode::load, rs, &nodes, out, warn);
-        if (kept != nullptr) EXPECT_EQ(kept->bytes, 0U);
+        if (kept != nullptr) {
+            EXPECT_EQ(kept->bytes, 0U);
+        }
         p.x.assign(nodes.x.get() + 1, nodes.x.get() + 1 + nodes.n);
         p.y.assign(nodes.y.get() + 1, nodes.y.get() + 1 + nodes.n);
         p.z.assign(nodes.z.get() + 1, nodes.z.get() + 1 + nodes.n);
