@@ -14,6 +14,7 @@
 #include "io/io_error.hpp"
 #include "support/las_writer.hpp"
 #include "support/las_reader.hpp"
+#include "support/read_passes.hpp"
 #include "support/run_krel.hpp"
 
 namespace {
@@ -24,36 +25,13 @@ using krel::io::PassMode;
 using krel::io::ReadSettings;
 using krel::test::LasRec;
 using krel::test::LasShape;
+using krel::test::Passes;
+using krel::test::both_passes;
 
 // The text a user would get by dumping the selected points of a file the
 // writer made, decoded without krel's reader.
 std::string dump(const LasShape& shape, const std::vector<LasRec>& pts, const ClassSet& classes) {
     return krel::test::las_as_text(krel::test::las_file(shape, pts), [&](unsigned c) { return classes.has(c); });
-}
-
-struct Passes {
-    std::int64_t explored = 0;
-    std::string out;   // console of both passes
-    std::string warn;  // warning lines
-    std::vector<float> x, y, z;
-    double xorig = 0, yorig = 0;
-};
-
-Passes both_passes(const ReadSettings& rs) {
-    Passes p;
-    krel::io::StringOut out, warn;
-    p.explored = krel::io::getpoints(PassMode::explore, rs, nullptr, out, warn);
-    krel::io::NodeArrays nodes;
-    EXPECT_TRUE(nodes.allocate(static_cast<std::int32_t>(std::max<std::int64_t>(1, p.explored / rs.iskip))));
-    (void)krel::io::getpoints(PassMode::load, rs, &nodes, out, warn);
-    p.x.assign(nodes.x.get() + 1, nodes.x.get() + 1 + nodes.n);
-    p.y.assign(nodes.y.get() + 1, nodes.y.get() + 1 + nodes.n);
-    p.z.assign(nodes.z.get() + 1, nodes.z.get() + 1 + nodes.n);
-    p.xorig = nodes.xorig;
-    p.yorig = nodes.yorig;
-    p.out = out.str();
-    p.warn = warn.str();
-    return p;
 }
 
 // The console without the lines that name one of the files. The withheld

@@ -12,6 +12,7 @@
 #include "io/las.hpp"
 #include "io/laz_items.hpp"
 #include "support/laz_writer.hpp"
+#include "support/read_passes.hpp"
 #include "support/run_krel.hpp"
 
 namespace {
@@ -223,12 +224,7 @@ TEST(ThreadedLazRebuilt, FilesGiveTheSampleRecords) {
 // the load pass hands the records back.
 TEST(ThreadedLazKept, TheLoadPassGetsWhatASecondDecodingWould) {
     if (!fs::exists(kLaz)) GTEST_SKIP() << "../shared/data/laz not found";
-    using krel::io::PassMode;
-    struct Passes {
-        std::string out, warn;
-        std::vector<float> x, y, z;
-        double xorig = 0, yorig = 0;
-    };
+    using krel::test::Passes;
     const std::vector<std::string> files = {(kLaz / "autzen_trim.laz").string(), (kLaz / "1_4_w_evlr.laz").string(),
                                             (kLaz / "1.2-with-color.copc.laz").string(), (kLaz / "simple.laz").string()};
     auto both = [&](krel::io::KeptRecords* kept, const char* classes, std::size_t want_kept) {
@@ -237,27 +233,13 @@ TEST(ThreadedLazKept, TheLoadPassGetsWhatASecondDecodingWould) {
         rs.threads = 2;
         rs.records = kept;
         if (classes != nullptr) rs.classes = *krel::io::parse_class_list(classes);
-        Passes p;
-        krel::io::StringOut out, warn;
-        const std::int64_t n = krel::io::getpoints(PassMode::explore, rs, nullptr, out, warn);
-        if (kept != nullptr) {
+        if (kept == nullptr) return krel::test::both_passes(rs);
+        const Passes p = krel::test::both_passes(rs, [&] {
             std::size_t files_kept = 0;
             for (const auto& f : kept->files) files_kept += f.empty() ? 0 : 1;
             EXPECT_EQ(files_kept, want_kept);
-        }
-        krel::io::NodeArrays nodes;
-        EXPECT_TRUE(nodes.allocate(static_cast<std::int32_t>(n)));
-        (void)krel::io::getpoints(PassMode::load, rs, &nodes, out, warn);
-        if (kept != nullptr) {
-            EXPECT_EQ(kept->bytes, 0U);
-        }
-        p.x.assign(nodes.x.get() + 1, nodes.x.get() + 1 + nodes.n);
-        p.y.assign(nodes.y.get() + 1, nodes.y.get() + 1 + nodes.n);
-        p.z.assign(nodes.z.get() + 1, nodes.z.get() + 1 + nodes.n);
-        p.xorig = nodes.xorig;
-        p.yorig = nodes.yorig;
-        p.out = out.str();
-        p.warn = warn.str();
+        });
+        EXPECT_EQ(kept->bytes, 0U);
         return p;
     };
     for (const char* classes : {static_cast<const char*>(nullptr), "2"}) {
