@@ -69,9 +69,8 @@ bool plain_allocate(io::NodeArrays& nodes, std::int32_t capacity, void*) {
 }
 
 constexpr std::int64_t kBytesPerNode = 20;
-// Decoded LAZ records kept from the explore pass for the load pass: 256 MiB
-// holds some 8 million records of 34 bytes, and saves their decoding (about a
-// third of a LAZ run's reading) at little cost in memory.
+// Decoded LAZ records kept from the explore pass for the load pass, which
+// then decodes nothing: 256 MiB holds some 8 million records of 34 bytes.
 constexpr std::size_t kKeptRecordBytes = std::size_t{256} << 20;
 
 // The names the run writes, checked against its inputs.
