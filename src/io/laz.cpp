@@ -9,6 +9,7 @@
 
 #include "io/io_error.hpp"
 #include "io/las.hpp"
+#include "io/threads.hpp"
 
 namespace krel::io::laz {
 
@@ -209,11 +210,9 @@ ChunkStream::ChunkStream(const Layout& layout, ReadAt read, std::string file, st
     // Two slots a thread: one that finishes early goes on with a later group
     // while the reader still hands out an earlier one.
     const std::size_t n = std::max<std::size_t>(1, groups_.size());
-    // Beyond a few per hardware thread more decoders only take memory: an
-    // absurd -j must not hold a whole large file's records at once.
-    const unsigned cores = std::thread::hardware_concurrency();
-    const std::size_t most = 4 * static_cast<std::size_t>(cores == 0 ? 1 : std::min(cores, 1024U));
-    const std::size_t t = std::min(most, static_cast<std::size_t>(std::max(1, threads)));
+    // A decoder holds a group's records: an absurd -j must not hold a whole
+    // large file's at once.
+    const auto t = static_cast<std::size_t>(useful_threads(threads));
     const std::size_t slots = std::min(n, t == 1 ? 1 : 2 * t);
     for (std::size_t i = 0; i < slots; ++i) slots_.push_back(std::make_unique<Slot>(layout_.items));
     workers_wanted_ = std::min(n, t) - 1;

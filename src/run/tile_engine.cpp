@@ -13,6 +13,7 @@
 #include "filter/sfilt.hpp"
 #include "io/swrite.hpp"
 #include "io/textout.hpp"
+#include "io/threads.hpp"
 #include "run/outputs.hpp"
 
 namespace krel {
@@ -56,13 +57,7 @@ struct TileEngine::Job {
 
 TileEngine::TileEngine(const RunSettings& settings, int workers)
     : s_(settings), collect_kept_(!settings.outputs.empty()), collect_filtered_(wants_mesh(settings)) {
-    if (workers < 1) workers = 1;
-    // Each worker holds a tile working set (up to about 17 MB). Beyond a few
-    // per hardware thread more of them only take memory, and an absurd -j
-    // must not take all of it; the output does not depend on the count.
-    const unsigned cores = std::thread::hardware_concurrency();
-    const int most = 4 * static_cast<int>(cores == 0 ? 1 : std::min(cores, 1024U));
-    if (workers > most) workers = most;
+    workers = io::useful_threads(workers);  // each holds a tile working set of up to about 17 MB
     for (int i = 0; i < workers; ++i) {
         auto w = std::make_unique<Worker>();  // aligned new: C++17
         if (settings.tol > 0.0F) w->deflate.emplace();
