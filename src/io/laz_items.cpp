@@ -289,6 +289,55 @@ private:
     std::vector<SymbolModel> model_;
 };
 
+// WAVEPACKET13 (formats 4 and 5): the descriptor index through a model; the
+// offset to the waveform data as the last one, the last one plus the last
+// packet's size, the last one plus a coded difference, or 64 raw bits; the
+// packet size, the return point's location and the X, Y and Z steps (floats,
+// coded as their bits) each against its last value. Writers label the item
+// version 1 or 2; both are this coder.
+class Wave13Coder {
+public:
+    void first(const unsigned char* rec) {
+        std::memcpy(last_.data(), rec, last_.size());
+        index_.reset();
+        for (SymbolModel& m : offset_kind_) m.reset();
+        ic_offset_.init();
+        ic_size_.init();
+        ic_return_.init();
+        ic_xyz_.init();
+        last_kind_ = 0;
+        last_diff_ = 0;
+    }
+    void decode(Decoder& d, unsigned char* rec) {
+        rec[0] = static_cast<unsigned char>(d.decode_symbol(lazy(index_, 256)));
+        std::uint64_t offset = get64(last_.data() + 1);
+        const auto size = static_cast<std::uint32_t>(get32(last_.data() + 9));
+        last_kind_ = d.decode_symbol(lazy(offset_kind_[last_kind_], 4));
+        if (last_kind_ == 1) {
+            offset += size;
+        } else if (last_kind_ == 2) {
+            last_diff_ = ic_offset_.decode(d, last_diff_, 0);
+            offset += static_cast<std::uint64_t>(std::int64_t{last_diff_});
+        } else if (last_kind_ == 3) {
+            const std::uint64_t lo = d.read_int();
+            offset = std::uint64_t{d.read_int()} << 32 | lo;
+        }
+        for (int i = 0; i < 8; ++i) rec[1 + i] = static_cast<unsigned char>(offset >> (8 * i));
+        put32(rec + 9, ic_size_.decode(d, static_cast<std::int32_t>(size), 0));
+        put32(rec + 13, ic_return_.decode(d, get32(last_.data() + 13), 0));
+        for (std::uint32_t k = 0; k < 3; ++k) put32(rec + 17 + 4 * k, ic_xyz_.decode(d, get32(last_.data() + 17 + 4 * k), k));
+        std::memcpy(last_.data(), rec, last_.size());
+    }
+
+private:
+    std::array<unsigned char, 29> last_{};
+    SymbolModel index_;
+    std::array<SymbolModel, 4> offset_kind_;  // by the last kind
+    IntDecoder ic_offset_{32, 1}, ic_size_{32, 1}, ic_return_{32, 1}, ic_xyz_{32, 3};
+    std::uint32_t last_kind_ = 0;
+    std::int32_t last_diff_ = 0;
+};
+
 std::string item_name(std::uint16_t type) {
     switch (static_cast<ItemType>(type)) {
     case ItemType::byte: return "BYTE";
@@ -319,6 +368,7 @@ std::optional<std::string> check_items(const std::vector<Item>& items, std::size
         case ItemType::point10: want = 20; plain = true; break;
         case ItemType::gpstime11: want = 8; plain = true; break;
         case ItemType::rgb12: want = 6; plain = true; break;
+        case ItemType::wavepacket13: want = 29; plain = true; break;
         case ItemType::point14: want = 30; break;
         case ItemType::rgb14: want = 6; break;
         case ItemType::rgbnir14: want = 8; break;
@@ -333,7 +383,10 @@ std::optional<std::string> check_items(const std::vector<Item>& items, std::size
             return "LAZ item list: POINT10 must come first";
         if (!layered && i == 0 && it.type != static_cast<std::uint16_t>(ItemType::point10))
             return "LAZ item list: POINT10 must come first";
-        if (plain && it.version != 2) return "LAZ item " + name + " is not supported (only version 2)";
+        const bool wave13 = it.type == static_cast<std::uint16_t>(ItemType::wavepacket13);
+        if (wave13 && it.version != 1 && it.version != 2)
+            return "LAZ item " + name + " is not supported (only versions 1 and 2)";
+        if (plain && !wave13 && it.version != 2) return "LAZ item " + name + " is not supported (only version 2)";
         if (!plain && it.version != 3 && it.version != 4)
             return "LAZ item " + name + " is not supported (only versions 3 and 4)";
         if ((want != 0 && it.size != want) || it.size == 0)
@@ -356,6 +409,7 @@ ChunkDecoder::ChunkDecoder(const std::vector<Item>& items, bool every_layer) : i
         case ItemType::point10: point10_ = std::make_unique<Point10Coder>(); break;
         case ItemType::gpstime11: gps11_ = std::make_unique<Gps11Coder>(); break;
         case ItemType::rgb12: rgb12_ = std::make_unique<Rgb12Coder>(); break;
+        case ItemType::wavepacket13: wave13_ = std::make_unique<Wave13Coder>(); break;
         default: bytes_.push_back(std::make_unique<ByteCoder>(it.size)); break;
         }
     }
@@ -389,6 +443,7 @@ bool ChunkDecoder::start(const unsigned char* begin, const unsigned char* end, s
         case ItemType::point10: point10_->first(rec); break;
         case ItemType::gpstime11: gps11_->first(rec); break;
         case ItemType::rgb12: rgb12_->first(rec); break;
+        case ItemType::wavepacket13: wave13_->first(rec); break;
         default: bytes_[b++]->first(rec); break;
         }
     }
@@ -517,6 +572,7 @@ std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
                 case ItemType::point10: point10_->decode(dec_, field); break;
                 case ItemType::gpstime11: gps11_->decode(dec_, field); break;
                 case ItemType::rgb12: rgb12_->decode(dec_, field); break;
+                case ItemType::wavepacket13: wave13_->decode(dec_, field); break;
                 default: bytes_[b++]->decode(dec_, field); break;
                 }
             }

@@ -37,14 +37,16 @@ struct Item {
 
 // What is wrong with an item list for a record of `record_length` bytes, or
 // nullopt when this decoder can read it: known types and sizes, version 2 for
-// the items of formats 0 to 5 (BYTE, POINT10, GPSTIME11, RGB12), version 3 or
-// 4 for the layered ones with POINT14 first, sizes adding up to the record.
+// the items of formats 0 to 5 (BYTE, POINT10, GPSTIME11, RGB12; WAVEPACKET13
+// version 1 or 2), version 3 or 4 for the layered ones with POINT14 first,
+// sizes adding up to the record.
 [[nodiscard]] std::optional<std::string> check_items(const std::vector<Item>& items, std::size_t record_length);
 
 class Point10Coder;
 class Gps11Coder;
 class Rgb12Coder;
 class ByteCoder;
+class Wave13Coder;
 class Point14Coder;
 
 // Decodes the records of one chunk at a time, a block of records per call.
@@ -95,6 +97,7 @@ private:
     std::unique_ptr<Point10Coder> point10_;
     std::unique_ptr<Gps11Coder> gps11_;
     std::unique_ptr<Rgb12Coder> rgb12_;
+    std::unique_ptr<Wave13Coder> wave13_;
     std::vector<std::unique_ptr<ByteCoder>> bytes_;  // BYTE items, in record order
     std::vector<std::size_t> offsets_;               // byte of each item in the record
     std::unique_ptr<Point14Coder> point14_;

@@ -262,6 +262,97 @@ TEST(ThreadedLazKept, TheLoadPassGetsWhatASecondDecodingWould) {
     }
 }
 
+// WAVEPACKET13 after POINT10 in one chunk, coded here from the format: the
+// offset as each of its four kinds (the last one, the last plus the last
+// size, the last plus a difference, 64 raw bits), sizes, the return point
+// and the X, Y and Z steps as arbitrary bits. POINT10 repeats the chunk's
+// first record (all zero), coded as "nothing changed". Both item versions
+// read the same; version 3 is refused.
+TEST(LazWave13, ChunkGivesItsRecords) {
+    namespace laz = krel::io::laz;
+    constexpr std::size_t kRecord = 20 + 29;
+    const std::uint64_t offsets[] = {1000, 1000, 1001003, 1000, 1000 + 0x7FFFFFFFULL, 5, 0xFEDCBA9876543210ULL, 77, 77, 4000000000ULL};
+    std::vector<std::string> recs;
+    for (std::size_t i = 0; i < std::size(offsets); ++i) {
+        std::string r(kRecord, '\0');
+        using krel::test::las_detail::put;
+        put<std::uint8_t>(r, 20, static_cast<std::uint8_t>(i * 37));
+        put<std::uint64_t>(r, 21, offsets[i]);
+        put<std::uint32_t>(r, 29, i == 0 ? 60 : static_cast<std::uint32_t>(i * 1000003));
+        for (std::size_t k = 0; k < 4; ++k) put<std::uint32_t>(r, 33 + 4 * k, static_cast<std::uint32_t>((i + 1) * 2654435761U * (k + 3)));
+        recs.push_back(r);
+    }
+    lazw::Encoder e;
+    lazw::Model changed(64), index(256);
+    std::array<lazw::Model, 4> kind{lazw::Model(4), lazw::Model(4), lazw::Model(4), lazw::Model(4)};
+    lazw::IntCoder dx(32, 2), dy(32, 22), dz(32, 20), off(32, 1), size(32, 1), ret(32, 1), xyz(32, 3);
+    std::uint32_t last_kind = 0;
+    std::int32_t last_diff = 0;
+    auto get = [](const std::string& r, std::size_t at, auto v) {
+        std::memcpy(&v, r.data() + at, sizeof v);
+        return v;
+    };
+    for (std::size_t i = 1; i < recs.size(); ++i) {
+        e.symbol(changed, 0);
+        dx.code(e, 0, 0, 0);
+        dy.code(e, 0, 0, 0);
+        dz.code(e, 0, 0, 0);
+        const std::string &last = recs[i - 1], &now = recs[i];
+        e.symbol(index, static_cast<unsigned char>(now[20]));
+        const std::uint64_t lo = get(last, 21, std::uint64_t{}), o = get(now, 21, std::uint64_t{});
+        const std::uint64_t diff = o - lo;
+        const std::uint32_t k = o == lo ? 0 : o == lo + get(last, 29, std::uint32_t{}) ? 1
+                                : static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(diff))) == diff ? 2 : 3;
+        e.symbol(kind[last_kind], k);
+        last_kind = k;
+        if (k == 2) {
+            off.code(e, last_diff, static_cast<std::int32_t>(diff), 0);
+            last_diff = static_cast<std::int32_t>(diff);
+        } else if (k == 3) {
+            e.int32(static_cast<std::uint32_t>(o));
+            e.int32(static_cast<std::uint32_t>(o >> 32));
+        }
+        size.code(e, get(last, 29, std::int32_t{}), get(now, 29, std::int32_t{}), 0);
+        ret.code(e, get(last, 33, std::int32_t{}), get(now, 33, std::int32_t{}), 0);
+        for (std::uint32_t c = 0; c < 3; ++c) xyz.code(e, get(last, 37 + 4 * c, std::int32_t{}), get(now, 37 + 4 * c, std::int32_t{}), c);
+    }
+    const std::string chunk = recs[0] + e.done();
+    std::string want;
+    for (const std::string& r : recs) want += r;
+    for (std::uint16_t version : {1, 2}) {
+        SCOPED_TRACE(version);
+        const std::vector<laz::Item> items{{6, 20, 2}, {9, 29, version}};
+        ASSERT_FALSE(laz::check_items(items, kRecord).has_value());
+        laz::ChunkDecoder dec(items);
+        const auto* b = reinterpret_cast<const unsigned char*>(chunk.data());
+        ASSERT_TRUE(dec.start(b, b + chunk.size(), recs.size()));
+        std::string got(want.size(), '\0');
+        EXPECT_EQ(dec.decode(reinterpret_cast<unsigned char*>(got.data()), recs.size()), recs.size());
+        EXPECT_FALSE(dec.damaged());
+        EXPECT_EQ(got, want);
+    }
+    // A format 4 file (POINT10, GPSTIME11, WAVEPACKET13) of one-point chunks,
+    // which are stored raw, reads as its records.
+    krel::test::LasShape shape;
+    shape.format = 4;
+    std::vector<std::string> raw;
+    std::string all;
+    for (std::size_t i = 0; i < 3; ++i) {
+        std::string r(57, static_cast<char>(i + 1));
+        r.replace(28, 29, recs[i].substr(20));
+        raw.push_back(r);
+        all += r;
+    }
+    krel::test::TempDir dir;
+    const std::string path = (dir.path() / "f4.laz").string();
+    krel::test::write_file(path, lazw::chunked_file(lazw::laz_head(shape, 3, lazw::laz_record(2, 1, {{6, 20, 2}, {7, 8, 2}, {9, 29, 1}})),
+                                                    raw, {3, {1, 57}}, false));
+    const std::vector<unsigned char> got = all_records(path, 1);
+    EXPECT_EQ(std::string(got.begin(), got.end()), all);
+    EXPECT_EQ(laz::check_items({{6, 20, 2}, {9, 29, 3}}, kRecord).value_or(""),
+              "LAZ item WAVEPACKET13 version 3 is not supported (only versions 1 and 2)");
+}
+
 // Damaged and lying files end with an IoError naming the file and, for a
 // chunk, the chunk and the point; none crashes, hangs or allocates wildly.
 TEST(LazDamage, EndsWithItsDiagnostic) {
