@@ -26,6 +26,10 @@ inline void put32(unsigned char* p, std::int32_t v) {
     p[2] = static_cast<unsigned char>(u >> 16);
     p[3] = static_cast<unsigned char>(u >> 24);
 }
+inline void put64(unsigned char* p, std::uint64_t v) {
+    put32(p, static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
+    put32(p + 4, static_cast<std::int32_t>(static_cast<std::uint32_t>(v >> 32)));
+}
 inline void put16(unsigned char* p, std::uint32_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);

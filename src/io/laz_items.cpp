@@ -178,8 +178,7 @@ public:
             break;
         }
         stream = d;
-        const std::uint64_t t = times_[last_];
-        for (int i = 0; i < 8; ++i) rec[i] = static_cast<unsigned char>(t >> (8 * i));
+        put64(rec, times_[last_]);
     }
 
 private:
@@ -322,7 +321,7 @@ public:
             const std::uint64_t lo = d.read_int();
             offset = std::uint64_t{d.read_int()} << 32 | lo;
         }
-        for (int i = 0; i < 8; ++i) rec[1 + i] = static_cast<unsigned char>(offset >> (8 * i));
+        put64(rec + 1, offset);
         put32(rec + 9, ic_size_.decode(d, static_cast<std::int32_t>(size), 0));
         put32(rec + 13, ic_return_.decode(d, get32(last_.data() + 13), 0));
         for (std::uint32_t k = 0; k < 3; ++k) put32(rec + 17 + 4 * k, ic_xyz_.decode(d, get32(last_.data() + 17 + 4 * k), k));

@@ -144,7 +144,7 @@ public:
             rec[17] = p.user;
             put16(rec + 18, p.angle);
             put16(rec + 20, p.source);
-            for (int i = 0; i < 8; ++i) rec[22 + i] = static_cast<unsigned char>(p.gps >> (8 * i));
+            put64(rec + 22, p.gps);
         }
     }
 
