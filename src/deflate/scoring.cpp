@@ -5,6 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "deflate/sdeflate.hpp"
 #include "tin/test_seam.hpp"
 #include "tin/trfind.hpp"
@@ -43,35 +47,49 @@ float weight(float a, float e, float c) {
     return w * s;
 }
 
-PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
-    DeflateWork::TriangleMemo& m =
-        w.memo[static_cast<std::uint32_t>(i1 + 3 * i2 + 5 * i3) % DeflateWork::kMemo];
-    if (m.i1 != i1 || m.i2 != i2 || m.i3 != i3) {
-        // The same operations as zval, split into the triangle's part and
-        // the point's part so that the first can be kept.
-        const tin::XY v1 = w.xy[i1];
-        const tin::XY v2 = w.xy[i2];
-        const tin::XY v3 = w.xy[i3];
-        m = {i1, i2, i3, v1.x - v3.x, v1.y - v3.y, v2.x - v3.x, v2.y - v3.y, 0.0F, 0.0F};
-        const float dz1 = w.z[i1] - w.z[i3];
-        const float dz2 = w.z[i2] - w.z[i3];
-        const float nx = m.dy1 * dz2 - dz1 * m.dy2;
-        const float ny = dz1 * m.dx2 - dz2 * m.dx1;
-        m.nz = m.dx1 * m.dy2 - m.dy1 * m.dx2;
-        const float a = std::sqrt((nx * nx + ny * ny) + m.nz * m.nz);
-        const float c = m.nz == 0.0F ? 1.0F : std::fabs(m.nz) / a;
-        m.factor = weight(a, kAexp, c);
-    }
+namespace {
+
+// zval's steps 1 to 3 and weight for triangle (i1, i2, i3): everything of a
+// point's error that depends on the triangle alone.
+DeflateWork::TriangleFit fit_triangle(const DeflateWork& w, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
+    const tin::XY v1 = w.xy[static_cast<std::size_t>(i1)];
+    const tin::XY v2 = w.xy[static_cast<std::size_t>(i2)];
+    const tin::XY v3 = w.xy[static_cast<std::size_t>(i3)];
+    DeflateWork::TriangleFit m{i1, i2, i3, v1.x - v3.x, v1.y - v3.y, v2.x - v3.x, v2.y - v3.y, 0.0F, 0.0F,
+                               v3.x, v3.y, w.z[static_cast<std::size_t>(i1)], w.z[static_cast<std::size_t>(i2)],
+                               w.z[static_cast<std::size_t>(i3)]};
+    const float dz1 = m.z1 - m.z3;
+    const float dz2 = m.z2 - m.z3;
+    const float nx = m.dy1 * dz2 - dz1 * m.dy2;
+    const float ny = dz1 * m.dx2 - dz2 * m.dx1;
+    m.nz = m.dx1 * m.dy2 - m.dy1 * m.dx2;
+    const float a = std::sqrt((nx * nx + ny * ny) + m.nz * m.nz);
+    const float c = m.nz == 0.0F ? 1.0F : std::fabs(m.nz) / a;
+    m.factor = weight(a, kAexp, c);
+    return m;
+}
+
+// The rest of zval (steps 5 and 6) and the weighted error, for a point at p
+// with height pz in the fitted triangle.
+PointError fit_error(const DeflateWork::TriangleFit& m, tin::XY p, float pz) {
     float h = 0.0F;  // no extent in plan: the plane height is taken as 0
     if (m.nz != 0.0F) {
-        const float ex = w.xy[p].x - w.xy[i3].x;
-        const float ey = w.xy[p].y - w.xy[i3].y;
+        const float ex = p.x - m.x3;
+        const float ey = p.y - m.y3;
         const float alpha = (m.dy2 * ex - m.dx2 * ey) / m.nz;
         const float beta = (m.dx1 * ey - ex * m.dy1) / m.nz;
-        h = w.z[i3] * ((1.0F - alpha) - beta) + (w.z[i1] * alpha + w.z[i2] * beta);
+        h = m.z3 * ((1.0F - alpha) - beta) + (m.z1 * alpha + m.z2 * beta);
     }
-    const float dd = w.z[p] - h;
+    const float dd = pz - h;
     return {dd, m.factor * std::fabs(dd)};
+}
+
+}  // namespace
+
+PointError point_error(DeflateWork& w, std::int32_t p, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
+    DeflateWork::TriangleFit& m = w.memo[static_cast<std::uint32_t>(i1 + 3 * i2 + 5 * i3) % DeflateWork::kMemo];
+    if (m.i1 != i1 || m.i2 != i2 || m.i3 != i3) m = fit_triangle(w, i1, i2, i3);
+    return fit_error(m, w.xy[static_cast<std::size_t>(p)], w.z[static_cast<std::size_t>(p)]);
 }
 
 void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kernel) {
@@ -105,40 +123,47 @@ struct OwnerList {
     tin::XY n0_xy{}, kk_xy{};  // coordinates of n0 and kk, for the walk's test of kk
 };
 
-// Reads n0's list into w.ring, w.ring_xy and w.ring_pos.
+// Reads n0's list into w.ring and w.ring_pos.
 OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const tin::Store& st = w.store;
+    DeflateWork::Ring& r = w.ring;
     OwnerList o;
     o.n0 = n0;
     o.kk = kk;
     o.n0_xy = w.xy[static_cast<std::size_t>(n0)];
     o.kk_xy = w.xy[static_cast<std::size_t>(kk)];
-    w.ring.clear();
-    w.ring_xy.clear();
-    w.ring_d.clear();
+    r.m = 0;
+    r.wedge_fit = 0;
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
     std::int32_t lp = lpl;
+    std::size_t m = 0;
     do {
         lp = st.lptr[lp];
         const std::int32_t v = st.list[lp];
-        w.ring.push_back(v);
+        if (m == r.v.size()) r.grow(m + 1);
         const tin::XY v_xy = w.xy[static_cast<std::size_t>(std::abs(v))];
-        w.ring_xy.push_back(v_xy);
-        w.ring_d.push_back({v_xy.x - o.n0_xy.x, v_xy.y - o.n0_xy.y});
-        const auto at = static_cast<std::int32_t>(w.ring.size());
-        if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0) w.ring_pos[static_cast<std::size_t>(v)] = at;
+        r.v[m] = v;
+        r.xy[m] = v_xy;
+        r.dx[m] = v_xy.x - o.n0_xy.x;
+        r.dy[m] = v_xy.y - o.n0_xy.y;
+        ++m;
+        if (v > 0 && w.ring_pos[static_cast<std::size_t>(v)] == 0)
+            w.ring_pos[static_cast<std::size_t>(v)] = static_cast<std::int32_t>(m);
     } while (lp != lpl);
+    r.m = m;
     o.kk_at = w.ring_pos[static_cast<std::size_t>(kk)];
-    if (o.kk_at == 0) o.kk_at = static_cast<std::int32_t>(w.ring.size()) + 1;
+    if (o.kk_at == 0) o.kk_at = static_cast<std::int32_t>(m) + 1;
     return o;
 }
 
 // Leaves ring_pos all 0 for the next set.
 void forget_owner(DeflateWork& w) {
-    for (const std::int32_t v : w.ring)
+    for (std::size_t i = 0; i < w.ring.m; ++i) {
+        const std::int32_t v = w.ring.v[i];
         if (v > 0) w.ring_pos[static_cast<std::size_t>(v)] = 0;
+    }
 }
 
 // Whether ctrfind from n0 = near[p] would now repeat p's last walk c step for
@@ -203,8 +228,8 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
     if (o.nl != c.nl) return false;
     const std::int32_t at = w.ring_pos[static_cast<std::size_t>(c.i1)];
     if (at == 0) return false;
-    const auto after = static_cast<std::size_t>(at) < w.ring.size() ? static_cast<std::size_t>(at) : 0;
-    if (w.ring[after] != c.i2) return false;
+    const auto after = static_cast<std::size_t>(at) < w.ring.m ? static_cast<std::size_t>(at) : 0;
+    if (w.ring.v[after] != c.i2) return false;
     if (at < o.kk_at) {
         na = c.na;
         return true;
@@ -220,7 +245,7 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
     if (na_at == 0) {
         // kk_at < at: the entry after kk exists (0-based index kk_at). When
         // it is nl, step 2 stops there untested: no true before nl, na = 0.
-        const std::int32_t first_of_rest = w.ring[static_cast<std::size_t>(o.kk_at)];
+        const std::int32_t first_of_rest = w.ring.v[static_cast<std::size_t>(o.kk_at)];
         na = lk ? o.kk : (first_of_rest == o.nl ? 0 : first_of_rest);
         return true;
     }
@@ -237,29 +262,49 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
     return na_at == o.kk_at + 1;
 }
 
+// Bit i set when P lies on or left of n0->v[i], for the m neighbours: the
+// test left() makes, with n0->v read from ring.dx, ring.dy and n0->P given.
+// Four neighbours a step where the target has the instructions for it: the
+// same multiplications and comparison lane by lane, so the same bits.
+std::uint64_t left_mask(const DeflateWork::Ring& r, float dx2, float dy2) {
+    const std::size_t m = r.m;
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    const __m128 px = _mm_set1_ps(dx2);
+    const __m128 py = _mm_set1_ps(dy2);
+    for (std::size_t i = 0; i < m; i += 4) {
+        const __m128 lhs = _mm_mul_ps(_mm_loadu_ps(r.dx.data() + i), py);
+        const __m128 rhs = _mm_mul_ps(px, _mm_loadu_ps(r.dy.data() + i));
+        mask |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpge_ps(lhs, rhs))) << i;
+    }
+    // The lanes past m read padding.
+    return m == 64 ? mask : mask & ((std::uint64_t{1} << m) - 1);
+#else
+    for (std::size_t i = 0; i < m; ++i) mask |= static_cast<std::uint64_t>(r.dx[i] * dy2 >= dx2 * r.dy[i]) << i;
+    return mask;
+#endif
+}
+
 // ctrfind from n0 when its walk stays in n0's star: the same tests on the
 // same coordinates as its steps 2 to 5 and 9, read from the copy of n0's
 // list instead of the store. It answers only where that walk returns without
-// crossing an arc and without a restart (so without a draw); anywhere else
-// (P left of every neighbour, P beyond the hull, an arc to cross, a restart,
-// a list longer than 64) it gives up (false) having changed nothing but
+// crossing an arc and without a restart (so without a draw), with the wedge
+// it ended in (t is (v[wedge], the next one, n0)); anywhere else (P left of
+// every neighbour, P beyond the hull, an arc to cross, a restart, a list
+// longer than 64) it gives up (false) having changed nothing but
 // kernel.stcom, and ctrfind is called.
 //
 // The walk tests "P on or left of n0->v" for the neighbours v in list order
 // until its answer is known. These tests have no side effects, so all of
-// them are made at once, without a branch, into a bit mask (bit i for the
-// i-th neighbour), and the walk's answer is read from the mask: the tests it
-// would make give the same values whether or not the others are made too.
-// n0->v is ring_d[i], formed as left() forms it.
+// them are made at once (left_mask), and the walk's answer is read from the
+// mask: the tests it would make give the same values whether or not the
+// others are made too.
 bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
-                  tin::WalkInfo& info) {
-    const std::size_t m = w.ring.size();
+                  tin::WalkInfo& info, std::size_t& wedge) {
+    const DeflateWork::Ring& r = w.ring;
+    const std::size_t m = r.m;
     if (m < 3 || m > 64) return false;
-    const float dx2 = p.x - o.n0_xy.x;
-    const float dy2 = p.y - o.n0_xy.y;
-    std::uint64_t on_left = 0;
-    for (std::size_t i = 0; i < m; ++i)
-        on_left |= static_cast<std::uint64_t>(w.ring_d[i].x * dy2 >= dx2 * w.ring_d[i].y) << i;
+    const std::uint64_t on_left = left_mask(r, p.x - o.n0_xy.x, p.y - o.n0_xy.y);
     const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
     std::size_t i1 = 0;
     std::int32_t first_left = 0;
@@ -269,14 +314,13 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
             i1 = m - 1;  // none: the wedge nl, nf (step 7)
         } else {
             i1 = static_cast<std::size_t>(std::countr_zero(on_left));
-            first_left = w.ring[i1];
+            first_left = r.v[i1];
         }
     } else {
         // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
         // the hull. Otherwise the wedge search goes on from nf.
-        const tin::XY* const r = w.ring_xy.data();
         if ((on_left & 1U) == 0) return false;
-        if (!tin::left(r[m - 1].x, r[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
+        if (!tin::left(r.xy[m - 1].x, r.xy[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
     }
     std::size_t i2 = 0;
     if (i1 != m - 1) {
@@ -294,18 +338,21 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
         }
     }
     // Step 9, before any crossing.
-    const tin::XY a = w.ring_xy[i1];
-    const tin::XY b = w.ring_xy[i2];
+    const tin::XY a = r.xy[i1];
+    const tin::XY b = r.xy[i2];
     const tin::XY c = o.n0_xy;
     if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;
     const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
     const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
     if (tin::store(1.0F + b1, kernel) < 1.0F || tin::store(1.0F + b2, kernel) < 1.0F) return false;
-    t = {std::abs(w.ring[i1]), std::abs(w.ring[i2]), o.n0};
+    t = {std::abs(r.v[i1]), std::abs(r.v[i2]), o.n0};
     // Only a walk from an interior node is direct (tin::WalkInfo).
     info = o.nl > 0 ? tin::WalkInfo{o.nl, first_left} : tin::WalkInfo{};
+    wedge = i1;
     return true;
 }
+
+constexpr std::size_t kNoWedge = 64;  // a walk that did not end in the star
 
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
@@ -358,7 +405,8 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
     }
     tin::WalkInfo info;
     tin::Triple t;
-    if (tin::force_draw == nullptr && walk_in_star(w, owner, w.xy[p], kernel, t, info)) {
+    std::size_t wedge = kNoWedge;
+    if (tin::force_draw == nullptr && walk_in_star(w, owner, w.xy[p], kernel, t, info, wedge)) {
         if (check != nullptr) {
             (void)check_walk(w, p, n0, nnode, kernel, t, info, *check);
             ++check->star_walks;
@@ -376,7 +424,17 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
         if (check != nullptr) check_error(w, p, t, *check);
         return;
     }
-    const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
+    if (wedge == kNoWedge) {
+        const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
+        w.score(p, e.dd, e.dw);
+        return;
+    }
+    DeflateWork::Ring& r = w.ring;
+    if ((r.wedge_fit >> wedge & 1U) == 0) {
+        r.wedge[wedge] = fit_triangle(w, t.i1, t.i2, t.i3);
+        r.wedge_fit |= std::uint64_t{1} << wedge;
+    }
+    const PointError e = fit_error(r.wedge[wedge], w.xy[p], w.z[p]);
     w.score(p, e.dd, e.dw);
 }
 

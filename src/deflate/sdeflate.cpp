@@ -76,7 +76,20 @@ float largest_abs(const float* dd, std::int32_t first, std::int32_t last) {
     return m[0];
 }
 
-DeflateWork::DeflateWork(std::int32_t slots) { reserve(slots); }
+DeflateWork::DeflateWork(std::int32_t slots) {
+    ring.grow(64);
+    reserve(slots);
+}
+
+void DeflateWork::Ring::grow(std::size_t size) {
+    // The side tests read four neighbours at a time, up to three past the last.
+    const std::size_t n = std::max({size, 2 * v.size(), std::size_t{64}});
+    v.resize(n);
+    xy.resize(n);
+    dx.resize(n + 3);
+    dy.resize(n + 3);
+    wedge.resize(64);
+}
 
 void DeflateWork::reserve(std::int32_t slots) {
     if (slots <= this->slots()) return;

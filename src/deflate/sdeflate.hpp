@@ -64,30 +64,40 @@ struct DeflateWork {
         std::int32_t i1, i2, i3, nl, na;
     };
     SlotArray<LastWalk> walk;
+    // What a point's error needs of the triangle it lies in, in location
+    // order (i1, i2, i3), computed once for the many points that share it.
+    struct TriangleFit {
+        std::int32_t i1 = 0, i2 = 0, i3 = 0;  // vertices; i1 = 0: none
+        float dx1, dy1, dx2, dy2, nz;         // differences from vertex 3, normal's z
+        float factor;                         // area factor * slope factor
+        float x3, y3, z1, z2, z3;             // the vertices' values the plane height reads
+    };
     // The list of the node whose set upcache is visiting, read once for the
-    // whole set: ring holds its neighbours from the first (after lend) to the
-    // last, ring_pos[v] the 1-based place of v in ring (0: not in it; all 0
-    // between sets).
-    std::vector<std::int32_t> ring;
-    std::vector<tin::XY> ring_xy;  // coordinates of ring's nodes, in ring's order
-    std::vector<tin::XY> ring_d;   // the same less the coordinates of the set's node
+    // whole set; ring_pos[v] is the 1-based place of v in it (0: not in it;
+    // all 0 between sets).
+    struct Ring {
+        std::size_t m = 0;              // neighbours
+        std::vector<std::int32_t> v;    // neighbours from the first (after lend) to the last, as stored
+        std::vector<tin::XY> xy;        // their coordinates
+        std::vector<float> dx, dy;      // the same less the set node's, for the side tests four at a time
+        // Wedge i (v[i], v[i + 1], set node; the last wedge closes on v[0])
+        // once a point's error was taken in it during this set's visit.
+        std::vector<TriangleFit> wedge;
+        std::uint64_t wedge_fit = 0;    // bit i: wedge[i] holds wedge i's fit
+        void grow(std::size_t size);    // room for `size` neighbours and the padding
+    };
+    Ring ring;
     SlotArray<std::int32_t> ring_pos;
     tin::Store store;                // the triangulation, six entries per slot
     Selection select;                // largest dw over slots 5..nt
     std::int32_t nt = 0;             // slots in use
 
-    // Triangles scored lately, with what depends on them alone: the points
-    // of one set mostly fall in the few triangles around its node. A
-    // triangle's entry is fixed by its vertices (kMemo entries). Node
-    // coordinates do not change within a tile; sdeflate forgets them all at
-    // the start of every tile.
-    struct TriangleMemo {
-        std::int32_t i1 = 0, i2 = 0, i3 = 0;  // vertices in location order; i1 = 0: none
-        float dx1, dy1, dx2, dy2, nz;         // differences from vertex 3, normal's z
-        float factor;                         // area factor * slope factor
-    };
+    // Triangles scored lately by any walk: the points of one set mostly fall
+    // in the few triangles around its node. A triangle's entry is fixed by
+    // its vertices (kMemo entries). Node coordinates do not change within a
+    // tile; sdeflate forgets them all at the start of every tile.
     static constexpr std::size_t kMemo = 8;
-    std::array<TriangleMemo, kMemo> memo;
+    std::array<TriangleFit, kMemo> memo;
 
     explicit DeflateWork(std::int32_t slots = 0);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
