@@ -115,12 +115,20 @@ namespace {
 
 // What walk_unchanged and walk_in_star need of the list of n0, the node
 // whose set is visited.
+// The pointers are w's own, taken once per set: stores to the slot arrays
+// could otherwise alias w's members and have them read again every time.
 struct OwnerList {
     std::int32_t n0 = 0;
     std::int32_t kk = 0;     // the node just inserted
     std::int32_t nl = 0;     // the value at lend[n0]; 0 when n0 has no list
     std::int32_t kk_at = 0;  // kk's first place in w.ring, 1-based; past the end when absent
     tin::XY n0_xy{}, kk_xy{};  // coordinates of n0 and kk, for the walk's test of kk
+    std::size_t m = 0;                    // w.ring.m
+    const std::int32_t* v = nullptr;      // w.ring.v
+    const tin::XY* v_xy = nullptr;        // w.ring.xy
+    const float* dx = nullptr;            // w.ring.dx
+    const float* dy = nullptr;            // w.ring.dy
+    const std::int32_t* pos = nullptr;    // w.ring_pos
 };
 
 // Reads n0's list into w.ring and w.ring_pos.
@@ -155,6 +163,12 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     r.m = m;
     o.kk_at = w.ring_pos[static_cast<std::size_t>(kk)];
     if (o.kk_at == 0) o.kk_at = static_cast<std::int32_t>(m) + 1;
+    o.m = m;
+    o.v = r.v.data();
+    o.v_xy = r.xy.data();
+    o.dx = r.dx.data();
+    o.dy = r.dy.data();
+    o.pos = w.ring_pos.data();
     return o;
 }
 
@@ -223,13 +237,13 @@ void forget_owner(DeflateWork& w) {
 // first neighbour, v comes before kk exactly when its first place is below
 // kk's first place, and the entry read after v is the next place in the
 // ring (the first after the last).
-bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
+bool walk_unchanged(const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
                     std::int32_t& na) {
     if (o.nl != c.nl) return false;
-    const std::int32_t at = w.ring_pos[static_cast<std::size_t>(c.i1)];
+    const std::int32_t at = o.pos[static_cast<std::size_t>(c.i1)];
     if (at == 0) return false;
-    const auto after = static_cast<std::size_t>(at) < w.ring.m ? static_cast<std::size_t>(at) : 0;
-    if (w.ring.v[after] != c.i2) return false;
+    const auto after = static_cast<std::size_t>(at) < o.m ? static_cast<std::size_t>(at) : 0;
+    if (o.v[after] != c.i2) return false;
     if (at < o.kk_at) {
         na = c.na;
         return true;
@@ -241,11 +255,11 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
         na = 0;
         return !lk;
     }
-    const std::int32_t na_at = w.ring_pos[static_cast<std::size_t>(c.na)];
+    const std::int32_t na_at = o.pos[static_cast<std::size_t>(c.na)];
     if (na_at == 0) {
         // kk_at < at: the entry after kk exists (0-based index kk_at). When
         // it is nl, step 2 stops there untested: no true before nl, na = 0.
-        const std::int32_t first_of_rest = w.ring.v[static_cast<std::size_t>(o.kk_at)];
+        const std::int32_t first_of_rest = o.v[static_cast<std::size_t>(o.kk_at)];
         na = lk ? o.kk : (first_of_rest == o.nl ? 0 : first_of_rest);
         return true;
     }
@@ -266,21 +280,21 @@ bool walk_unchanged(const DeflateWork& w, const OwnerList& o, const DeflateWork:
 // test left() makes, with n0->v read from ring.dx, ring.dy and n0->P given.
 // Four neighbours a step where the target has the instructions for it: the
 // same multiplications and comparison lane by lane, so the same bits.
-std::uint64_t left_mask(const DeflateWork::Ring& r, float dx2, float dy2) {
-    const std::size_t m = r.m;
+std::uint64_t left_mask(const OwnerList& o, float dx2, float dy2) {
+    const std::size_t m = o.m;
     std::uint64_t mask = 0;
 #if defined(__SSE2__)
     const __m128 px = _mm_set1_ps(dx2);
     const __m128 py = _mm_set1_ps(dy2);
     for (std::size_t i = 0; i < m; i += 4) {
-        const __m128 lhs = _mm_mul_ps(_mm_loadu_ps(r.dx.data() + i), py);
-        const __m128 rhs = _mm_mul_ps(px, _mm_loadu_ps(r.dy.data() + i));
+        const __m128 lhs = _mm_mul_ps(_mm_loadu_ps(o.dx + i), py);
+        const __m128 rhs = _mm_mul_ps(px, _mm_loadu_ps(o.dy + i));
         mask |= static_cast<std::uint64_t>(_mm_movemask_ps(_mm_cmpge_ps(lhs, rhs))) << i;
     }
     // The lanes past m read padding.
     return m == 64 ? mask : mask & ((std::uint64_t{1} << m) - 1);
 #else
-    for (std::size_t i = 0; i < m; ++i) mask |= static_cast<std::uint64_t>(r.dx[i] * dy2 >= dx2 * r.dy[i]) << i;
+    for (std::size_t i = 0; i < m; ++i) mask |= static_cast<std::uint64_t>(o.dx[i] * dy2 >= dx2 * o.dy[i]) << i;
     return mask;
 #endif
 }
@@ -299,12 +313,11 @@ std::uint64_t left_mask(const DeflateWork::Ring& r, float dx2, float dy2) {
 // them are made at once (left_mask), and the walk's answer is read from the
 // mask: the tests it would make give the same values whether or not the
 // others are made too.
-bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
+bool walk_in_star(const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
                   tin::WalkInfo& info, std::size_t& wedge) {
-    const DeflateWork::Ring& r = w.ring;
-    const std::size_t m = r.m;
+    const std::size_t m = o.m;
     if (m < 3 || m > 64) return false;
-    const std::uint64_t on_left = left_mask(r, p.x - o.n0_xy.x, p.y - o.n0_xy.y);
+    const std::uint64_t on_left = left_mask(o, p.x - o.n0_xy.x, p.y - o.n0_xy.y);
     const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
     std::size_t i1 = 0;
     std::int32_t first_left = 0;
@@ -314,13 +327,13 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
             i1 = m - 1;  // none: the wedge nl, nf (step 7)
         } else {
             i1 = static_cast<std::size_t>(std::countr_zero(on_left));
-            first_left = r.v[i1];
+            first_left = o.v[i1];
         }
     } else {
         // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
         // the hull. Otherwise the wedge search goes on from nf.
         if ((on_left & 1U) == 0) return false;
-        if (!tin::left(r.xy[m - 1].x, r.xy[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
+        if (!tin::left(o.v_xy[m - 1].x, o.v_xy[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
     }
     std::size_t i2 = 0;
     if (i1 != m - 1) {
@@ -338,14 +351,14 @@ bool walk_in_star(const DeflateWork& w, const OwnerList& o, tin::XY p, tin::Kern
         }
     }
     // Step 9, before any crossing.
-    const tin::XY a = r.xy[i1];
-    const tin::XY b = r.xy[i2];
+    const tin::XY a = o.v_xy[i1];
+    const tin::XY b = o.v_xy[i2];
     const tin::XY c = o.n0_xy;
     if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;
     const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
     const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
     if (tin::store(1.0F + b1, kernel) < 1.0F || tin::store(1.0F + b2, kernel) < 1.0F) return false;
-    t = {std::abs(r.v[i1]), std::abs(r.v[i2]), o.n0};
+    t = {std::abs(o.v[i1]), std::abs(o.v[i2]), o.n0};
     // Only a walk from an interior node is direct (tin::WalkInfo).
     info = o.nl > 0 ? tin::WalkInfo{o.nl, first_left} : tin::WalkInfo{};
     wedge = i1;
@@ -379,24 +392,36 @@ void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck
         ++check.mismatches;
 }
 
+// The slot arrays rescore reads, taken once per set (see OwnerList).
+struct Slots {
+    const tin::XY* xy;
+    const float* z;
+    DeflateWork::LastWalk* walk;
+    const std::int32_t* next;
+    bool may_skip;  // no forced draws: the call count does not decide them
+};
+
 // Locate first: the walk may draw from the seed triple whatever the outcome.
 // The point error is a function of p's and the triangle's coordinates and z
 // alone; z changes only when a point is rejected, which the z test catches
 // first. So the same triangle as last time gives the scores p holds; and a
 // skipped walk needs no z test either, as a rejected point holds 0 from its
 // rejection on. n0 is p's node, the owner of the set being visited.
-void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& owner, std::int32_t nnode,
-             tin::KernelState& kernel, SkipCheck* check) {
-    DeflateWork::LastWalk& c = w.walk[static_cast<std::size_t>(p)];
+[[gnu::always_inline]] inline void rescore(DeflateWork& w, const Slots& sl, std::int32_t p, const OwnerList& owner,
+                                           std::int32_t nnode, tin::KernelState& kernel, SkipCheck* check) {
+    const auto ps = static_cast<std::size_t>(p);
+    DeflateWork::LastWalk& c = sl.walk[ps];
+    const tin::XY pxy = sl.xy[ps];
+    const std::int32_t n0 = owner.n0;
     std::int32_t na = 0;
-    if (c.nl != 0 && c.i3 == n0 && tin::force_draw == nullptr && walk_unchanged(w, owner, c, w.xy[p], na)) {
+    if (c.nl != 0 && c.i3 == n0 && sl.may_skip && walk_unchanged(owner, c, pxy, na)) {
         c.na = na;
         if (check != nullptr) {
             const tin::Triple u = check_walk(w, p, n0, nnode, kernel, {c.i1, c.i2, c.i3}, {c.nl, c.na}, *check);
             ++check->walks;
-            if (w.ring_pos[static_cast<std::size_t>(c.i1)] > owner.kk_at) ++check->kk_first;
-            if (w.z[p] < kRejectedBelow) {
-                if (w.dd[p] != 0.0F || w.dw[p] != 0.0F) ++check->mismatches;
+            if (owner.pos[static_cast<std::size_t>(c.i1)] > owner.kk_at) ++check->kk_first;
+            if (sl.z[ps] < kRejectedBelow) {
+                if (w.dd[ps] != 0.0F || w.dw[ps] != 0.0F) ++check->mismatches;
             } else {
                 check_error(w, p, u, *check);
             }
@@ -406,17 +431,18 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
     tin::WalkInfo info;
     tin::Triple t;
     std::size_t wedge = kNoWedge;
-    if (tin::force_draw == nullptr && walk_in_star(w, owner, w.xy[p], kernel, t, info, wedge)) {
+    if (sl.may_skip && walk_in_star(owner, pxy, kernel, t, info, wedge)) {
         if (check != nullptr) {
             (void)check_walk(w, p, n0, nnode, kernel, t, info, *check);
             ++check->star_walks;
         }
     } else {
-        tin::ctrfind(n0, w.xy[p].x, w.xy[p].y, nnode, w.xy.data(), w.store, w.inx.data(), kernel, info, t);
+        tin::ctrfind(n0, pxy.x, pxy.y, nnode, sl.xy, w.store, w.inx.data(), kernel, info, t);
     }
     const bool same = t.i3 != 0 && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3;
     c = {t.i1, t.i2, t.i3, info.nl, info.na};
-    if (t.i3 == 0 || w.z[p] < kRejectedBelow) {
+    const float pz = sl.z[ps];
+    if (t.i3 == 0 || pz < kRejectedBelow) {
         w.score(p, 0.0F, 0.0F);
         return;
     }
@@ -434,7 +460,7 @@ void rescore(DeflateWork& w, std::int32_t p, std::int32_t n0, const OwnerList& o
         r.wedge[wedge] = fit_triangle(w, t.i1, t.i2, t.i3);
         r.wedge_fit |= std::uint64_t{1} << wedge;
     }
-    const PointError e = fit_error(r.wedge[wedge], w.xy[p], w.z[p]);
+    const PointError e = fit_error(r.wedge[wedge], pxy, pz);
     w.score(p, e.dd, e.dw);
 }
 
@@ -444,15 +470,17 @@ void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32
                  SkipCheck* check) {
     if (w.near[owner] == 0) return;
     const OwnerList list = read_owner(w, owner, kk);
+    const Slots sl{w.xy.data(), w.z.data(), w.walk.data(), w.next.data(), tin::force_draw == nullptr};
+    float* const dw = w.dw.data();
     for (std::int32_t p = w.near[owner]; p != 0;) {
         assert(w.near[p] == owner);
-        const std::int32_t np = w.next[p];
-        __builtin_prefetch(&w.walk[static_cast<std::size_t>(np)]);
-        __builtin_prefetch(&w.next[static_cast<std::size_t>(np)]);
-        __builtin_prefetch(&w.xy[static_cast<std::size_t>(np)]);
-        __builtin_prefetch(&w.dw[static_cast<std::size_t>(np)]);
-        rescore(w, p, owner, list, nnode, kernel, check);
-        p = np;
+        const auto np = static_cast<std::size_t>(sl.next[p]);
+        __builtin_prefetch(&sl.walk[np]);
+        __builtin_prefetch(&sl.next[np]);
+        __builtin_prefetch(&sl.xy[np]);
+        __builtin_prefetch(&dw[np]);
+        rescore(w, sl, p, list, nnode, kernel, check);
+        p = static_cast<std::int32_t>(np);
     }
     forget_owner(w);
 }
