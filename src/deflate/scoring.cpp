@@ -487,6 +487,24 @@ void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32
 
 }  // namespace
 
+bool located_now(const DeflateWork& w, std::int32_t p, std::int32_t nnode, const tin::KernelState& kernel,
+                 tin::Triple& t) {
+    // The argument of walk_unchanged with no new node at all: a direct walk
+    // read nothing but its start node's list and coordinates, and the list
+    // of a node changes only when the node becomes a neighbour of a new node,
+    // after which every point attached to it is visited and its last walk
+    // renewed. A point changes nodes only in cupdate, after which it is
+    // visited too. So a direct last walk from near[p] is the walk now.
+    const DeflateWork::LastWalk& c = w.walk[static_cast<std::size_t>(p)];
+    if (c.nl == 0 || c.i3 != w.near[static_cast<std::size_t>(p)] || tin::force_draw != nullptr) return false;
+    t = {c.i1, c.i2, c.i3};
+    if (SkipCheck* const check = tin::skip_check; check != nullptr) {
+        (void)check_walk(w, p, c.i3, nnode, kernel, t, {c.nl, c.na}, *check);
+        ++check->insertions;
+    }
+    return true;
+}
+
 void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel) {
     SkipCheck* const check = tin::skip_check;
     w.score(kk, 0.0F, 0.0F);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "tin/kernel_state.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::deflate {
 
@@ -40,6 +41,13 @@ struct PointError {
 // Scores slots 1..nt against the starting triangulation of nnode nodes:
 // nodes (lpro set) and points outside it get 0. Rebuilds the selection.
 void initial_scoring(DeflateWork& w, std::int32_t nnode, tin::KernelState& kernel);
+
+// Whether ctrfind from near[p] would now answer p's last location without
+// a draw; t receives it. True for a last walk that was direct (see
+// upcache): p's node's list has not changed since, or p would have been
+// visited again. Under the checking mode the walk is made anyway.
+[[nodiscard]] bool located_now(const DeflateWork& w, std::int32_t p, std::int32_t nnode,
+                               const tin::KernelState& kernel, tin::Triple& t);
 
 // Re-scores after kk became a node (the nearest-node sets already updated):
 // kk itself gets 0, then every point of kk's set and of its neighbours' sets,

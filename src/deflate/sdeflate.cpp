@@ -203,8 +203,11 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
     // and again).
     if (kmax < 1 || w.lpro[kmax] == 1 || (w.z[kmax] < kRejectedBelow && w.dw[kmax] == 0.0F)) return Step::done;
 
+    tin::Triple at;
     const std::int32_t ier =
-        tin::caddnod(kmax, w.near[kmax], ins.nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
+        located_now(w, kmax, ins.nnode, kernel, at)
+            ? tin::caddnod_located(kmax, at, ins.nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel)
+            : tin::caddnod(kmax, w.near[kmax], ins.nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
     // -4: a failed swap, but the node is already linked in and counted.
     if (ier != 0 && ier != -4) {
         w.z[kmax] = kRejectedZ;

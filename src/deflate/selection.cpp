@@ -1,20 +1,48 @@
 #include "deflate/selection.hpp"
 
+#include <bit>
 #include <cmath>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace krel::deflate {
 
 Selection::Entry Selection::winner(const Entry& a, const Entry& b) {
-    // a covers the lower slots: b wins only when strictly greater.
-    if (a.slot == 0) return b;
-    if (b.slot == 0) return a;
-    return b.v > a.v ? b : a;
+    // a covers the lower slots: b wins only when strictly greater. Chosen
+    // without a jump: which one wins is as good as random.
+    const bool take_b = b.slot != 0 && (a.slot == 0 || b.v > a.v);
+    return {take_b ? b.v : a.v, take_b ? b.slot : a.slot};
 }
 
 Selection::Entry Selection::block(std::size_t b) const {
-    // The scan's own rule within the block: strictly greater wins, a NaN never.
+    // The scan's own rule within the block: strictly greater wins, a NaN
+    // never. So the winner is the first slot holding the largest number.
     const std::int32_t lo = first_ + static_cast<std::int32_t>(b) * kBlock;
     const std::int32_t hi = lo + kBlock - 1 < last_ ? lo + kBlock - 1 : last_;
+#if defined(__SSE2__)
+    if (hi - lo + 1 == kBlock) {
+        // Numbers of the block as they are, NaNs as -inf for the maximum;
+        // a -inf that is a number is told apart by the ordered mask.
+        const __m128 v0 = _mm_loadu_ps(dw_ + lo);
+        const __m128 v1 = _mm_loadu_ps(dw_ + lo + 4);
+        const __m128 n0 = _mm_cmpord_ps(v0, v0);
+        const __m128 n1 = _mm_cmpord_ps(v1, v1);
+        const int numbers = _mm_movemask_ps(n0) | _mm_movemask_ps(n1) << 4;
+        if (numbers == 0) return {};
+        const __m128 low = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+        const __m128 w0 = _mm_or_ps(_mm_and_ps(n0, v0), _mm_andnot_ps(n0, low));
+        const __m128 w1 = _mm_or_ps(_mm_and_ps(n1, v1), _mm_andnot_ps(n1, low));
+        __m128 m = _mm_max_ps(w0, w1);
+        m = _mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(1, 0, 3, 2)));
+        m = _mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 3, 0, 1)));
+        const int at = (_mm_movemask_ps(_mm_cmpeq_ps(v0, m)) | _mm_movemask_ps(_mm_cmpeq_ps(v1, m)) << 4) & numbers;
+        const int i = std::countr_zero(static_cast<unsigned>(at));
+        return {dw_[lo + i], lo + i};
+    }
+#endif
     Entry e;
     for (std::int32_t s = lo; s <= hi; ++s) {
         const float v = dw_[s];

@@ -13,10 +13,16 @@ std::int32_t caddnod(std::int32_t kk, std::int32_t ist, std::int32_t& n, const f
                      std::int32_t* inx, KernelState& kernel) {
     if (kk < 1 || ist < 1 || n < 3) return -1;
     assert(kk <= store.capacity() && "node index beyond the store's capacity");
+    const Triple t = ctrfind(ist, x[kk], y[kk], n, x, y, store, inx, kernel);
+    return caddnod_located(kk, t, n, x, y, store, inx, kernel);
+}
+
+std::int32_t caddnod_located(std::int32_t kk, const Triple& t, std::int32_t& n, const float* x, const float* y,
+                             Store& store, std::int32_t* inx, KernelState& kernel) {
+    if (kk < 1 || n < 3) return -1;
+    assert(kk <= store.capacity() && "node index beyond the store's capacity");
     const float xk = x[kk];
     const float yk = y[kk];
-
-    const Triple t = ctrfind(ist, xk, yk, n, x, y, store, inx, kernel);
     if (t.i1 == 0) return -2;
 
     // Both differences strictly below the tolerance, in float.

@@ -6,6 +6,7 @@
 
 #include "tin/kernel_state.hpp"
 #include "tin/store.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::tin {
 
@@ -31,5 +32,11 @@ inline constexpr float kDuplicateTolerance = 0.005f;
 // room for kk in store and for entry n + 1 of inx (1-based).
 std::int32_t caddnod(std::int32_t kk, std::int32_t ist, std::int32_t& n, const float* x, const float* y, Store& store,
                      std::int32_t* inx, KernelState& kernel);
+
+// caddnod for a caller that knows what its point location would give: t is
+// the answer ctrfind from ist gives now, and it would draw nothing. The
+// same codes, the same changes.
+std::int32_t caddnod_located(std::int32_t kk, const Triple& t, std::int32_t& n, const float* x, const float* y,
+                             Store& store, std::int32_t* inx, KernelState& kernel);
 
 }  // namespace krel::tin

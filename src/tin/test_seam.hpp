@@ -29,6 +29,7 @@ struct SkipCheck {
     std::atomic<std::int64_t> kk_first{0};    // of those, where the new node came before the old wedge
     std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
     std::atomic<std::int64_t> star_walks{0};  // walks done on the read list instead of the store
+    std::atomic<std::int64_t> insertions{0};  // insertions located by the chosen point's last walk
     std::atomic<std::int64_t> mismatches{0};  // checks that came out different
 };
 

@@ -1,5 +1,6 @@
 // upcache leaves out point locations and point errors that cannot change,
-// and walks within a node's star on its own copy of the node's list. The
+// and walks within a node's star on its own copy of the node's list; an
+// insertion is located by its point's last walk where that cannot change. The
 // checking mode does each of them anyway by ctrfind and counts any
 // difference: it must count none, on tiles made to be hard for the walk
 // (exact cocircularity, points on arcs, near-duplicates the loop rejects) and
@@ -117,6 +118,7 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
         EXPECT_GT(check.kk_first.load(), 0) << "no location left out with the new node before the old wedge";
         EXPECT_GT(check.errors.load(), check.walks.load()) << "no point error was left out after a walk";
         EXPECT_GT(check.star_walks.load(), 0) << "no walk was done on the read list";
+        EXPECT_GT(check.insertions.load(), 0) << "no insertion was located by its point's last walk";
         // The checking mode itself changes nothing.
         const Outcome plain = deflate(c.tile, c.tol, nullptr);
         EXPECT_EQ(checked.kept, plain.kept);
@@ -184,6 +186,7 @@ TEST(ThreadedSkipCheck, WholeRunsSkipNothingThatChanges) {
             EXPECT_GT(check.walks.load(), 0);
             EXPECT_GT(check.kk_first.load(), 0);
             EXPECT_GT(check.star_walks.load(), 0);
+            EXPECT_GT(check.insertions.load(), 0);
             if (*j == '1') {
                 expect_thinned(args.front(), o, args.size() > 1 ? 0.005 : 0.03);
                 serial = o;
