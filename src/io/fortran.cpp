@@ -33,7 +33,8 @@ std::string format_nonfinite(double v, int w) {
 // false for anything else.
 __extension__ typedef unsigned __int128 Wide;
 
-bool exact_digits(double v, int d, std::string& out) {
+// The text goes to out[0 .. len), at most 48 characters.
+bool exact_digits(double v, int d, char* out, int& len) {
     if (d > 9) return false;
     int e = 0;
     const double frac = std::frexp(std::fabs(v), &e);  // |v| = frac * 2^e, frac in [0.5, 1)
@@ -58,55 +59,74 @@ bool exact_digits(double v, int d, std::string& out) {
         if (rem > half || (rem == half && (q & 1) != 0)) ++q;
     }
     char buf[48];
-    int len = 0;
+    int digits = 0;
     // A 128-bit division is a library call; record values leave q within 64
     // bits, where the same digits come from one machine division each.
     while (q > UINT64_MAX) {
-        buf[len++] = static_cast<char>('0' + static_cast<int>(q % 10));
+        buf[digits++] = static_cast<char>('0' + static_cast<int>(q % 10));
         q /= 10;
     }
     auto r = static_cast<std::uint64_t>(q);
     do {
-        buf[len++] = static_cast<char>('0' + static_cast<int>(r % 10));
+        buf[digits++] = static_cast<char>('0' + static_cast<int>(r % 10));
         r /= 10;
     } while (r != 0);
-    while (len <= d) buf[len++] = '0';  // at least one digit before the point
-    out.clear();
-    for (int i = len - 1; i >= 0; --i) {
-        out += buf[i];
-        if (i == d && d > 0) out += '.';
+    while (digits <= d) buf[digits++] = '0';  // at least one digit before the point
+    len = 0;
+    for (int i = digits - 1; i >= 0; --i) {
+        out[len++] = buf[i];
+        if (i == d && d > 0) out[len++] = '.';
     }
-    if (d == 0) out += '.';
+    if (d == 0) out[len++] = '.';
     return true;
 }
 
 // The digits with their sign in w columns, the leading zero dropped only when
-// it does not fit.
-std::string place(std::string_view body, bool neg, int w) {
-    const int width = static_cast<int>(body.size()) + (neg ? 1 : 0);
-    if (width > w && body.size() > 1 && body[0] == '0' && body[1] == '.') body.remove_prefix(1);
-    std::string signed_body = neg ? "-" : "";
-    signed_body += body;
-    return fit_right(signed_body, w);
+// it does not fit; w asterisks when even then they do not.
+void place(std::string& out, std::string_view body, bool neg, int w) {
+    if (w < 0) w = 0;
+    const int sign = neg ? 1 : 0;
+    if (static_cast<int>(body.size()) + sign > w && body.size() > 1 && body[0] == '0' && body[1] == '.')
+        body.remove_prefix(1);
+    const int width = static_cast<int>(body.size()) + sign;
+    if (width > w) {
+        out.append(static_cast<std::size_t>(w), '*');
+        return;
+    }
+    out.append(static_cast<std::size_t>(w - width), ' ');
+    if (neg) out += '-';
+    out += body;
 }
 
 }  // namespace
 
 std::string format_i(std::int64_t v, int w) { return fit_right(std::to_string(v), w); }
 
-std::string format_f(double v, int w, int d) {
-    if (!std::isfinite(v)) return format_nonfinite(v, w);
+void append_f(std::string& out, double v, int w, int d) {
+    if (!std::isfinite(v)) {
+        out += format_nonfinite(v, w);
+        return;
+    }
     if (d < 0) d = 0;
-    std::string digits;
-    if (exact_digits(v, d, digits)) return place(digits, std::signbit(v), w);
+    char digits[48];
+    int len = 0;
+    if (exact_digits(v, d, digits, len)) {
+        place(out, std::string_view(digits, static_cast<std::size_t>(len)), std::signbit(v), w);
+        return;
+    }
     // Beyond the integer path: glibc prints the exact binary value rounded in
     // the current mode (to nearest, ties to even), the same rounding. 309
     // integer digits at most, plus the decimals.
-    digits.assign(330 + static_cast<std::size_t>(d), '\0');
-    const int len = std::snprintf(digits.data(), digits.size(), d == 0 ? "%#.*f" : "%.*f", d,
-                                  std::fabs(v));
-    digits.resize(static_cast<std::size_t>(len));
-    return place(digits, std::signbit(v), w);
+    std::string wide(330 + static_cast<std::size_t>(d), '\0');
+    const int n = std::snprintf(wide.data(), wide.size(), d == 0 ? "%#.*f" : "%.*f", d, std::fabs(v));
+    wide.resize(static_cast<std::size_t>(n));
+    place(out, wide, std::signbit(v), w);
+}
+
+std::string format_f(double v, int w, int d) {
+    std::string out;
+    append_f(out, v, w, d);
+    return out;
 }
 
 std::string format_a(std::string_view text, int n) {

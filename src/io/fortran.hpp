@@ -18,6 +18,8 @@ std::string format_i(std::int64_t v, int w);
 // w asterisks when the number does not fit. NaN and infinities print as "NaN",
 // "Inf"/"Infinity" (with "-" when negative), right-aligned.
 std::string format_f(double v, int w, int d);
+// The same field appended to out.
+void append_f(std::string& out, double v, int w, int d);
 
 // aN: text in n columns, cut to its first n characters or blank-padded.
 std::string format_a(std::string_view text, int n);

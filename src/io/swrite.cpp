@@ -36,11 +36,11 @@ void swrite(const float* x, const float* y, const float* z, std::span<const std:
         const double xa = static_cast<double>(x[i]) + xorig;
         const double ya = static_cast<double>(y[i]) + yorig;
         out += l.lead;
-        out += format_f(xa, l.wx, 3);
+        append_f(out, xa, l.wx, 3);
         out += l.sep;
-        out += format_f(ya, l.wy, 3);
+        append_f(out, ya, l.wy, 3);
         out += l.sep;
-        out += format_f(z[i], l.wz, 3);
+        append_f(out, z[i], l.wz, 3);
         out += '\n';
     }
 }
@@ -48,9 +48,9 @@ void swrite(const float* x, const float* y, const float* z, std::span<const std:
 void write_as_loaded(const float* x, const float* y, const float* z, std::int32_t first,
                      std::int32_t last, double xorig, double yorig, std::string& out) {
     for (std::int32_t i = first; i <= last; ++i) {
-        out += format_f(static_cast<double>(x[i]) + xorig, 11, 2);
-        out += format_f(static_cast<double>(y[i]) + yorig, 11, 2);
-        out += format_f(z[i], 9, 3);
+        append_f(out, static_cast<double>(x[i]) + xorig, 11, 2);
+        append_f(out, static_cast<double>(y[i]) + yorig, 11, 2);
+        append_f(out, z[i], 9, 3);
         out += '\n';
     }
 }
