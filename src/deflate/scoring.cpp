@@ -129,6 +129,7 @@ struct OwnerList {
     const float* dx = nullptr;            // w.ring.dx
     const float* dy = nullptr;            // w.ring.dy
     const std::int32_t* pos = nullptr;    // w.ring_pos
+    float z0 = 0.0F;                      // z of n0
 };
 
 // Reads n0's list into w.ring and w.ring_pos.
@@ -140,8 +141,9 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     o.kk = kk;
     o.n0_xy = w.xy[static_cast<std::size_t>(n0)];
     o.kk_xy = w.xy[static_cast<std::size_t>(kk)];
+    o.z0 = w.z[static_cast<std::size_t>(n0)];
     r.m = 0;
-    r.wedge_fit = 0;
+    r.wedge_made = 0;
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
@@ -237,7 +239,7 @@ void forget_owner(DeflateWork& w) {
 // first neighbour, v comes before kk exactly when its first place is below
 // kk's first place, and the entry read after v is the next place in the
 // ring (the first after the last).
-bool walk_unchanged(const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
+[[gnu::always_inline]] inline bool walk_unchanged(const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
                     std::int32_t& na) {
     if (o.nl != c.nl) return false;
     const std::int32_t at = o.pos[static_cast<std::size_t>(c.i1)];
@@ -280,7 +282,7 @@ bool walk_unchanged(const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY 
 // test left() makes, with n0->v read from ring.dx, ring.dy and n0->P given.
 // Four neighbours a step where the target has the instructions for it: the
 // same multiplications and comparison lane by lane, so the same bits.
-std::uint64_t left_mask(const OwnerList& o, float dx2, float dy2) {
+[[gnu::always_inline]] inline std::uint64_t left_mask(const OwnerList& o, float dx2, float dy2) {
     const std::size_t m = o.m;
     std::uint64_t mask = 0;
 #if defined(__SSE2__)
@@ -299,6 +301,77 @@ std::uint64_t left_mask(const OwnerList& o, float dx2, float dy2) {
 #endif
 }
 
+// The wedge of ring places i1 and i2 = i1 + 1 (or 0 after the last): what
+// the walk's final test and a point's error in triangle (v[i1], v[i2], n0)
+// need, taken from the same differences the walk and fit_triangle form.
+DeflateWork::Wedge make_wedge(const DeflateWork& w, const OwnerList& o, std::size_t i1, std::size_t i2) {
+    const tin::XY a = o.v_xy[i1];
+    const tin::XY b = o.v_xy[i2];
+    const tin::XY c = o.n0_xy;
+    DeflateWork::Wedge g{};
+    g.ax = a.x, g.ay = a.y, g.bx = b.x, g.by = b.y;
+    g.bax = b.x - a.x, g.bay = b.y - a.y;          // left(a, b) at P
+    g.cbx = c.x - b.x, g.cby = c.y - b.y;          // the barycentric value of b1
+    g.acx = o.dx[i1], g.acy = o.dy[i1];            // a - c: b2, and dx1, dy1 of the fit
+    g.bcx = o.dx[i2], g.bcy = o.dy[i2];            // b - c: dx2, dy2 of the fit
+    g.za = w.z[static_cast<std::size_t>(std::abs(o.v[i1]))];
+    g.zb = w.z[static_cast<std::size_t>(std::abs(o.v[i2]))];
+    // fit_triangle's steps for (a, b, c) with these differences.
+    const float dz1 = g.za - o.z0;
+    const float dz2 = g.zb - o.z0;
+    const float nx = g.acy * dz2 - dz1 * g.bcy;
+    const float ny = dz1 * g.bcx - dz2 * g.acx;
+    g.nz = g.acx * g.bcy - g.acy * g.bcx;
+    const float len = std::sqrt((nx * nx + ny * ny) + g.nz * g.nz);
+    const float cosine = g.nz == 0.0F ? 1.0F : std::fabs(g.nz) / len;
+    g.factor = weight(len, kAexp, cosine);
+    return g;
+}
+
+// Where the walk from n0 ends in n0's star, read from the mask of its side
+// tests: the wedge (i1, i2) it crosses into at step 8, and first_left, what
+// WalkInfo reports as na. False where the walk goes on beyond what this
+// reads: P beyond the hull at a hull node, or step 5 (P on or left of every
+// neighbour), which ctrfind decides.
+[[gnu::always_inline]] inline bool star_wedge(const OwnerList& o, std::uint64_t on_left, tin::XY p, std::size_t& i1, std::size_t& i2,
+                std::int32_t& first_left) {
+    const std::size_t m = o.m;
+    const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
+    i1 = 0;
+    first_left = 0;
+    if (o.nl > 0) {
+        // Step 2: the first neighbour before nl (at m - 1) P is on or left of.
+        if ((on_left & before_nl) == 0) {
+            i1 = m - 1;  // none: the wedge nl, nf (step 7)
+            i2 = 0;
+            return true;
+        }
+        i1 = static_cast<std::size_t>(std::countr_zero(on_left));
+        first_left = o.v[i1];
+    } else {
+        // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
+        // the hull. Otherwise the wedge search goes on from nf.
+        if ((on_left & 1U) == 0) return false;
+        if (!tin::left(o.v_xy[m - 1].x, o.v_xy[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
+    }
+    // Step 4: on from i1 to the first neighbour P is strictly right of. P
+    // left of every one up to nl is step 5's case: the wedge nl, nf when P is
+    // right of nf (never at a hull node, where it is left), otherwise a case
+    // left to ctrfind.
+    const std::uint64_t right_after = ~on_left & ((before_nl << 1) | 1U) & ~((std::uint64_t{2} << i1) - 1);
+    if (right_after != 0) {
+        i2 = static_cast<std::size_t>(std::countr_zero(right_after));
+        i1 = i2 - 1;
+        return true;
+    }
+    if ((on_left & 1U) != 0) return false;
+    i1 = m - 1;
+    i2 = 0;
+    return true;
+}
+
+constexpr float kOne = 1.0F;
+
 // ctrfind from n0 when its walk stays in n0's star: the same tests on the
 // same coordinates as its steps 2 to 5 and 9, read from the copy of n0's
 // list instead of the store. It answers only where that walk returns without
@@ -306,63 +379,55 @@ std::uint64_t left_mask(const OwnerList& o, float dx2, float dy2) {
 // it ended in (t is (v[wedge], the next one, n0)); anywhere else (P left of
 // every neighbour, P beyond the hull, an arc to cross, a restart, a list
 // longer than 64) it gives up (false) having changed nothing but
-// kernel.stcom, and ctrfind is called.
+// kernel.stcom and the ring's wedges, and ctrfind is called.
 //
 // The walk tests "P on or left of n0->v" for the neighbours v in list order
 // until its answer is known. These tests have no side effects, so all of
 // them are made at once (left_mask), and the walk's answer is read from the
 // mask: the tests it would make give the same values whether or not the
 // others are made too.
-bool walk_in_star(const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
+[[gnu::always_inline]] inline bool walk_in_star(DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
                   tin::WalkInfo& info, std::size_t& wedge) {
     const std::size_t m = o.m;
     if (m < 3 || m > 64) return false;
-    const std::uint64_t on_left = left_mask(o, p.x - o.n0_xy.x, p.y - o.n0_xy.y);
-    const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
+    const float ex = p.x - o.n0_xy.x;
+    const float ey = p.y - o.n0_xy.y;
     std::size_t i1 = 0;
-    std::int32_t first_left = 0;
-    if (o.nl > 0) {
-        // Step 2: the first neighbour before nl (at m - 1) P is on or left of.
-        if ((on_left & before_nl) == 0) {
-            i1 = m - 1;  // none: the wedge nl, nf (step 7)
-        } else {
-            i1 = static_cast<std::size_t>(std::countr_zero(on_left));
-            first_left = o.v[i1];
-        }
-    } else {
-        // Step 3, a hull node: P right of n0->nf or of nl->n0 lies beyond
-        // the hull. Otherwise the wedge search goes on from nf.
-        if ((on_left & 1U) == 0) return false;
-        if (!tin::left(o.v_xy[m - 1].x, o.v_xy[m - 1].y, o.n0_xy.x, o.n0_xy.y, p.x, p.y)) return false;
-    }
     std::size_t i2 = 0;
-    if (i1 != m - 1) {
-        // Step 4: on from i1 to the first neighbour P is strictly right of.
-        // P left of every one up to nl is step 5's case: the wedge nl, nf
-        // when P is right of nf (never at a hull node, where it is left),
-        // otherwise a case left to ctrfind.
-        const std::uint64_t right_after = ~on_left & ((before_nl << 1) | 1U) & ~((std::uint64_t{2} << i1) - 1);
-        if (right_after != 0) {
-            i2 = static_cast<std::size_t>(std::countr_zero(right_after));
-            i1 = i2 - 1;
-        } else {
-            if ((on_left & 1U) != 0) return false;
-            i1 = m - 1;
-        }
+    std::int32_t first_left = 0;
+    if (!star_wedge(o, left_mask(o, ex, ey), p, i1, i2, first_left)) return false;
+    DeflateWork::Ring& r = w.ring;
+    if ((r.wedge_made >> i1 & 1U) == 0) {
+        r.wedge[i1] = make_wedge(w, o, i1, i2);
+        r.wedge_made |= std::uint64_t{1} << i1;
     }
-    // Step 9, before any crossing.
-    const tin::XY a = o.v_xy[i1];
-    const tin::XY b = o.v_xy[i2];
-    const tin::XY c = o.n0_xy;
-    if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;
-    const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
-    const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
-    if (tin::store(1.0F + b1, kernel) < 1.0F || tin::store(1.0F + b2, kernel) < 1.0F) return false;
+    const DeflateWork::Wedge& g = r.wedge[i1];
+    // Step 9 before any crossing, with a = v[i1], b = v[i2], c = n0: left(a,
+    // b) at P, then b1 and b2 as the walk writes them.
+    if (!(g.bax * (p.y - g.ay) >= (p.x - g.ax) * g.bay)) return false;
+    const float b1 = g.cbx * (p.y - g.by) - (p.x - g.bx) * g.cby;
+    const float b2 = g.acx * ey - ex * g.acy;
+    if (tin::store(kOne + b1, kernel) < kOne || tin::store(kOne + b2, kernel) < kOne) return false;
     t = {std::abs(o.v[i1]), std::abs(o.v[i2]), o.n0};
     // Only a walk from an interior node is direct (tin::WalkInfo).
     info = o.nl > 0 ? tin::WalkInfo{o.nl, first_left} : tin::WalkInfo{};
     wedge = i1;
     return true;
+}
+
+// The error of point p at P in the wedge's triangle: fit_error's steps with
+// the wedge's differences (ex, ey are P less n0, as fit_error forms them).
+[[gnu::always_inline]] inline PointError wedge_error(const DeflateWork::Wedge& g, const OwnerList& o, tin::XY p, float pz) {
+    float h = 0.0F;  // no extent in plan: the plane height is taken as 0
+    if (g.nz != 0.0F) {
+        const float ex = p.x - o.n0_xy.x;
+        const float ey = p.y - o.n0_xy.y;
+        const float alpha = (g.bcy * ex - g.bcx * ey) / g.nz;
+        const float beta = (g.acx * ey - ex * g.acy) / g.nz;
+        h = o.z0 * ((1.0F - alpha) - beta) + (g.za * alpha + g.zb * beta);
+    }
+    const float dd = pz - h;
+    return {dd, g.factor * std::fabs(dd)};
 }
 
 constexpr std::size_t kNoWedge = 64;  // a walk that did not end in the star
@@ -384,12 +449,13 @@ tin::Triple check_walk(const DeflateWork& w, std::int32_t p, std::int32_t n0, st
     return u;
 }
 
-// Checking mode: the point error left out must give the stored scores.
-void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, SkipCheck& check) {
+// Checking mode: the scores of p against triangle t by point_error, the
+// general route, must be the ones given (the stored scores of a point error
+// left out, or those of the wedge's own route).
+void check_error(DeflateWork& w, std::int32_t p, const tin::Triple& t, float dd, float dw, SkipCheck& check) {
     const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
     ++check.errors;
-    if (!same_bits(e.dd, w.dd[static_cast<std::size_t>(p)]) || !same_bits(e.dw, w.dw[static_cast<std::size_t>(p)]))
-        ++check.mismatches;
+    if (!same_bits(e.dd, dd) || !same_bits(e.dw, dw)) ++check.mismatches;
 }
 
 // The slot arrays rescore reads, taken once per set (see OwnerList).
@@ -406,24 +472,26 @@ struct Slots {
 // alone; z changes only when a point is rejected, which the z test catches
 // first. So the same triangle as last time gives the scores p holds; and a
 // skipped walk needs no z test either, as a rejected point holds 0 from its
-// rejection on. n0 is p's node, the owner of the set being visited.
-[[gnu::always_inline]] inline void rescore(DeflateWork& w, const Slots& sl, std::int32_t p, const OwnerList& owner,
+// rejection on. n0 is p's node, the owner of the set being visited. kCheck:
+// the checking mode, the same decisions with every left-out step made too.
+template <bool kCheck>
+[[gnu::always_inline]] inline void rescore(DeflateWork& w, const Slots& sl, std::int32_t p, const OwnerList& o,
                                            std::int32_t nnode, tin::KernelState& kernel, SkipCheck* check) {
     const auto ps = static_cast<std::size_t>(p);
     DeflateWork::LastWalk& c = sl.walk[ps];
     const tin::XY pxy = sl.xy[ps];
-    const std::int32_t n0 = owner.n0;
+    const std::int32_t n0 = o.n0;
     std::int32_t na = 0;
-    if (c.nl != 0 && c.i3 == n0 && sl.may_skip && walk_unchanged(owner, c, pxy, na)) {
+    if (c.nl != 0 && c.i3 == n0 && sl.may_skip && walk_unchanged(o, c, pxy, na)) {
         c.na = na;
-        if (check != nullptr) {
+        if constexpr (kCheck) {
             const tin::Triple u = check_walk(w, p, n0, nnode, kernel, {c.i1, c.i2, c.i3}, {c.nl, c.na}, *check);
             ++check->walks;
-            if (owner.pos[static_cast<std::size_t>(c.i1)] > owner.kk_at) ++check->kk_first;
+            if (o.pos[static_cast<std::size_t>(c.i1)] > o.kk_at) ++check->kk_first;
             if (sl.z[ps] < kRejectedBelow) {
                 if (w.dd[ps] != 0.0F || w.dw[ps] != 0.0F) ++check->mismatches;
             } else {
-                check_error(w, p, u, *check);
+                check_error(w, p, u, w.dd[ps], w.dw[ps], *check);
             }
         }
         return;
@@ -431,8 +499,8 @@ struct Slots {
     tin::WalkInfo info;
     tin::Triple t;
     std::size_t wedge = kNoWedge;
-    if (sl.may_skip && walk_in_star(owner, pxy, kernel, t, info, wedge)) {
-        if (check != nullptr) {
+    if (sl.may_skip && walk_in_star(w, o, pxy, kernel, t, info, wedge)) {
+        if constexpr (kCheck) {
             (void)check_walk(w, p, n0, nnode, kernel, t, info, *check);
             ++check->star_walks;
         }
@@ -447,25 +515,20 @@ struct Slots {
         return;
     }
     if (same) {
-        if (check != nullptr) check_error(w, p, t, *check);
+        if constexpr (kCheck) check_error(w, p, t, w.dd[ps], w.dw[ps], *check);
         return;
     }
-    if (wedge == kNoWedge) {
-        const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
-        w.score(p, e.dd, e.dw);
-        return;
+    const PointError e = wedge == kNoWedge ? point_error(w, p, t.i1, t.i2, t.i3)
+                                           : wedge_error(w.ring.wedge[wedge], o, pxy, pz);
+    if constexpr (kCheck) {
+        if (wedge != kNoWedge) check_error(w, p, t, e.dd, e.dw, *check);
     }
-    DeflateWork::Ring& r = w.ring;
-    if ((r.wedge_fit >> wedge & 1U) == 0) {
-        r.wedge[wedge] = fit_triangle(w, t.i1, t.i2, t.i3);
-        r.wedge_fit |= std::uint64_t{1} << wedge;
-    }
-    const PointError e = fit_error(r.wedge[wedge], pxy, pz);
     w.score(p, e.dd, e.dw);
 }
 
 // The members of a set are linked in no useful order: the next member's
 // records are fetched while this one is scored.
+template <bool kCheck>
 void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel,
                  SkipCheck* check) {
     if (w.near[owner] == 0) return;
@@ -479,10 +542,22 @@ void rescore_set(DeflateWork& w, std::int32_t owner, std::int32_t kk, std::int32
         __builtin_prefetch(&sl.next[np]);
         __builtin_prefetch(&sl.xy[np]);
         __builtin_prefetch(&dw[np]);
-        rescore(w, sl, p, list, nnode, kernel, check);
+        rescore<kCheck>(w, sl, p, list, nnode, kernel, check);
         p = static_cast<std::int32_t>(np);
     }
     forget_owner(w);
+}
+
+template <bool kCheck>
+void rescore_sets(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel, SkipCheck* check) {
+    rescore_set<kCheck>(w, kk, kk, nnode, kernel, check);
+    // Neighbours by list position, first (after lend) to last (at lend).
+    const std::int32_t lpl = w.store.lend[kk];
+    std::int32_t lp = lpl;
+    do {
+        lp = w.store.lptr[lp];
+        rescore_set<kCheck>(w, std::abs(w.store.list[lp]), kk, nnode, kernel, check);
+    } while (lp != lpl);
 }
 
 }  // namespace
@@ -506,16 +581,12 @@ bool located_now(const DeflateWork& w, std::int32_t p, std::int32_t nnode, const
 }
 
 void upcache(DeflateWork& w, std::int32_t kk, std::int32_t nnode, tin::KernelState& kernel) {
-    SkipCheck* const check = tin::skip_check;
     w.score(kk, 0.0F, 0.0F);
-    rescore_set(w, kk, kk, nnode, kernel, check);
-    // Neighbours by list position, first (after lend) to last (at lend).
-    const std::int32_t lpl = w.store.lend[kk];
-    std::int32_t lp = lpl;
-    do {
-        lp = w.store.lptr[lp];
-        rescore_set(w, std::abs(w.store.list[lp]), kk, nnode, kernel, check);
-    } while (lp != lpl);
+    if (SkipCheck* const check = tin::skip_check; check != nullptr) {
+        rescore_sets<true>(w, kk, nnode, kernel, check);
+    } else {
+        rescore_sets<false>(w, kk, nnode, kernel, nullptr);
+    }
 }
 
 }  // namespace krel::deflate

@@ -72,6 +72,18 @@ struct DeflateWork {
         float factor;                         // area factor * slope factor
         float x3, y3, z1, z2, z3;             // the vertices' values the plane height reads
     };
+    // A wedge (a, b) of the node c whose set upcache visits: what the final
+    // test of a walk that ends in triangle (a, b, c) and the error of a point
+    // in it need, differences formed once as the walk and the fit form them.
+    struct Wedge {
+        float ax, ay, bx, by;   // a and b
+        float bax, bay;         // b - a
+        float cbx, cby;         // c - b
+        float acx, acy;         // a - c
+        float bcx, bcy;         // b - c
+        float za, zb;           // z of a and b
+        float nz, factor;       // normal's z, area factor * slope factor
+    };
     // The list of the node whose set upcache is visiting, read once for the
     // whole set; ring_pos[v] is the 1-based place of v in it (0: not in it;
     // all 0 between sets).
@@ -80,10 +92,10 @@ struct DeflateWork {
         std::vector<std::int32_t> v;    // neighbours from the first (after lend) to the last, as stored
         std::vector<tin::XY> xy;        // their coordinates
         std::vector<float> dx, dy;      // the same less the set node's, for the side tests four at a time
-        // Wedge i (v[i], v[i + 1], set node; the last wedge closes on v[0])
-        // once a point's error was taken in it during this set's visit.
-        std::vector<TriangleFit> wedge;
-        std::uint64_t wedge_fit = 0;    // bit i: wedge[i] holds wedge i's fit
+        // Wedge i (v[i], v[i + 1], set node; the last wedge closes on v[0]),
+        // made when the first walk of the set's visit ends in it.
+        std::vector<Wedge> wedge;
+        std::uint64_t wedge_made = 0;   // bit i: wedge[i] holds wedge i
         void grow(std::size_t size);    // room for `size` neighbours and the padding
     };
     Ring ring;

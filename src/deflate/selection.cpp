@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cmath>
-#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -10,91 +9,160 @@
 
 namespace krel::deflate {
 
-Selection::Entry Selection::winner(const Entry& a, const Entry& b) {
-    // a covers the lower slots: b wins only when strictly greater. Chosen
-    // without a jump: which one wins is as good as random.
-    const bool take_b = b.slot != 0 && (a.slot == 0 || b.v > a.v);
-    return {take_b ? b.v : a.v, take_b ? b.slot : a.slot};
+namespace {
+
+// The first of the 16 values v[0..15] (never NaN) that is the largest: the
+// scan's own rule, strictly greater wins, among entries in slot order.
+std::size_t first_largest(const float* v) {
+#if defined(__SSE2__)
+    const __m128 a0 = _mm_loadu_ps(v);
+    const __m128 a1 = _mm_loadu_ps(v + 4);
+    const __m128 a2 = _mm_loadu_ps(v + 8);
+    const __m128 a3 = _mm_loadu_ps(v + 12);
+    __m128 m = _mm_max_ps(_mm_max_ps(a0, a1), _mm_max_ps(a2, a3));
+    m = _mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(1, 0, 3, 2)));
+    m = _mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int at = _mm_movemask_ps(_mm_cmpeq_ps(a0, m)) | _mm_movemask_ps(_mm_cmpeq_ps(a1, m)) << 4 |
+                   _mm_movemask_ps(_mm_cmpeq_ps(a2, m)) << 8 | _mm_movemask_ps(_mm_cmpeq_ps(a3, m)) << 12;
+    return static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(at)));
+#else
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < 16; ++i)
+        if (v[i] > v[best]) best = i;
+    return best;
+#endif
 }
 
-Selection::Entry Selection::block(std::size_t b) const {
-    // The scan's own rule within the block: strictly greater wins, a NaN
-    // never. So the winner is the first slot holding the largest number.
-    const std::int32_t lo = first_ + static_cast<std::int32_t>(b) * kBlock;
-    const std::int32_t hi = lo + kBlock - 1 < last_ ? lo + kBlock - 1 : last_;
+// Lists entry e of a level's dirty list once, when `now` is set, without a
+// jump on either.
+void list_once(std::vector<std::uint32_t>& dirty, std::vector<std::uint8_t>& listed, std::size_t& ndirty,
+               std::size_t e, bool now) {
+    dirty[ndirty] = static_cast<std::uint32_t>(e);
+    ndirty += static_cast<std::size_t>(now & (listed[e] == 0));
+    listed[e] |= static_cast<std::uint8_t>(now);
+}
+
+std::size_t groups(std::size_t n) { return (n + 15) / 16; }
+
+}  // namespace
+
+void Selection::slot_group(std::size_t g) {
+    const std::int32_t lo = first_ + static_cast<std::int32_t>(g << kShift);
+    const std::int32_t count = last_ - lo + 1 < static_cast<std::int32_t>(kFan) ? last_ - lo + 1
+                                                                                : static_cast<std::int32_t>(kFan);
+    // The group's scores with NaNs (and the slots past last) as kNone,
+    // below every score.
+    float v[kFan];
 #if defined(__SSE2__)
-    if (hi - lo + 1 == kBlock) {
-        // Numbers of the block as they are, NaNs as -inf for the maximum;
-        // a -inf that is a number is told apart by the ordered mask.
-        const __m128 v0 = _mm_loadu_ps(dw_ + lo);
-        const __m128 v1 = _mm_loadu_ps(dw_ + lo + 4);
-        const __m128 n0 = _mm_cmpord_ps(v0, v0);
-        const __m128 n1 = _mm_cmpord_ps(v1, v1);
-        const int numbers = _mm_movemask_ps(n0) | _mm_movemask_ps(n1) << 4;
-        if (numbers == 0) return {};
-        const __m128 low = _mm_set1_ps(-std::numeric_limits<float>::infinity());
-        const __m128 w0 = _mm_or_ps(_mm_and_ps(n0, v0), _mm_andnot_ps(n0, low));
-        const __m128 w1 = _mm_or_ps(_mm_and_ps(n1, v1), _mm_andnot_ps(n1, low));
-        __m128 m = _mm_max_ps(w0, w1);
-        m = _mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(1, 0, 3, 2)));
-        m = _mm_max_ps(m, _mm_shuffle_ps(m, m, _MM_SHUFFLE(2, 3, 0, 1)));
-        const int at = (_mm_movemask_ps(_mm_cmpeq_ps(v0, m)) | _mm_movemask_ps(_mm_cmpeq_ps(v1, m)) << 4) & numbers;
-        const int i = std::countr_zero(static_cast<unsigned>(at));
-        return {dw_[lo + i], lo + i};
-    }
+    if (count == static_cast<std::int32_t>(kFan)) {
+        const __m128 none = _mm_set1_ps(kNone);
+        for (std::size_t i = 0; i < kFan; i += 4) {
+            const __m128 s = _mm_loadu_ps(dw_ + lo + static_cast<std::int32_t>(i));
+            const __m128 number = _mm_cmpord_ps(s, s);
+            _mm_storeu_ps(v + i, _mm_or_ps(_mm_and_ps(number, s), _mm_andnot_ps(number, none)));
+        }
+    } else
 #endif
-    Entry e;
-    for (std::int32_t s = lo; s <= hi; ++s) {
-        const float v = dw_[s];
-        if (std::isnan(v)) continue;
-        if (e.slot == 0 || v > e.v) e = {v, s};
+    {
+        for (std::int32_t i = 0; i < static_cast<std::int32_t>(kFan); ++i) {
+            const float s = i < count ? dw_[lo + i] : kNone;
+            v[i] = std::isnan(s) ? kNone : s;
+        }
     }
-    return e;
+    const std::size_t i = first_largest(v);
+    Level& l = levels_[0];
+    l.v[g] = v[i];
+    l.slot[g] = v[i] == kNone ? 0 : lo + static_cast<std::int32_t>(i);
+}
+
+void Selection::entry_group(std::size_t level, std::size_t g) {
+    const Level& below = levels_[level - 1];
+    const std::size_t i = (g << kShift) + first_largest(below.v.data() + (g << kShift));
+    Level& l = levels_[level];
+    l.v[g] = below.v[i];
+    l.slot[g] = below.slot[i];
 }
 
 void Selection::build(const float* dw, std::int32_t first, std::int32_t last) {
     dw_ = dw;
     first_ = first;
     last_ = last;
-    const std::size_t count = last >= first ? static_cast<std::size_t>(last - first + kBlock) / kBlock : 0;
-    leaves_ = 1;
-    while (leaves_ < count) leaves_ *= 2;
+    const std::size_t slots = last >= first ? static_cast<std::size_t>(last - first + 1) : 0;
+    // Level 0 has an entry per group of slots, each further level one per
+    // group of the level below, up to a single entry. assign() keeps the
+    // capacity: no allocation after the largest tile.
+    std::size_t n = groups(slots);
+    std::size_t depth = 0;
+    for (;;) {
+        if (levels_.size() <= depth) levels_.emplace_back();
+        Level& l = levels_[depth];
+        l.n = n;
+        // At least one group, so that an empty range still has entry 0.
+        const std::size_t room = (n > kFan ? groups(n) : 1) * kFan;
+        l.v.assign(room, kNone);
+        l.slot.assign(room, 0);
+        l.dirty.assign(n + 1, 0);
+        l.listed.assign(n, 0);
+        l.ndirty = 0;
+        ++depth;
+        if (n <= 1) break;
+        n = groups(n);
+    }
+    levels_.resize(depth);
+    dirty_.assign(levels_[0].n + 1, 0);
+    listed_.assign(levels_[0].n, 0);
+    ndirty_ = 0;
     rebuild();
 }
 
 void Selection::rebuild() {
-    // assign() keeps the capacity: no allocation after the largest tile.
-    tree_.assign(2 * leaves_, Entry{});
-    listed_.assign(leaves_, 0);
-    const std::size_t blocks = last_ >= first_ ? static_cast<std::size_t>(last_ - first_ + kBlock) / kBlock : 0;
-    for (std::size_t b = 0; b < blocks; ++b) tree_[leaves_ + b] = block(b);
-    for (std::size_t i = leaves_ - 1; i >= 1; --i) tree_[i] = winner(tree_[2 * i], tree_[2 * i + 1]);
-    dirty_.clear();
+    for (std::size_t g = 0; g < levels_[0].n; ++g) slot_group(g);
+    for (std::size_t k = 1; k < levels_.size(); ++k)
+        for (std::size_t g = 0; g < levels_[k].n; ++g) entry_group(k, g);
+    for (std::size_t i = 0; i < ndirty_; ++i) listed_[dirty_[i]] = 0;
+    ndirty_ = 0;
+    best_ = levels_.back().slot[0];
 }
 
 void Selection::flush() {
     // Many changes at once (early in a tile a new node takes over a large
-    // share of the points): one linear rebuild is cheaper than the walks.
-    if (dirty_.size() * 2 > leaves_) {
+    // share of the points): one linear rebuild is cheaper than the paths.
+    if (ndirty_ * 2 > levels_[0].n) {
         rebuild();
         return;
     }
-    for (const std::size_t b : dirty_) {
-        listed_[b] = 0;
-        std::size_t i = leaves_ + b;
-        const Entry e = block(b);
-        if (e.slot == tree_[i].slot && e.v == tree_[i].v) continue;
-        tree_[i] = e;
-        // Up to the root, or until a node comes out as it was: then everything
-        // above it is unchanged too.
-        for (i /= 2; i >= 1; i /= 2) {
-            // Entries never hold a NaN: a plain compare tells an unchanged node.
-            const Entry up = winner(tree_[2 * i], tree_[2 * i + 1]);
-            if (up.slot == tree_[i].slot && up.v == tree_[i].v) break;
-            tree_[i] = up;
+    const std::size_t depth = levels_.size();
+    // Level by level: a group rescanned lists the entry above it when its
+    // winner changed, so each entry of a path is rescanned once.
+    for (std::size_t i = 0; i < ndirty_; ++i) {
+        const std::size_t g = dirty_[i];
+        listed_[g] = 0;
+        const Level& l = levels_[0];
+        const float v = l.v[g];
+        const std::int32_t slot = l.slot[g];
+        slot_group(g);
+        if (depth > 1) {
+            Level& up = levels_[1];
+            list_once(up.dirty, up.listed, up.ndirty, g >> kShift, l.v[g] != v || l.slot[g] != slot);
         }
     }
-    dirty_.clear();
+    ndirty_ = 0;
+    for (std::size_t k = 1; k < depth; ++k) {
+        Level& l = levels_[k];
+        for (std::size_t i = 0; i < l.ndirty; ++i) {
+            const std::size_t g = l.dirty[i];
+            l.listed[g] = 0;
+            const float v = l.v[g];
+            const std::int32_t slot = l.slot[g];
+            entry_group(k, g);
+            if (k + 1 < depth) {
+                Level& up = levels_[k + 1];
+                list_once(up.dirty, up.listed, up.ndirty, g >> kShift, l.v[g] != v || l.slot[g] != slot);
+            }
+        }
+        l.ndirty = 0;
+    }
+    best_ = levels_.back().slot[0];
 }
 
 std::int32_t select_by_scan(const float* dw, std::int32_t first, std::int32_t last, std::int32_t kmax) {

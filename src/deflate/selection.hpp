@@ -1,11 +1,11 @@
 #pragma once
 // Selection of the next candidate: the slot with the largest weighted error,
-// the lowest slot among equal largest values, never a NaN. A tournament tree
-// over the slots gives exactly the slot that a scan in slot order with a
-// strictly-greater running maximum gives, in O(1), and follows changed scores
-// in O(log n) each (or one rebuild when most of them changed). The tree's
-// leaves are blocks of 8 consecutive slots, found by a scan of their scores:
-// half a cache line, where a leaf per slot would cost a miss per tree level.
+// the lowest slot among equal largest values, never a NaN. A tree of fan-out
+// 16 over the slots gives exactly the slot that a scan in slot order with a
+// strictly-greater running maximum gives, and follows changed scores by
+// rescanning the groups of 16 on their paths (or by one rebuild when most of
+// them changed). Each group's winner is found four entries at a time without
+// a jump: which entry wins is as good as random.
 
 #include <cstdint>
 #include <vector>
@@ -15,37 +15,50 @@ namespace krel::deflate {
 class Selection {
 public:
     // Slots first..last of dw (1-based; dw must outlive the calls) take part.
+    // Scores are numbers of at least 0 or NaN, as weighted errors are.
     void build(const float* dw, std::int32_t first, std::int32_t last);
-    // dw[slot] changed; the answer follows at the next flush(). A block is
+    // dw[slot] changed; the answer follows at the next flush(). A group is
     // listed once however many of its slots change: flush scans it once.
     void changed(std::int32_t slot) {
-        const auto b = static_cast<std::size_t>(slot - first_) / kBlock;
-        if (listed_[b] != 0) return;
-        listed_[b] = 1;
-        dirty_.push_back(b);
+        const auto g = static_cast<std::size_t>(slot - first_) >> kShift;
+        dirty_[ndirty_] = static_cast<std::uint32_t>(g);
+        ndirty_ += listed_[g] ^ 1U;
+        listed_[g] = 1;
     }
-    // Brings the tree up to date with every changed slot.
+    // Brings the answer up to date with every changed slot.
     void flush();
     // The winning slot, 0 when no score is a number. Only after flush().
-    [[nodiscard]] std::int32_t best() const { return tree_.empty() ? 0 : tree_[1].slot; }
+    [[nodiscard]] std::int32_t best() const { return best_; }
 
 private:
-    static constexpr std::int32_t kBlock = 8;  // slots per leaf
-    struct Entry {
-        float v = 0.0F;         // the slot's score (copied, so a match needs no lookup)
-        std::int32_t slot = 0;  // 0: no candidate below this node
+    static constexpr int kShift = 4;
+    static constexpr std::size_t kFan = std::size_t{1} << kShift;  // entries per group
+    static constexpr float kNone = -1.0F;  // the value of an entry without a candidate
+
+    // One level of the tree: entry e is the winner of group e of the level
+    // below (of slots, for the first level). Padded with empty entries to
+    // whole groups of 16.
+    struct Level {
+        std::size_t n = 0;             // entries
+        std::vector<float> v;          // winning score, kNone when empty
+        std::vector<std::int32_t> slot;  // winning slot, 0 when empty
+        std::vector<std::uint32_t> dirty;  // entries to make again, each once (above level 0)
+        std::vector<std::uint8_t> listed;  // entry -> 1 while it is in dirty
+        std::size_t ndirty = 0;
     };
-    [[nodiscard]] static Entry winner(const Entry& a, const Entry& b);
-    [[nodiscard]] Entry block(std::size_t b) const;  // winner of block b, by a scan
+    void slot_group(std::size_t g);                      // entry g of level 0, from slot group g of dw
+    void entry_group(std::size_t level, std::size_t g);  // entry g of a level, from group g of the one below
     void rebuild();
 
     const float* dw_ = nullptr;
     std::int32_t first_ = 0;
     std::int32_t last_ = 0;
-    std::size_t leaves_ = 0;            // blocks, rounded up to a power of two
-    std::vector<Entry> tree_;           // 1-based heap over the blocks
-    std::vector<std::size_t> dirty_;    // blocks changed since the last flush, each once
-    std::vector<std::uint8_t> listed_;  // block -> 1 while it is in dirty_
+    std::vector<Level> levels_;
+    std::int32_t best_ = 0;
+    // Level 0's list of groups to rescan lives here, for changed().
+    std::vector<std::uint32_t> dirty_;
+    std::vector<std::uint8_t> listed_;
+    std::size_t ndirty_ = 0;
 };
 
 // The same answer by a full scan of dw[first..last], as a reference: kmax
