@@ -30,9 +30,9 @@ std::int32_t addnod(std::int32_t k, float xk, float yk, std::int32_t ist, std::i
     y[k] = yk;
     if (t.i3 != 0) {
         intadd(k, t.i1, t.i2, t.i3, store);
-    } else {
-        bdyadd(k, t.i1, t.i2, store);
+        return swap_loop_interior(k, n, x, y, store, kernel.swtol);
     }
+    bdyadd(k, t.i1, t.i2, store);
     return swap_loop(k, n, x, y, store, kernel.swtol);
 }
 

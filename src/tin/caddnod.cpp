@@ -36,9 +36,9 @@ std::int32_t caddnod_located(std::int32_t kk, const Triple& t, std::int32_t& n, 
     inx[n] = kk;
     if (t.i3 != 0) {
         intadd(kk, t.i1, t.i2, t.i3, store);
-    } else {
-        bdyadd(kk, t.i1, t.i2, store);
+        return swap_loop_interior(kk, n, x, y, store, kernel.swtol);
     }
+    bdyadd(kk, t.i1, t.i2, store);
     return swap_loop(kk, n, x, y, store, kernel.swtol);
 }
 

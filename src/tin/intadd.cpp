@@ -23,6 +23,10 @@ void intadd(std::int32_t kk, std::int32_t i1, std::int32_t i2, std::int32_t i3, 
     lptr[lnew + 2] = lnew;
     store.lend[kk] = lnew + 2;
     store.lnew = lnew + 3;
+    // kk's entries in the lists of i1, i2 and i3 were the three made above.
+    store.twin[lnew] = lnew - 3;
+    store.twin[lnew + 1] = lnew - 2;
+    store.twin[lnew + 2] = lnew - 1;
 }
 
 void bdyadd(std::int32_t kk, std::int32_t i1, std::int32_t i2, Store& store) {

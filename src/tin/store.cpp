@@ -12,6 +12,7 @@ void Store::reserve_nodes(std::int32_t capacity) {
     list.resize(entries, 0);
     lptr.resize(entries, 0);
     lend.resize(nodes, 0);
+    twin.resize(entries, 0);
 }
 
 bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,

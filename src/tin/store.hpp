@@ -30,6 +30,10 @@ struct Store {
     Array lptr;  // entry -> next entry of the same node's list; 1..6*capacity
     Array lend;  // node -> entry of its last neighbour; 1..capacity
     std::int32_t lnew = 1;           // first free entry; 1..lnew-1 are in use
+    // Scratch of an interior insertion's swap loop (swap_loop_interior): for
+    // an entry of the new node's list, the entry of the new node in that
+    // neighbour's list. Written as those entries are made, read only for them.
+    Array twin;
 
     Store() = default;
     explicit Store(std::int32_t capacity) { reserve_nodes(capacity); }

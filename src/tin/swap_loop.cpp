@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "tin/test_seam.hpp"
+
 namespace krel::tin {
 
 std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store, float swtol) {
@@ -36,6 +38,76 @@ std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const flo
         // neighbour is passed or k's (negated) last neighbour is reached.
         if (lpo1 == lpf || list[lpo1] < 0) return 0;
         io2 = io1;
+        lpo1 = lptr[lpo1];
+        io1 = std::abs(list[lpo1]);
+    }
+}
+
+std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store,
+                                float swtol) {
+    auto& list = store.list;
+    auto& lptr = store.lptr;
+    auto& lend = store.lend;
+    auto& twin = store.twin;
+    SkipCheck* const check = skip_check;
+    // The entry the search would give, and in the checking mode the search.
+    const auto known = [&](std::int32_t entry, std::int32_t lpl, std::int32_t nb) {
+        if (check != nullptr && entry != lstptr(lpl, nb, store)) ++check->mismatches;
+        return entry;
+    };
+    // (k, io2, io1) is the triangle being examined; lpo1 is io1's entry in
+    // k's list, lpo2 io2's, lpf that of k's first neighbour. In io1's list k
+    // is followed by io2 (the triangle read at io1), so io2's entry there is
+    // the one after k's, twin[lpo1].
+    const std::int32_t lpf = lptr[lend[k]];
+    std::int32_t io2 = list[lpf];
+    std::int32_t lpo2 = lpf;
+    std::int32_t lpo1 = lptr[lpf];
+    std::int32_t io1 = std::abs(list[lpo1]);
+    std::int32_t swaps = 0;
+    for (;;) {
+        const std::int32_t k_at_io1 = twin[lpo1];
+        std::int32_t lp = known(lptr[k_at_io1], lend[io1], io2);
+        if (list[lp] >= 0) {
+            lp = lptr[lp];
+            const std::int32_t in1 = std::abs(list[lp]);
+            if (swptst(in1, k, io1, io2, x, y, swtol)) {
+                if (++swaps > n) return -4;
+                // swap(in1, k, io1, io2), step for step, with k's entry in
+                // io1's list and io2's entry in k's list known.
+                lp = lstptr(lend[in1], k, store);
+                if (std::abs(list[lp]) == k) return -4;  // already adjacent: nothing changed
+                lp = known(k_at_io1, lend[io1], k);
+                std::int32_t h = lptr[lp];
+                lptr[lp] = lptr[h];
+                if (lend[io1] == h) lend[io1] = lp;
+                lp = lstptr(lend[in1], io1, store);
+                std::int32_t s = lptr[lp];
+                lptr[lp] = h;
+                list[h] = k;
+                lptr[h] = s;
+                const std::int32_t k_at_in1 = h;
+                lp = lstptr(lend[io2], in1, store);
+                h = lptr[lp];
+                lptr[lp] = lptr[h];
+                if (lend[io2] == h) lend[io2] = lp;
+                lp = known(lpo2, lend[k], io2);
+                s = lptr[lp];
+                lptr[lp] = h;
+                list[h] = in1;
+                lptr[h] = s;
+                twin[h] = k_at_in1;
+                lpo1 = h;
+                // New arcs opposite k: io1-in1 and in1-io2; test in1-io2 next.
+                io1 = in1;
+                continue;
+            }
+        }
+        // No swap: on to the next triangle around k, or done once every
+        // neighbour is passed.
+        if (lpo1 == lpf || list[lpo1] < 0) return 0;
+        io2 = io1;
+        lpo2 = lpo1;
         lpo1 = lptr[lpo1];
         io1 = std::abs(list[lpo1]);
     }

@@ -16,4 +16,13 @@ namespace krel::tin {
 // far remain. n is the node count including k.
 std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store, float swtol);
 
+// The same loop right after intadd linked k in: the same tests, the same
+// swaps, the same store, but the entries it can know are not searched for
+// (k's entry in each neighbour's list, kept in store.twin, and the entry of
+// the arc's first node in k's list). Under the checking mode
+// (tin::skip_check) every one of them is searched for anyway and a
+// different entry counted.
+std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store,
+                                float swtol);
+
 }  // namespace krel::tin
