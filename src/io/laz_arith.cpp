@@ -51,6 +51,7 @@ void SymbolModel::update() {
         const auto bits = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::bit_width(last_symbol_)) + 1, 6, 12);
         table_shift_ = kSymbolShift - bits;
         table_.resize((std::size_t{1} << bits) + 1);
+        cells_ = std::uint32_t{1} << bits;
         distribution_.resize(symbols_ + 1);
         distribution_[symbols_] = UINT32_MAX;
     }

@@ -49,6 +49,7 @@ private:
     std::uint32_t uniform_scale_ = 0;  // nonzero: not updated yet, the distribution is uniform
     std::uint32_t uniform_shift_ = 0;  // nonzero: uniform over a power of two symbols, 15 - log2
     std::uint32_t table_shift_ = 0;
+    std::uint32_t cells_ = 0;  // the table's last cell
     std::uint32_t total_count_ = 0, update_cycle_ = 0, until_update_ = 0;
     // Cumulative counts scaled to 2^15, symbols + 1 entries: the last is a
     // bound above any value a search compares with, so the step stops there.
@@ -93,14 +94,21 @@ public:
         length_ >>= kSymbolShift;
         const std::uint32_t dv = value_ / length_;
         std::uint32_t sym, x, y;
-        if (m.uniform_shift_ != 0) {
+        if (m.uniform_scale_ == 0) [[likely]] {
+            // Past the first update (most decodes): table and search.
+            const std::uint32_t* dist = m.distribution_.data();
+            sym = m.table_[std::min(dv >> m.table_shift_, m.cells_)];
+            while (dist[sym + 1] <= dv) ++sym;
+            x = dist[sym] * length_;
+            y = sym == m.last_symbol_ ? y0 : dist[sym + 1] * length_;
+        } else if (m.uniform_shift_ != 0) {
             // Uniform over 2^b symbols: the starts are k << (15 - b) exactly
             // (the scale is 2^(31 - b)), so the symbol is the value's top
             // bits, as the search below would find it.
             sym = std::min(dv >> m.uniform_shift_, m.last_symbol_);
             x = (sym << m.uniform_shift_) * length_;
             y = sym == m.last_symbol_ ? y0 : ((sym + 1) << m.uniform_shift_) * length_;
-        } else if (m.uniform_scale_ != 0) {
+        } else {
             // Uniform: start(k) <= k * 2^15 / symbols, so the estimate below
             // starts at or before the symbol, and start(k) falls short of
             // that bound by less than two, so at most a step reaches it.
@@ -109,13 +117,6 @@ public:
             while (sym != m.last_symbol_ && m.uniform_start(sym + 1) <= dv) ++sym;
             x = m.uniform_start(sym) * length_;
             y = sym == m.last_symbol_ ? y0 : m.uniform_start(sym + 1) * length_;
-        } else {
-            const std::uint32_t* dist = m.distribution_.data();
-            const std::uint32_t cells = static_cast<std::uint32_t>(m.table_.size()) - 1;
-            sym = m.table_[std::min(dv >> m.table_shift_, cells)];
-            while (dist[sym + 1] <= dv) ++sym;
-            x = dist[sym] * length_;
-            y = sym == m.last_symbol_ ? y0 : dist[sym + 1] * length_;
         }
         value_ -= x;
         length_ = y - x;
