@@ -42,7 +42,10 @@ float zval(float x1, float y1, float z1, float x2, float y2, float z2, float x3,
 float weight(float a, float e, float c) {
     float s = c * c;
     if (s < 0.25F || std::isnan(s)) s = 0.25F;  // discount capped at 60 degrees
-    float w = std::pow(a, e);
+    // With e > 0 and a at most 1 (or NaN), a^e is at most 1 (a faithfully
+    // rounded power cannot pass 1, the next float up) or NaN, which the floor
+    // below makes 1 either way: the power is taken only where it can count.
+    float w = e > 0.0F && !(a > 1.0F) ? 1.0F : std::pow(a, e);
     if (w < 1.0F || std::isnan(w)) w = 1.0F;
     return w * s;
 }
