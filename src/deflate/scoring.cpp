@@ -331,6 +331,8 @@ DeflateWork::Wedge make_wedge(const DeflateWork& w, const OwnerList& o, std::siz
     return g;
 }
 
+constexpr float kOne = 1.0F;
+
 // Where the walk from n0 ends in n0's star, read from the mask of its side
 // tests: the wedge (i1, i2) it crosses into at step 8, and first_left, what
 // WalkInfo reports as na. False where the walk goes on beyond what this
@@ -373,7 +375,46 @@ DeflateWork::Wedge make_wedge(const DeflateWork& w, const OwnerList& o, std::siz
     return true;
 }
 
-constexpr float kOne = 1.0F;
+constexpr std::size_t kNoWedge = 64;  // a walk that did not end in the star
+
+// Step 9 of the walk from n0 past its first arc n1-n2, P being right of it:
+// one crossing (steps 9b to 9e), then step 9a in the triangle beyond, with
+// the walk's own reads and tests. It answers only where the walk returns
+// there; a hull arc, a cycle, a failed final test (a restart) or a second
+// arc to cross give up (false) with nothing changed but kernel.stcom, and
+// ctrfind walks again from n0, reading and testing the same, so the answer
+// and the draws are the walk's. Not a direct walk (tin::WalkInfo).
+bool cross_once(const DeflateWork& w, const OwnerList& o, tin::XY p, std::int32_t n1, std::int32_t n2,
+                tin::KernelState& kernel, tin::Triple& t, tin::WalkInfo& info) {
+    const tin::Store& st = w.store;
+    const tin::XY* const xy = w.xy.data();
+    const std::int32_t n0 = o.n0;
+    std::int32_t lp = tin::lstptr(st.lend[n2], n1, st);
+    if (st.list[lp] < 0) return false;  // a hull arc: P lies outside
+    lp = st.lptr[lp];
+    const std::int32_t n4 = std::abs(st.list[lp]);
+    const tin::XY c4 = xy[n4];
+    std::int32_t n3 = n0;
+    if (tin::left(o.n0_xy.x, o.n0_xy.y, c4.x, c4.y, p.x, p.y)) {
+        if (n4 == n1 || n4 == n0) return false;  // a cycle
+        n3 = n1;
+        n1 = n4;
+    } else {
+        if (n4 == n2 || n4 == n0) return false;
+        n3 = n2;
+        n2 = n4;
+    }
+    const tin::XY a = xy[n1];
+    const tin::XY b = xy[n2];
+    const tin::XY c = xy[n3];
+    if (!tin::left(a.x, a.y, b.x, b.y, p.x, p.y)) return false;  // another arc
+    const float b1 = (c.x - b.x) * (p.y - b.y) - (p.x - b.x) * (c.y - b.y);
+    const float b2 = (a.x - c.x) * (p.y - c.y) - (p.x - c.x) * (a.y - c.y);
+    if (tin::store(kOne + b1, kernel) < kOne || tin::store(kOne + b2, kernel) < kOne) return false;
+    t = {n1, n2, n3};
+    info = {};
+    return true;
+}
 
 // ctrfind from n0 when its walk stays in n0's star: the same tests on the
 // same coordinates as its steps 2 to 5 and 9, read from the copy of n0's
@@ -407,7 +448,10 @@ constexpr float kOne = 1.0F;
     const DeflateWork::Wedge& g = r.wedge[i1];
     // Step 9 before any crossing, with a = v[i1], b = v[i2], c = n0: left(a,
     // b) at P, then b1 and b2 as the walk writes them.
-    if (!(g.bax * (p.y - g.ay) >= (p.x - g.ax) * g.bay)) return false;
+    if (!(g.bax * (p.y - g.ay) >= (p.x - g.ax) * g.bay)) {
+        wedge = kNoWedge;
+        return cross_once(w, o, p, std::abs(o.v[i1]), std::abs(o.v[i2]), kernel, t, info);
+    }
     const float b1 = g.cbx * (p.y - g.by) - (p.x - g.bx) * g.cby;
     const float b2 = g.acx * ey - ex * g.acy;
     if (tin::store(kOne + b1, kernel) < kOne || tin::store(kOne + b2, kernel) < kOne) return false;
@@ -432,8 +476,6 @@ constexpr float kOne = 1.0F;
     const float dd = pz - h;
     return {dd, g.factor * std::fabs(dd)};
 }
-
-constexpr std::size_t kNoWedge = 64;  // a walk that did not end in the star
 
 bool same_bits(float a, float b) { return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b); }
 
