@@ -1,5 +1,6 @@
 #include "io/fortran.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -102,7 +103,69 @@ void place(std::string& out, std::string_view body, bool neg, int w) {
 
 std::string format_i(std::int64_t v, int w) { return fit_right(std::to_string(v), w); }
 
+namespace {
+
+// append_f for the common field: a finite v below 2^50 and at most three
+// decimals in at most 40 columns. The same digits as exact_digits: |v| = m *
+// 2^e read off its bits, m * 10^d (under 2^63) rounded by one shift, ties to
+// even; the same placing as place(). False (nothing written) otherwise.
+bool append_f_short(std::string& out, double v, int w, int d) {
+    if (d < 0 || d > 3 || w < 1 || w > 40) return false;
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const bool neg = (bits >> 63) != 0;
+    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biased > 1072) return false;  // |v| of 2^50 and more, or not finite
+    std::uint64_t q = 0;
+    if (biased != 0) {
+        // A subnormal |v| is far below half a unit of the last decimal.
+        const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+        constexpr std::uint64_t kPow10[] = {1, 10, 100, 1000};
+        const std::uint64_t n = m * kPow10[d];
+        const int k = 1075 - biased;  // at least 3
+        if (k < 64) {
+            q = n >> k;
+            const std::uint64_t rem = n & ((std::uint64_t{1} << k) - 1);
+            const std::uint64_t half = std::uint64_t{1} << (k - 1);
+            if (rem > half || (rem == half && (q & 1) != 0)) ++q;
+        }
+    }
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + static_cast<int>(q % 10));
+        q /= 10;
+    } while (q != 0);
+    while (count <= d) digits[count++] = '0';  // at least one digit before the point
+    // The body is the digits with the point before the last d; its leading
+    // zero ("0.") goes when the field is too narrow for it.
+    int body = count + 1;
+    const int sign = neg ? 1 : 0;
+    bool drop_zero = false;
+    if (body + sign > w && count == d + 1 && digits[count - 1] == '0') {
+        drop_zero = true;
+        --body;
+    }
+    if (body + sign > w) {
+        out.append(static_cast<std::size_t>(w), '*');
+        return true;
+    }
+    char field[48];
+    int at = 0;
+    for (int i = body + sign; i < w; ++i) field[at++] = ' ';
+    if (neg) field[at++] = '-';
+    for (int i = count - 1 - (drop_zero ? 1 : 0); i >= 0; --i) {
+        if (i == d - 1) field[at++] = '.';
+        field[at++] = digits[i];
+    }
+    if (d == 0) field[at++] = '.';
+    out.append(field, static_cast<std::size_t>(at));
+    return true;
+}
+
+}  // namespace
+
 void append_f(std::string& out, double v, int w, int d) {
+    if (append_f_short(out, v, w, d)) return;
     if (!std::isfinite(v)) {
         out += format_nonfinite(v, w);
         return;
