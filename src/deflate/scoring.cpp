@@ -189,11 +189,11 @@ void forget_owner(DeflateWork& w) {
 // step, up to the new list, right after kk was inserted; na receives what
 // the walk would now report as its na.
 //
-// A direct walk (tin::WalkInfo) from an interior node n0 read nothing but nl,
-// the value at lend[n0], and n0's neighbours from the first one (after lend)
-// up to c.i2, comparing each with nl and testing L(v): P on or left of
-// n0->v, plus coordinates, which do not change within a tile; it drew
-// nothing. Since that walk n0's list has changed at most by kk's insertion:
+// A direct walk (tin::WalkInfo) from n0 read nothing but nl, the value at
+// lend[n0], and n0's neighbours from the first one (after lend) up to c.i2,
+// comparing each with nl and testing L(v): P on or left of n0->v (at a hull
+// node also P on or left of nl->n0), plus coordinates, which do not change
+// within a tile; it drew nothing. Since that walk n0's list has changed at most by kk's insertion:
 // a list changes only when its node becomes a neighbour of the new node, and
 // then every point attached to that node is visited; a point never returns
 // to a node it left (near only moves to a new node); and a skip leaves c
@@ -231,6 +231,9 @@ void forget_owner(DeflateWork& w) {
 //    L(kk) leaves every read value as it was (na stays); a true one starts a
 //    run at kk, which reaches c.i1 only when na follows kk directly (na =
 //    kk); otherwise the run ends at the entry after kk.
+// At a hull node (nl negative) the search goes on from the first neighbour,
+// na, whatever its L (step 3 passed it), so only the case of na in prefix
+// applies, with na still first.
 // In each case where the answer is the same, the new walk reads only nl,
 // the list and coordinates, so it again ends at once in (c.i1, c.i2, n0),
 // passes the same final tests (same triangle, same point) and draws nothing.
@@ -244,11 +247,28 @@ void forget_owner(DeflateWork& w) {
 // ring (the first after the last).
 [[gnu::always_inline]] inline bool walk_unchanged(const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
                     std::int32_t& na) {
-    if (o.nl != c.nl) return false;
     const std::int32_t at = o.pos[static_cast<std::size_t>(c.i1)];
     if (at == 0) return false;
     const auto after = static_cast<std::size_t>(at) < o.m ? static_cast<std::size_t>(at) : 0;
     if (o.v[after] != c.i2) return false;
+    if (o.nl != c.nl) {
+        // lend moved: the old last neighbour went in R, and kk took R's
+        // place, last now. R may have run on past the old last into the
+        // first neighbours; the list then reads from the first one after
+        // it, a neighbour the old walk read before na and found false. So
+        // with na still there and no later than c.i1, the walk reads, from
+        // its first neighbour to c.i2, a tail of what it read before; and it
+        // compares those entries with nl only to know where the list ends:
+        // neither the old last (gone) nor kk (after c.i2) is among them. Every
+        // test and compare, and the answer, are as before. At a hull node nl
+        // also enters a test (nl->n0): not this case.
+        if (!(c.nl > 0 && o.nl == o.kk && at < o.kk_at && o.pos[static_cast<std::size_t>(c.nl)] == 0 && c.na != 0))
+            return false;
+        const std::int32_t na_at = o.pos[static_cast<std::size_t>(c.na)];
+        if (na_at == 0 || na_at > at) return false;
+        na = c.na;
+        return true;
+    }
     if (at < o.kk_at) {
         na = c.na;
         return true;
@@ -256,6 +276,13 @@ void forget_owner(DeflateWork& w) {
     if (at == o.kk_at) return false;  // not a list this argument knows
     // The walk's own test of kk: left_of(n0, kk) at P.
     const bool lk = tin::left(o.n0_xy.x, o.n0_xy.y, o.kk_xy.x, o.kk_xy.y, p.x, p.y);
+    if (c.nl < 0) {
+        // A hull node: the walk went on from the first neighbour na, which
+        // passes step 3's test, and its trues ran on to c.i1. With na still
+        // first, the case is that of na in prefix below.
+        na = c.na;
+        return lk && o.pos[static_cast<std::size_t>(c.na)] == 1;
+    }
     if (c.na == 0) {
         na = 0;
         return !lk;
@@ -456,8 +483,7 @@ bool cross_once(const DeflateWork& w, const OwnerList& o, tin::XY p, std::int32_
     const float b2 = g.acx * ey - ex * g.acy;
     if (tin::store(kOne + b1, kernel) < kOne || tin::store(kOne + b2, kernel) < kOne) return false;
     t = {std::abs(o.v[i1]), std::abs(o.v[i2]), o.n0};
-    // Only a walk from an interior node is direct (tin::WalkInfo).
-    info = o.nl > 0 ? tin::WalkInfo{o.nl, first_left} : tin::WalkInfo{};
+    info = {o.nl, o.nl > 0 ? first_left : o.v[0]};
     wedge = i1;
     return true;
 }
@@ -528,6 +554,7 @@ template <bool kCheck>
     const std::int32_t n0 = o.n0;
     std::int32_t na = 0;
     if (c.nl != 0 && c.i3 == n0 && sl.may_skip && walk_unchanged(o, c, pxy, na)) {
+        c.nl = o.nl;
         c.na = na;
         if constexpr (kCheck) {
             const tin::Triple u = check_walk(w, p, n0, nnode, kernel, {c.i1, c.i2, c.i3}, {c.nl, c.na}, *check);

@@ -91,8 +91,13 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, co
         Next next = Next::walk;
         bool on_left = false;  // P on or left of n0->n1: search the wedge's other side (step 4)
 
-        const bool interior_start = nl > 0 && restarts == 0 && apex_moves == 0;
-        std::int32_t first_left = 0;  // interior apex: where step 2 found P on or left, 0 if nowhere
+        // A walk from the first apex that returns its first wedge is direct
+        // (WalkInfo): it reports the value at lend as it stands and where its
+        // search went on from: the first neighbour with P on or left at an
+        // interior apex (0 if none), the first neighbour itself at a hull one.
+        const bool direct_start = restarts == 0 && apex_moves == 0;
+        const std::int32_t nl_stored = nl;
+        std::int32_t first_left = nl > 0 ? 0 : nf;
         if (nl > 0) {
             // Step 2: interior apex, first neighbour n1 with P on or left of n0->n1.
             for (;;) {
@@ -182,7 +187,7 @@ Triple locate(std::int32_t n0, float px, float py, std::int32_t n, Coords co, co
                     const float b1 = (co.x(n3) - co.x(n2)) * (yp - co.y(n2)) - (xp - co.x(n2)) * (co.y(n3) - co.y(n2));
                     const float b2 = (co.x(n1) - co.x(n3)) * (yp - co.y(n3)) - (xp - co.x(n3)) * (co.y(n1) - co.y(n3));
                     if (tin::store(1.0f + b1, kernel) >= 1.0f && tin::store(1.0f + b2, kernel) >= 1.0f) {
-                        if (info != nullptr && interior_start && crossings == 0) *info = {nl, first_left};
+                        if (info != nullptr && direct_start && crossings == 0) *info = {nl_stored, first_left};
                         return {n1, n2, n3};
                     }
                     break;

@@ -50,15 +50,18 @@ Triple ctrfind(std::int32_t nst, float px, float py, std::int32_t n, const float
 
 // How a ctrfind walk ended, for callers that keep its answer. A walk is
 // direct when it drew nothing, never moved its apex and returned the first
-// wedge it found at an interior start node: the answer is (i1, i2, nst) and
-// it read nothing but nst's list from its first neighbour up to i2, and nl.
-// Its answer then follows from the tests "P on or left of nst->v" of those
-// neighbours v alone: na is the first of them, before nl, that passed (the
-// wedge search went on from there); i1 the last one to pass after na, i2
-// the next; with none passing (na = 0), or all from na on, (nl, first).
+// wedge it found at its start node: the answer is (i1, i2, nst) and it read
+// nothing but nst's list from its first neighbour up to i2, and nl, the
+// value at lend. Its answer then follows from the tests "P on or left of
+// nst->v" of those neighbours v alone (at a hull node, also P on or left of
+// nl->nst). At an interior node na is the first of them, before nl, that
+// passed (the wedge search went on from there); i1 the last one to pass
+// after na, i2 the next; with none passing (na = 0), or all from na on, (nl,
+// first). At a hull node (nl negative) na is the first neighbour, where the
+// search always goes on from.
 struct WalkInfo {
-    std::int32_t nl = 0;  // direct walk: nst's last neighbour (at lend) then; otherwise 0
-    std::int32_t na = 0;  // direct walk: the first neighbour P was on or left of; 0 if none
+    std::int32_t nl = 0;  // direct walk: the value at lend[nst] then (negated at a hull node); otherwise 0
+    std::int32_t na = 0;  // direct walk: where the wedge search went on from (see above); 0 if nowhere
 };
 
 // ctrfind, also reporting how the walk ended.
