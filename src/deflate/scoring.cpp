@@ -193,15 +193,15 @@ void forget_owner(DeflateWork& w) {
 // lend[n0], and n0's neighbours from the first one (after lend) up to c.i2,
 // comparing each with nl and testing L(v): P on or left of n0->v (at a hull
 // node also P on or left of nl->n0), plus coordinates, which do not change
-// within a tile; it drew nothing. Since that walk n0's list has changed at most by kk's insertion:
-// a list changes only when its node becomes a neighbour of the new node, and
-// then every point attached to that node is visited; a point never returns
-// to a node it left (near only moves to a new node); and a skip leaves c
-// describing the walk on the current list. The insertion (intadd, then
-// swaps, each leaving a triangulation whose triangles without kk are old
-// ones) turns n0's circular list into the old one with one run R of
-// consecutive neighbours, possibly empty, replaced by kk, and moves lend only
-// off a neighbour it removes. So lend still holding nl means nl is still
+// within a tile; it drew nothing. Since that walk n0's list has changed at
+// most by kk's insertion: a list changes only when its node becomes a
+// neighbour of the new node, and then every point attached to that node is
+// visited; a point never returns to a node it left (near only moves to a new
+// node); and a skip leaves c describing the walk on the current list. The
+// insertion (intadd, then swaps, each leaving a triangulation whose
+// triangles without kk are old ones) turns n0's circular list into the old
+// one with one run R of consecutive neighbours, possibly empty, replaced by
+// kk, and moves lend only off a neighbour it removes. So lend still holding nl means nl is still
 // last, the list reads (prefix, kk, rest) where it read (prefix, R, rest),
 // and a neighbour missing now was in R. Everything below also asks that
 // c.i2 still follows c.i1: their triangle is still there.
@@ -246,7 +246,7 @@ void forget_owner(DeflateWork& w) {
 // kk's first place, and the entry read after v is the next place in the
 // ring (the first after the last).
 [[gnu::always_inline]] inline bool walk_unchanged(const OwnerList& o, const DeflateWork::LastWalk& c, tin::XY p,
-                    std::int32_t& na) {
+                                                  std::int32_t& na) {
     const std::int32_t at = o.pos[static_cast<std::size_t>(c.i1)];
     if (at == 0) return false;
     const auto after = static_cast<std::size_t>(at) < o.m ? static_cast<std::size_t>(at) : 0;
@@ -365,8 +365,8 @@ constexpr float kOne = 1.0F;
 // WalkInfo reports as na. False where the walk goes on beyond what this
 // reads: P beyond the hull at a hull node, or step 5 (P on or left of every
 // neighbour), which ctrfind decides.
-[[gnu::always_inline]] inline bool star_wedge(const OwnerList& o, std::uint64_t on_left, tin::XY p, std::size_t& i1, std::size_t& i2,
-                std::int32_t& first_left) {
+[[gnu::always_inline]] inline bool star_wedge(const OwnerList& o, std::uint64_t on_left, tin::XY p,
+                                              std::size_t& i1, std::size_t& i2, std::int32_t& first_left) {
     const std::size_t m = o.m;
     const std::uint64_t before_nl = (std::uint64_t{1} << (m - 1)) - 1;  // neighbours 0..m-2
     i1 = 0;
@@ -457,8 +457,9 @@ bool cross_once(const DeflateWork& w, const OwnerList& o, tin::XY p, std::int32_
 // them are made at once (left_mask), and the walk's answer is read from the
 // mask: the tests it would make give the same values whether or not the
 // others are made too.
-[[gnu::always_inline]] inline bool walk_in_star(DeflateWork& w, const OwnerList& o, tin::XY p, tin::KernelState& kernel, tin::Triple& t,
-                  tin::WalkInfo& info, std::size_t& wedge) {
+[[gnu::always_inline]] inline bool walk_in_star(DeflateWork& w, const OwnerList& o, tin::XY p,
+                                                tin::KernelState& kernel, tin::Triple& t, tin::WalkInfo& info,
+                                                std::size_t& wedge) {
     const std::size_t m = o.m;
     if (m < 3 || m > 64) return false;
     const float ex = p.x - o.n0_xy.x;
@@ -490,7 +491,8 @@ bool cross_once(const DeflateWork& w, const OwnerList& o, tin::XY p, std::int32_
 
 // The error of point p at P in the wedge's triangle: fit_error's steps with
 // the wedge's differences (ex, ey are P less n0, as fit_error forms them).
-[[gnu::always_inline]] inline PointError wedge_error(const DeflateWork::Wedge& g, const OwnerList& o, tin::XY p, float pz) {
+[[gnu::always_inline]] inline PointError wedge_error(const DeflateWork::Wedge& g, const OwnerList& o, tin::XY p,
+                                                     float pz) {
     float h = 0.0F;  // no extent in plan: the plane height is taken as 0
     if (g.nz != 0.0F) {
         const float ex = p.x - o.n0_xy.x;
