@@ -52,6 +52,17 @@ float weight(float a, float e, float c) {
 
 namespace {
 
+// zval's steps 2 and 3 and weight, from step 1's differences of vertices 1
+// and 2 from vertex 3: the normal's z (nz) and the factor of the errors.
+[[gnu::always_inline]] inline float triangle_factor(float dx1, float dy1, float dz1, float dx2, float dy2, float dz2, float& nz) {
+    const float nx = dy1 * dz2 - dz1 * dy2;
+    const float ny = dz1 * dx2 - dz2 * dx1;
+    nz = dx1 * dy2 - dy1 * dx2;
+    const float a = std::sqrt((nx * nx + ny * ny) + nz * nz);
+    const float c = nz == 0.0F ? 1.0F : std::fabs(nz) / a;
+    return weight(a, kAexp, c);
+}
+
 // zval's steps 1 to 3 and weight for triangle (i1, i2, i3): everything of a
 // point's error that depends on the triangle alone.
 DeflateWork::TriangleFit fit_triangle(const DeflateWork& w, std::int32_t i1, std::int32_t i2, std::int32_t i3) {
@@ -61,14 +72,7 @@ DeflateWork::TriangleFit fit_triangle(const DeflateWork& w, std::int32_t i1, std
     DeflateWork::TriangleFit m{i1, i2, i3, v1.x - v3.x, v1.y - v3.y, v2.x - v3.x, v2.y - v3.y, 0.0F, 0.0F,
                                v3.x, v3.y, w.z[static_cast<std::size_t>(i1)], w.z[static_cast<std::size_t>(i2)],
                                w.z[static_cast<std::size_t>(i3)]};
-    const float dz1 = m.z1 - m.z3;
-    const float dz2 = m.z2 - m.z3;
-    const float nx = m.dy1 * dz2 - dz1 * m.dy2;
-    const float ny = dz1 * m.dx2 - dz2 * m.dx1;
-    m.nz = m.dx1 * m.dy2 - m.dy1 * m.dx2;
-    const float a = std::sqrt((nx * nx + ny * ny) + m.nz * m.nz);
-    const float c = m.nz == 0.0F ? 1.0F : std::fabs(m.nz) / a;
-    m.factor = weight(a, kAexp, c);
+    m.factor = triangle_factor(m.dx1, m.dy1, m.z1 - m.z3, m.dx2, m.dy2, m.z2 - m.z3, m.nz);
     return m;
 }
 
@@ -347,14 +351,7 @@ DeflateWork::Wedge make_wedge(const DeflateWork& w, const OwnerList& o, std::siz
     g.za = w.z[static_cast<std::size_t>(std::abs(o.v[i1]))];
     g.zb = w.z[static_cast<std::size_t>(std::abs(o.v[i2]))];
     // fit_triangle's steps for (a, b, c) with these differences.
-    const float dz1 = g.za - o.z0;
-    const float dz2 = g.zb - o.z0;
-    const float nx = g.acy * dz2 - dz1 * g.bcy;
-    const float ny = dz1 * g.bcx - dz2 * g.acx;
-    g.nz = g.acx * g.bcy - g.acy * g.bcx;
-    const float len = std::sqrt((nx * nx + ny * ny) + g.nz * g.nz);
-    const float cosine = g.nz == 0.0F ? 1.0F : std::fabs(g.nz) / len;
-    g.factor = weight(len, kAexp, cosine);
+    g.factor = triangle_factor(g.acx, g.acy, g.za - o.z0, g.bcx, g.bcy, g.zb - o.z0, g.nz);
     return g;
 }
 

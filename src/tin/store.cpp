@@ -41,6 +41,11 @@ bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t i
 }
 
 void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, Store& store, std::int32_t& lp21) {
+    swap_known(in1, in2, io1, io2, store, lp21, 0, 0, nullptr);
+}
+
+void swap_known(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, Store& store,
+                std::int32_t& lp21, std::int32_t in2_at_io1, std::int32_t io2_at_in2, std::int32_t* in2_at_in1) {
     auto& list = store.list;
     auto& lptr = store.lptr;
     auto& lend = store.lend;
@@ -52,7 +57,7 @@ void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2
     }
 
     // Unlink io2 from io1's list; its entry h is free now.
-    lp = lstptr(lend[io1], in2, store);
+    lp = in2_at_io1 != 0 ? in2_at_io1 : lstptr(lend[io1], in2, store);
     std::int32_t h = lptr[lp];
     lptr[lp] = lptr[h];
     if (lend[io1] == h) lend[io1] = lp;
@@ -63,6 +68,7 @@ void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2
     lptr[lp] = h;
     list[h] = in2;
     lptr[h] = s;
+    if (in2_at_in1 != nullptr) *in2_at_in1 = h;
 
     // Unlink io1 from io2's list, then put in1 into in2's list after io2.
     lp = lstptr(lend[io2], in1, store);
@@ -70,7 +76,7 @@ void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2
     lptr[lp] = lptr[h];
     if (lend[io2] == h) lend[io2] = lp;
 
-    lp = lstptr(lend[in2], io2, store);
+    lp = io2_at_in2 != 0 ? io2_at_in2 : lstptr(lend[in2], io2, store);
     s = lptr[lp];
     lptr[lp] = h;
     list[h] = in1;

@@ -108,4 +108,11 @@ bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t i
 // adjacent nothing changes and lp21 = 0.
 void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, Store& store, std::int32_t& lp21);
 
+// swap for a caller that knows two of the entries it searches for:
+// in2_at_io1, the entry of in2 in io1's list, and io2_at_in2, that of io2 in
+// in2's list (0: searched for). in2_at_in1, unless null, receives the entry
+// that holds in2 in in1's list afterwards. The same changes as swap.
+void swap_known(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, Store& store,
+                std::int32_t& lp21, std::int32_t in2_at_io1, std::int32_t io2_at_in2, std::int32_t* in2_at_in1);
+
 }  // namespace krel::tin

@@ -73,31 +73,13 @@ std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const float* x, 
             const std::int32_t in1 = std::abs(list[lp]);
             if (swptst(in1, k, io1, io2, x, y, swtol)) {
                 if (++swaps > n) return -4;
-                // swap(in1, k, io1, io2), step for step, with k's entry in
-                // io1's list and io2's entry in k's list known.
-                lp = lstptr(lend[in1], k, store);
-                if (std::abs(list[lp]) == k) return -4;  // already adjacent: nothing changed
-                lp = known(k_at_io1, lend[io1], k);
-                std::int32_t h = lptr[lp];
-                lptr[lp] = lptr[h];
-                if (lend[io1] == h) lend[io1] = lp;
-                lp = lstptr(lend[in1], io1, store);
-                std::int32_t s = lptr[lp];
-                lptr[lp] = h;
-                list[h] = k;
-                lptr[h] = s;
-                const std::int32_t k_at_in1 = h;
-                lp = lstptr(lend[io2], in1, store);
-                h = lptr[lp];
-                lptr[lp] = lptr[h];
-                if (lend[io2] == h) lend[io2] = lp;
-                lp = known(lpo2, lend[k], io2);
-                s = lptr[lp];
-                lptr[lp] = h;
-                list[h] = in1;
-                lptr[h] = s;
-                twin[h] = k_at_in1;
-                lpo1 = h;
+                // With k's entry in io1's list and io2's entry in k's list
+                // known; k's list is not touched before swap reads it.
+                std::int32_t k_at_in1 = 0;
+                swap_known(in1, k, io1, io2, store, lpo1, known(k_at_io1, lend[io1], k), known(lpo2, lend[k], io2),
+                           &k_at_in1);
+                if (lpo1 == 0) return -4;  // already adjacent: nothing changed
+                twin[lpo1] = k_at_in1;
                 // New arcs opposite k: io1-in1 and in1-io2; test in1-io2 next.
                 io1 = in1;
                 continue;
