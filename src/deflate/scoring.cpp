@@ -553,6 +553,10 @@ template <bool kCheck>
     const std::int32_t n0 = o.n0;
     std::int32_t na = 0;
     if (c.nl != 0 && c.i3 == n0 && sl.may_skip && walk_unchanged(o, c, pxy, na)) {
+        if constexpr (kCheck) {
+            if (c.nl < 0) ++check->hull_walks;
+            if (c.nl != o.nl) ++check->moved_last;
+        }
         c.nl = o.nl;
         c.na = na;
         if constexpr (kCheck) {
@@ -574,6 +578,7 @@ template <bool kCheck>
         if constexpr (kCheck) {
             (void)check_walk(w, p, n0, nnode, kernel, t, info, *check);
             ++check->star_walks;
+            if (wedge == kNoWedge) ++check->one_arc;
         }
     } else {
         tin::ctrfind(n0, pxy.x, pxy.y, nnode, sl.xy, w.store, w.inx.data(), kernel, info, t);

@@ -30,6 +30,9 @@ struct SkipCheck {
     std::atomic<std::int64_t> errors{0};      // point errors skipped and checked
     std::atomic<std::int64_t> star_walks{0};  // walks done on the read list instead of the store
     std::atomic<std::int64_t> insertions{0};  // insertions located by the chosen point's last walk
+    std::atomic<std::int64_t> hull_walks{0};  // of the locations skipped, walks from a hull node
+    std::atomic<std::int64_t> moved_last{0};  // of those, walks whose node's last neighbour moved
+    std::atomic<std::int64_t> one_arc{0};     // of the walks on the read list, those over one arc
     std::atomic<std::int64_t> mismatches{0};  // checks that came out different
 };
 

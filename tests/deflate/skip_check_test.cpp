@@ -119,6 +119,9 @@ TEST(SkipCheck, HardTilesSkipNothingThatChanges) {
         EXPECT_GT(check.errors.load(), check.walks.load()) << "no point error was left out after a walk";
         EXPECT_GT(check.star_walks.load(), 0) << "no walk was done on the read list";
         EXPECT_GT(check.insertions.load(), 0) << "no insertion was located by its point's last walk";
+        EXPECT_GT(check.hull_walks.load(), 0) << "no walk from a frame corner was left out";
+        EXPECT_GT(check.moved_last.load(), 0) << "no walk whose node's last neighbour moved was left out";
+        EXPECT_GT(check.one_arc.load(), 0) << "no walk over one arc was made on the read list";
         // The checking mode itself changes nothing.
         const Outcome plain = deflate(c.tile, c.tol, nullptr);
         EXPECT_EQ(checked.kept, plain.kept);
