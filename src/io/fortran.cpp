@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace krel::io {
@@ -29,35 +30,40 @@ std::string format_nonfinite(double v, int w) {
 }
 
 // The digits of |v| rounded to d decimals (ties to even) as integer arithmetic
-// on the binary value: |v| = m * 2^e exactly, so |v| * 10^d = m * 10^d * 2^e is
-// rounded by one shift. Covers every value a record holds (|v| < 2^50, d <= 9);
-// false for anything else.
+// on the binary value: |v| = m * 2^e exactly, read off its bits, so |v| * 10^d
+// = m * 10^d * 2^e is rounded by one shift. Covers every value a record holds
+// (|v| < 2^50, d <= 9); false for anything else (not finite included).
 __extension__ typedef unsigned __int128 Wide;
 
 // The text goes to out[0 .. len), at most 48 characters.
 bool exact_digits(double v, int d, char* out, int& len) {
     if (d > 9) return false;
-    int e = 0;
-    const double frac = std::frexp(std::fabs(v), &e);  // |v| = frac * 2^e, frac in [0.5, 1)
-    if (e > 50) return false;
-    const auto m = static_cast<std::uint64_t>(std::ldexp(frac, 53));  // exact: 53 bits
-    e -= 53;
-    std::uint64_t p10 = 1;
-    for (int i = 0; i < d; ++i) p10 *= 10;
-    const Wide n = static_cast<Wide>(m) * p10;
-    Wide q;
-    if (frac == 0.0) {
-        q = 0;
-    } else if (e >= 0) {
-        q = n << e;
-    } else if (-e >= 126) {
-        q = 0;  // far below half a unit of the last decimal
-    } else {
-        const int k = -e;
-        q = n >> k;
-        const Wide rem = n - (q << k);
-        const Wide half = static_cast<Wide>(1) << (k - 1);
-        if (rem > half || (rem == half && (q & 1) != 0)) ++q;
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biased > 1072) return false;  // |v| of 2^50 and more
+    Wide q = 0;
+    // A subnormal |v| (or 0) is far below half a unit of the last decimal.
+    if (biased != 0) {
+        const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+        std::uint64_t p10 = 1;
+        for (int i = 0; i < d; ++i) p10 *= 10;
+        const int k = 1075 - biased;  // |v| = m * 2^-k, k at least 3
+        // Otherwise far below half a unit of the last decimal. Up to three
+        // decimals (every record field) m * 10^d stays below 2^63, and the
+        // same rounding takes 64-bit words.
+        const auto round = [k](auto n) {
+            using T = decltype(n);
+            T r = n >> k;
+            const T rem = n - (r << k);
+            const T half = static_cast<T>(1) << (k - 1);
+            if (rem > half || (rem == half && (r & 1) != 0)) ++r;
+            return r;
+        };
+        if (d <= 3 && k < 64) {
+            q = round(m * p10);
+        } else if (d > 3 && k < 126) {
+            q = round(static_cast<Wide>(m) * p10);
+        }
     }
     char buf[48];
     int digits = 0;
@@ -83,7 +89,8 @@ bool exact_digits(double v, int d, char* out, int& len) {
 }
 
 // The digits with their sign in w columns, the leading zero dropped only when
-// it does not fit; w asterisks when even then they do not.
+// it does not fit; w asterisks when even then they do not. A field of up to
+// 64 columns goes to out in one piece.
 void place(std::string& out, std::string_view body, bool neg, int w) {
     if (w < 0) w = 0;
     const int sign = neg ? 1 : 0;
@@ -92,6 +99,15 @@ void place(std::string& out, std::string_view body, bool neg, int w) {
     const int width = static_cast<int>(body.size()) + sign;
     if (width > w) {
         out.append(static_cast<std::size_t>(w), '*');
+        return;
+    }
+    if (w <= 64) {
+        char field[64];
+        const auto pad = static_cast<std::size_t>(w - width);
+        std::memset(field, ' ', pad);
+        if (neg) field[pad] = '-';
+        std::memcpy(field + pad + static_cast<std::size_t>(sign), body.data(), body.size());
+        out.append(field, static_cast<std::size_t>(w));
         return;
     }
     out.append(static_cast<std::size_t>(w - width), ' ');
@@ -103,69 +119,7 @@ void place(std::string& out, std::string_view body, bool neg, int w) {
 
 std::string format_i(std::int64_t v, int w) { return fit_right(std::to_string(v), w); }
 
-namespace {
-
-// append_f for the common field: a finite v below 2^50 and at most three
-// decimals in at most 40 columns. The same digits as exact_digits: |v| = m *
-// 2^e read off its bits, m * 10^d (under 2^63) rounded by one shift, ties to
-// even; the same placing as place(). False (nothing written) otherwise.
-bool append_f_short(std::string& out, double v, int w, int d) {
-    if (d < 0 || d > 3 || w < 1 || w > 40) return false;
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    const bool neg = (bits >> 63) != 0;
-    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
-    if (biased > 1072) return false;  // |v| of 2^50 and more, or not finite
-    std::uint64_t q = 0;
-    if (biased != 0) {
-        // A subnormal |v| is far below half a unit of the last decimal.
-        const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-        constexpr std::uint64_t kPow10[] = {1, 10, 100, 1000};
-        const std::uint64_t n = m * kPow10[d];
-        const int k = 1075 - biased;  // at least 3
-        if (k < 64) {
-            q = n >> k;
-            const std::uint64_t rem = n & ((std::uint64_t{1} << k) - 1);
-            const std::uint64_t half = std::uint64_t{1} << (k - 1);
-            if (rem > half || (rem == half && (q & 1) != 0)) ++q;
-        }
-    }
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + static_cast<int>(q % 10));
-        q /= 10;
-    } while (q != 0);
-    while (count <= d) digits[count++] = '0';  // at least one digit before the point
-    // The body is the digits with the point before the last d; its leading
-    // zero ("0.") goes when the field is too narrow for it.
-    int body = count + 1;
-    const int sign = neg ? 1 : 0;
-    bool drop_zero = false;
-    if (body + sign > w && count == d + 1 && digits[count - 1] == '0') {
-        drop_zero = true;
-        --body;
-    }
-    if (body + sign > w) {
-        out.append(static_cast<std::size_t>(w), '*');
-        return true;
-    }
-    char field[48];
-    int at = 0;
-    for (int i = body + sign; i < w; ++i) field[at++] = ' ';
-    if (neg) field[at++] = '-';
-    for (int i = count - 1 - (drop_zero ? 1 : 0); i >= 0; --i) {
-        if (i == d - 1) field[at++] = '.';
-        field[at++] = digits[i];
-    }
-    if (d == 0) field[at++] = '.';
-    out.append(field, static_cast<std::size_t>(at));
-    return true;
-}
-
-}  // namespace
-
 void append_f(std::string& out, double v, int w, int d) {
-    if (append_f_short(out, v, w, d)) return;
     if (!std::isfinite(v)) {
         out += format_nonfinite(v, w);
         return;
