@@ -109,9 +109,7 @@ void Selection::build(const float* dw, std::int32_t first, std::int32_t last) {
         n = groups(n);
     }
     levels_.resize(depth);
-    dirty_.assign(levels_[0].n + 1, 0);
-    listed_.assign(levels_[0].n, 0);
-    ndirty_ = 0;
+    groups_ = &levels_[0];
     rebuild();
 }
 
@@ -119,42 +117,34 @@ void Selection::rebuild() {
     for (std::size_t g = 0; g < levels_[0].n; ++g) slot_group(g);
     for (std::size_t k = 1; k < levels_.size(); ++k)
         for (std::size_t g = 0; g < levels_[k].n; ++g) entry_group(k, g);
-    for (std::size_t i = 0; i < ndirty_; ++i) listed_[dirty_[i]] = 0;
-    ndirty_ = 0;
+    Level& l = levels_[0];
+    for (std::size_t i = 0; i < l.ndirty; ++i) l.listed[l.dirty[i]] = 0;
+    l.ndirty = 0;
     best_ = levels_.back().slot[0];
 }
 
 void Selection::flush() {
     // Many changes at once (early in a tile a new node takes over a large
     // share of the points): one linear rebuild is cheaper than the paths.
-    if (ndirty_ * 2 > levels_[0].n) {
+    if (levels_[0].ndirty * 2 > levels_[0].n) {
         rebuild();
         return;
     }
-    const std::size_t depth = levels_.size();
     // Level by level: a group rescanned lists the entry above it when its
     // winner changed, so each entry of a path is rescanned once.
-    for (std::size_t i = 0; i < ndirty_; ++i) {
-        const std::size_t g = dirty_[i];
-        listed_[g] = 0;
-        const Level& l = levels_[0];
-        const float v = l.v[g];
-        const std::int32_t slot = l.slot[g];
-        slot_group(g);
-        if (depth > 1) {
-            Level& up = levels_[1];
-            list_once(up.dirty, up.listed, up.ndirty, g >> kShift, l.v[g] != v || l.slot[g] != slot);
-        }
-    }
-    ndirty_ = 0;
-    for (std::size_t k = 1; k < depth; ++k) {
+    const std::size_t depth = levels_.size();
+    for (std::size_t k = 0; k < depth; ++k) {
         Level& l = levels_[k];
         for (std::size_t i = 0; i < l.ndirty; ++i) {
             const std::size_t g = l.dirty[i];
             l.listed[g] = 0;
             const float v = l.v[g];
             const std::int32_t slot = l.slot[g];
-            entry_group(k, g);
+            if (k == 0) {
+                slot_group(g);
+            } else {
+                entry_group(k, g);
+            }
             if (k + 1 < depth) {
                 Level& up = levels_[k + 1];
                 list_once(up.dirty, up.listed, up.ndirty, g >> kShift, l.v[g] != v || l.slot[g] != slot);

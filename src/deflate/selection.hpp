@@ -14,16 +14,23 @@ namespace krel::deflate {
 
 class Selection {
 public:
+    Selection() = default;
+    // A move keeps the levels' storage (and groups_ with it); a copy would not.
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+    Selection(Selection&&) = default;
+    Selection& operator=(Selection&&) = default;
     // Slots first..last of dw (1-based; dw must outlive the calls) take part.
     // Scores are numbers of at least 0 or NaN, as weighted errors are.
     void build(const float* dw, std::int32_t first, std::int32_t last);
     // dw[slot] changed; the answer follows at the next flush(). A group is
     // listed once however many of its slots change: flush scans it once.
     void changed(std::int32_t slot) {
+        Level& l = *groups_;
         const auto g = static_cast<std::size_t>(slot - first_) >> kShift;
-        dirty_[ndirty_] = static_cast<std::uint32_t>(g);
-        ndirty_ += listed_[g] ^ 1U;
-        listed_[g] = 1;
+        l.dirty[l.ndirty] = static_cast<std::uint32_t>(g);
+        l.ndirty += l.listed[g] ^ 1U;
+        l.listed[g] = 1;
     }
     // Brings the answer up to date with every changed slot.
     void flush();
@@ -42,7 +49,7 @@ private:
         std::size_t n = 0;             // entries
         std::vector<float> v;          // winning score, kNone when empty
         std::vector<std::int32_t> slot;  // winning slot, 0 when empty
-        std::vector<std::uint32_t> dirty;  // entries to make again, each once (above level 0)
+        std::vector<std::uint32_t> dirty;  // entries to make again, each once
         std::vector<std::uint8_t> listed;  // entry -> 1 while it is in dirty
         std::size_t ndirty = 0;
     };
@@ -54,11 +61,8 @@ private:
     std::int32_t first_ = 0;
     std::int32_t last_ = 0;
     std::vector<Level> levels_;
+    Level* groups_ = nullptr;  // levels_[0], for changed()
     std::int32_t best_ = 0;
-    // Level 0's list of groups to rescan lives here, for changed().
-    std::vector<std::uint32_t> dirty_;
-    std::vector<std::uint8_t> listed_;
-    std::size_t ndirty_ = 0;
 };
 
 // The same answer by a full scan of dw[first..last], as a reference: kmax
