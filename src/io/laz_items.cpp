@@ -492,7 +492,11 @@ bool ChunkDecoder::start_layered(const unsigned char* p, const unsigned char* en
     const int decoded = every_layer_ ? Point14Coder::kLayers : Point14Coder::kRunLayers;
     for (int k = 0; k < Point14Coder::kLayers; ++k) {
         layer_on_[k] = k < decoded && (size[k] != 0 || k == Point14Coder::xy);
-        if (layer_on_[k]) layer_[k].start(p, p + size[k]);
+        if (layer_on_[k]) {
+            layer_[k].start(p, p + size[k]);
+        } else {
+            layer_[k] = Decoder{};  // reads nothing, and has overrun nothing (Point14Coder tests them all)
+        }
         p += size[k];
     }
     return true;
@@ -557,12 +561,24 @@ std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
         }
     }
     std::size_t made = 0;
+    if (layered_) {
+        if (made < n && done_ == 0 && done_ < points_) {  // the first record is already in place
+            ++done_;
+            ++made;
+        }
+        const auto m = static_cast<std::size_t>(std::min<std::uint64_t>(n - made, points_ - done_));
+        if (m > 0 && !damaged_) {
+            const std::size_t k = point14_->decode(layer_, layer_on_, out + made * record_length_, record_length_, m);
+            done_ += k;
+            made += k;
+            if (overrun()) damaged_ = true;
+        }
+        return made;
+    }
     while (made < n && done_ < points_ && !damaged_) {
         unsigned char* rec = out + made * record_length_;
         if (done_ == 0) {
             std::memcpy(rec, first_.data(), record_length_);
-        } else if (layered_) {
-            point14_->decode(layer_, layer_on_, rec);
         } else {
             std::size_t b = 0;
             for (std::size_t i = 0; i < items_.size(); ++i) {

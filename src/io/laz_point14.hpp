@@ -64,12 +64,48 @@ public:
     }
 
     // Layer k decodes from dec[k] when on[k]; an empty layer means the field
-    // never changes in the chunk.
-    void decode(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, unsigned char* rec) {
+    // never changes in the chunk. Decodes up to count records at out, length
+    // bytes apart, each over the bytes it holds (the first record's, or the
+    // last one's); stops after a record for which a stream ran past its
+    // bytes. Returns the records written.
+    std::size_t decode(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, unsigned char* out,
+                       std::size_t length, std::size_t count) {
+        if (every_layer_) {
+            for (std::size_t i = 0; i < count;) {
+                Decoder& d = dec[xy];
+                decode_record(d, dec[z], dec[cls], dec[flags], on, out + i * length);
+                other_layers(dec, on);
+                write_others(out + i * length);
+                ++i;
+                for (int k = 0; k < kLayers; ++k)
+                    if (on[k] && dec[k].overrun() != 0) return i;
+            }
+            return count;
+        }
+        // The run's four decoders as locals for the whole call, the X/Y
+        // one in registers: no copy in and out of each record, no call per
+        // record, and one test of the streams' ends for the four.
+        Decoder dxy = dec[xy], dz = dec[z], dc = dec[cls], df = dec[flags];
+        std::size_t i = 0;
+        while (i < count) {
+            decode_record(dxy, dz, dc, df, on, out + i * length);
+            ++i;
+            if ((dxy.overrun() | dz.overrun() | dc.overrun() | df.overrun()) != 0) break;
+        }
+        dec[xy] = dxy;
+        dec[z] = dz;
+        dec[cls] = dc;
+        dec[flags] = df;
+        return i;
+    }
+
+private:
+    // The X/Y, Z, class and flag layers of one record, written to rec.
+    [[gnu::always_inline]] void decode_record(Decoder& dxy, Decoder& dz, Decoder& dc, Decoder& df,
+                                              const std::array<bool, kLayers>& on, unsigned char* rec) {
         // The X/Y layer's decoder as a local copy, in registers for the
-        // whole record (written back before the other layers); the
-        // coordinate decoders are inlined into it. Formats 6 to 8 +2 to 5 %.
-        Decoder d = dec[xy];
+        // whole record; the coordinate decoders are inlined into it.
+        Decoder d = dxy;
         Context* c = &ctx_[current_];
         {
             const Last& p = c->last;
@@ -111,11 +147,11 @@ public:
         // corrector's bit length (formats 6 and 7 +7 to 8 %, 8 +3 %).
         if (on[cls]) {
             const unsigned ccc = ((p.cls & 0x1FU) << 1) + (cpr == 3 ? 1 : 0);
-            p.cls = static_cast<std::uint8_t>(dec[cls].decode_symbol(lazy(c->classification[ccc], 256)));
+            p.cls = static_cast<std::uint8_t>(dc.decode_symbol(lazy(c->classification[ccc], 256)));
         }
         if (on[flags]) {
             const unsigned last = (p.flags >> 7 & 1U) << 5 | (p.flags >> 6 & 1U) << 4 | (p.flags & 15U);
-            const std::uint32_t f = dec[flags].decode_symbol(lazy(c->flag_model[last], 64));
+            const std::uint32_t f = df.decode_symbol(lazy(c->flag_model[last], 64));
             p.flags = static_cast<std::uint8_t>((f >> 5 & 1U) << 7 | (f >> 4 & 1U) << 6 | (p.flags & 0x30U) | (f & 15U));
         }
         std::int32_t diff = c->dx.decode_here(d, c->x_median[idx].get(), single);
@@ -124,14 +160,12 @@ public:
         diff = c->dy.decode_here(d, c->y_median[idx].get(), single + k_context(c->dx.k(), 20));
         p.y = wrap_add(p.y, diff);
         c->y_median[idx].add(diff);
-        dec[xy] = d;
+        dxy = d;
         if (on[z]) {
-            Decoder dz = dec[z];
             p.z = c->dz.decode_here(dz, c->last_z[l], single + k_context((c->dx.k() + c->dy.k()) / 2, 18));
-            dec[z] = dz;
             c->last_z[l] = p.z;
         }
-        if (every_layer_) other_layers(dec, on, *c, cpr, gps_changed);
+        cpr_ = cpr;
         p.gps_changed = gps_changed;
         put32(rec, p.x);
         put32(rec + 4, p.y);
@@ -139,13 +173,15 @@ public:
         rec[14] = p.returns;
         rec[15] = p.flags;
         rec[16] = p.cls;
-        if (every_layer_) {
-            put16(rec + 12, p.intensity);
-            rec[17] = p.user;
-            put16(rec + 18, p.angle);
-            put16(rec + 20, p.source);
-            put64(rec + 22, p.gps);
-        }
+    }
+
+    void write_others(unsigned char* rec) const {
+        const Last& p = ctx_[current_].last;
+        put16(rec + 12, p.intensity);
+        rec[17] = p.user;
+        put16(rec + 18, p.angle);
+        put16(rec + 20, p.source);
+        put64(rec + 22, p.gps);
     }
 
 private:
@@ -210,9 +246,12 @@ private:
         }
     };
 
-    void other_layers(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on, Context& c,
-                      unsigned cpr, bool gps_changed) {
+    // After decode_record: the other layers of the same record.
+    void other_layers(std::array<Decoder, kLayers>& dec, const std::array<bool, kLayers>& on) {
+        Context& c = ctx_[current_];
         Last& p = c.last;
+        const unsigned cpr = cpr_;
+        const bool gps_changed = p.gps_changed;
         if (on[intensity]) {
             const unsigned i = cpr << 1 | (gps_changed ? 1 : 0);
             p.intensity = static_cast<std::uint16_t>(c.ic_intensity.decode(dec[intensity], c.last_intensity[i], cpr));
@@ -303,6 +342,7 @@ private:
     std::array<Context, 4> ctx_;
     unsigned current_ = 0;
     std::uint32_t changed_ = 0;
+    unsigned cpr_ = 0;  // the last record's return position, for other_layers
 };
 
 }  // namespace krel::io::laz
