@@ -1,10 +1,14 @@
 #include "run/cleanup.hpp"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -79,6 +83,67 @@ int remember(const std::string& path, bool folder) {
 
 void forget(int handle) {
     if (handle >= 0 && handle < kSlots) g_slots[handle].used.store(false);
+}
+
+namespace {
+
+// Six name characters from the system's random source, or from the clock and
+// the process id where it has none.
+void random_suffix(char* out) {
+    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char r[6];
+    if (::getrandom(r, sizeof r, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof r)) {
+        timespec t{};
+        ::clock_gettime(CLOCK_MONOTONIC, &t);
+        unsigned long long v = static_cast<unsigned long long>(t.tv_nsec) * 6364136223846793005ULL ^
+                               static_cast<unsigned long long>(::getpid()) << 32 ^ static_cast<unsigned long long>(t.tv_sec);
+        for (unsigned char& c : r) {
+            c = static_cast<unsigned char>(v >> 56);
+            v = v * 6364136223846793005ULL + 1442695040888963407ULL;
+        }
+    }
+    for (int i = 0; i < 6; ++i) out[i] = kChars[r[i] % (sizeof kChars - 1)];
+}
+
+// make(path) creates the file or folder (-1 with errno when it cannot). A name
+// already taken is passed over before it is registered, so that a signal in
+// the window can only remove a name of this run's making.
+template <class Make>
+int create(std::string& templ, bool folder, int& handle, Make make) {
+    handle = -1;
+    const std::size_t n = templ.size();
+    if (n < 6 || templ.compare(n - 6, 6, "XXXXXX") != 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        random_suffix(templ.data() + n - 6);
+        struct stat st {};
+        if (::lstat(templ.c_str(), &st) == 0) continue;
+        handle = remember(templ, folder);
+        const int got = make(templ.c_str());
+        if (got >= 0) return got;
+        const int err = errno;
+        forget(handle);
+        handle = -1;
+        if (err != EEXIST) {
+            errno = err;
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+int create_file(std::string& templ, int& handle) {
+    return create(templ, false, handle,
+                  [](const char* path) { return ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600); });
+}
+
+int create_folder(std::string& templ, int& handle) {
+    return create(templ, true, handle, [](const char* path) { return ::mkdir(path, 0700); });
 }
 
 void install_handlers() {

@@ -16,6 +16,15 @@ namespace krel::cleanup {
 int remember(const std::string& path, bool folder);
 void forget(int handle);
 
+// Makes a private temporary file (mode 0600) or folder (0700) named by templ,
+// whose last six characters, "XXXXXX", are replaced, and registers it before
+// it exists: no signal can fall between its making and its registration.
+// create_file returns its descriptor, create_folder 0; handle receives the
+// registration (as remember's). -1 with errno set: nothing made or left
+// registered.
+int create_file(std::string& templ, int& handle);
+int create_folder(std::string& templ, int& handle);
+
 // SIGINT and SIGTERM: remove every registered path, print "krel: interrupted"
 // on stderr, and end with status 130 (SIGINT) or 143 (SIGTERM).
 void install_handlers();

@@ -23,9 +23,8 @@ class TempFile {
 public:
     TempFile(const std::string& folder, const char* stem) {
         path_ = folder + "/" + stem + "-XXXXXX";
-        const int fd = ::mkstemp(path_.data());
+        const int fd = cleanup::create_file(path_, cleanup_);
         if (fd < 0) throw io::io_error("create", path_, "for the fit report", errno);
-        cleanup_ = cleanup::remember(path_, false);
         file_ = ::fdopen(fd, "w+b");
         if (file_ == nullptr) {
             const int err = errno;

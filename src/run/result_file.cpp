@@ -63,7 +63,7 @@ void ResultFile::open(const std::string& name) {
     const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
     std::string templ = folder + "." + base + ".krel-XXXXXX";
-    const io::Fd fd(::mkstemp(templ.data()));
+    const io::Fd fd(cleanup::create_file(templ, cleanup_));
     if (!fd.valid()) throw io::io_error("open", name_, "for writing", errno);
     // mkstemp makes the file private; the result gets the mode of the file it
     // replaces, or that of a new file.
@@ -77,7 +77,6 @@ void ResultFile::open(const std::string& name) {
     }
     (void)::fchmod(fd.get(), mode);
     temp_name_ = templ;
-    cleanup_ = cleanup::remember(temp_name_, false);
     temp_.open(temp_name_, name_);
     written_ = false;
 }

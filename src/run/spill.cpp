@@ -140,9 +140,8 @@ Spill::Spill(const std::string& fallback_folder) : impl_(std::make_unique<Impl>(
     std::string base = tmp != nullptr && *tmp != '\0' ? tmp : fallback_folder;
     if (base.empty()) base = ".";
     std::string templ = base + "/krel-spill-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) throw io::io_error("create", templ, "for the points", errno);
+    if (cleanup::create_folder(templ, cleanup_) < 0) throw io::io_error("create", templ, "for the points", errno);
     folder_ = templ;
-    cleanup_ = cleanup::remember(folder_, true);
     impl_->points_path = folder_ + "/points";
     impl_->points = std::make_unique<Writer>(impl_->points_path);
 }

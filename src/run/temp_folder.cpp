@@ -21,9 +21,8 @@ const std::string& TempFolder::make() {
     std::string base = tmp != nullptr && *tmp != '\0' ? tmp : fallback_;
     if (base.empty()) base = ".";
     std::string templ = base + "/" + stem_ + "-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) throw io::io_error("create", templ, "for the input streams", errno);
+    if (cleanup::create_folder(templ, cleanup_) < 0) throw io::io_error("create", templ, "for the input streams", errno);
     path_ = templ;
-    cleanup_ = cleanup::remember(path_, true);
     return path_;
 }
 
