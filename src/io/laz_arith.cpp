@@ -5,6 +5,10 @@
 #include <cassert>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace krel::io::laz {
 
 namespace {
@@ -57,10 +61,12 @@ void SymbolModel::update() {
     }
     // Cell c starts at c << table_shift_; it gets the last symbol starting
     // at or before that, where the search for any value in the cell begins:
-    // the count of symbols k >= 1 whose start, rounded up to a cell, is at
-    // or before c. Counted without a branch, as a histogram of those
-    // rounded starts summed up (the starts are below 2^15, so the rounded
-    // ones are at most the last cell).
+    // the largest k >= 1 whose start, rounded up to a cell, is at or before
+    // c (0 if none). The rounded starts do not decrease with k, so each k is
+    // stored at its rounded start, a later k over an earlier one, and the
+    // table is the running maximum of what was stored (the starts are below
+    // 2^15, so the rounded ones are at most the last cell). A plain store a
+    // symbol: symbols that share a cell do not wait on each other.
     const std::uint32_t shift = table_shift_, symbols = symbols_;  // not reloaded after each store
     const std::uint32_t round = (1U << shift) - 1;
     std::uint16_t* table = table_.data();
@@ -72,27 +78,31 @@ void SymbolModel::update() {
     for (std::uint32_t k = 1; k < symbols; ++k) {
         const std::uint32_t start = (scale * sum) >> (31 - kSymbolShift);
         dist[k] = start;
-        ++table[(start + round) >> shift];
+        table[(start + round) >> shift] = static_cast<std::uint16_t>(k);
         sum += count[k];
     }
-    // The running sum, four cells to a 64-bit word: a word's own running
-    // sum by two shifted adds, then the sum before it added to each cell,
-    // so that only one add a word waits on the last. No cell carries into
-    // the next: every sum is below the symbol count (at most 2^11). The
-    // cells before the last one are a multiple of four (2^6 or more).
-    static_assert(std::endian::native == std::endian::little, "cells are lanes of a word, lowest first");
-    const std::size_t words = (table_.size() - 1) / 4;
-    std::uint64_t before = 0;
-    for (std::size_t i = 0; i < words; ++i) {
-        std::uint64_t w;
-        std::memcpy(&w, table + 4 * i, sizeof w);
-        w += w << 16;
-        w += w << 32;
-        const std::uint64_t all = w + before * 0x0001000100010001ULL;
-        std::memcpy(table + 4 * i, &all, sizeof all);
-        before += w >> 48;
+    // The running maximum, eight cells at a time: within a group by three
+    // shifted maxima, then the maximum before it (the group's last lane
+    // carried on). Every value is below 2^11, so the signed 16-bit maximum
+    // is the maximum. The cells before the last one are a multiple of eight
+    // (2^6 or more).
+#if defined(__SSE2__)
+    const std::size_t groups = (table_.size() - 1) / 8;
+    __m128i before = _mm_setzero_si128();
+    for (std::size_t i = 0; i < groups; ++i) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 8 * i));
+        v = _mm_max_epi16(v, _mm_slli_si128(v, 2));
+        v = _mm_max_epi16(v, _mm_slli_si128(v, 4));
+        v = _mm_max_epi16(v, _mm_slli_si128(v, 8));
+        v = _mm_max_epi16(v, before);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(table + 8 * i), v);
+        before = _mm_shuffle_epi32(_mm_shufflehi_epi16(v, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
     }
-    table[4 * words] = static_cast<std::uint16_t>(table[4 * words] + before);
+    const auto last = static_cast<std::uint16_t>(_mm_extract_epi16(before, 7));
+    if (table[8 * groups] < last) table[8 * groups] = last;
+#else
+    for (std::size_t c = 1; c < table_.size(); ++c) table[c] = std::max(table[c], table[c - 1]);
+#endif
     update_cycle_ = (5 * update_cycle_) >> 2;
     const std::uint32_t max_cycle = (symbols_ + 6) << 3;
     if (update_cycle_ > max_cycle) update_cycle_ = max_cycle;
