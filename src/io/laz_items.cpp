@@ -562,7 +562,7 @@ std::size_t ChunkDecoder::decode(unsigned char* out, std::size_t n) {
     }
     std::size_t made = 0;
     if (layered_) {
-        if (made < n && done_ == 0 && done_ < points_) {  // the first record is already in place
+        if (n > 0 && done_ == 0 && points_ > 0) {  // the first record is already in place
             ++done_;
             ++made;
         }

@@ -72,8 +72,7 @@ public:
                        std::size_t length, std::size_t count) {
         if (every_layer_) {
             for (std::size_t i = 0; i < count;) {
-                Decoder& d = dec[xy];
-                decode_record(d, dec[z], dec[cls], dec[flags], on, out + i * length);
+                decode_record(dec[xy], dec[z], dec[cls], dec[flags], on, out + i * length);
                 other_layers(dec, on);
                 write_others(out + i * length);
                 ++i;
