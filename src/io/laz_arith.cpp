@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

@@ -65,7 +65,7 @@ void ResultFile::open(const std::string& name) {
     std::string templ = folder + "." + base + ".krel-XXXXXX";
     const io::Fd fd(cleanup::create_file(templ, cleanup_));
     if (!fd.valid()) throw io::io_error("open", name_, "for writing", errno);
-    // mkstemp makes the file private; the result gets the mode of the file it
+    // create_file makes the file private; the result gets the mode of the file it
     // replaces, or that of a new file.
     mode_t mode = 0;
     if (::stat(target_.c_str(), &st) == 0) {
