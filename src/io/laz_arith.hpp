@@ -126,17 +126,13 @@ public:
         return sym;
     }
     [[gnu::always_inline]] std::uint32_t decode_bit(BitModel& m) {
+        // Both outcomes by masks: the bit is as unpredictable as the data.
         const std::uint32_t x = m.bit0_prob * (length_ >> kBitShift);
-        std::uint32_t sym;
-        if (value_ < x) {
-            sym = 0;
-            length_ = x;
-            ++m.bit0_count;
-        } else {
-            sym = 1;
-            value_ -= x;
-            length_ -= x;
-        }
+        const std::uint32_t sym = value_ < x ? 0 : 1;
+        const std::uint32_t one = 0U - sym;
+        value_ -= x & one;
+        length_ = (x & ~one) | ((length_ - x) & one);
+        m.bit0_count += sym ^ 1U;
         renorm_step();
         if (--m.until_update == 0) m.update();
         return sym;
@@ -238,7 +234,8 @@ public:
             if (!m.ready()) m.init(1U << k_);
             // The corrector's k bits code [-(2^k - 1), -2^(k-1)] and [2^(k-1) + 1, 2^k].
             const auto u = static_cast<std::int32_t>(dec.decode_symbol(m));
-            c = u >= (1 << (k_ - 1)) ? u + 1 : u - ((1 << k_) - 1);
+            const std::int32_t below = u < (1 << (k_ - 1)) ? 1 : 0;
+            c = u + 1 - ((1 << k_) & -below);
         }
         return wrap(pred, c);
     }

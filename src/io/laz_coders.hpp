@@ -56,11 +56,13 @@ struct Median5 {
 
     [[nodiscard]] std::int32_t get() const { return v[2]; }
     void add(std::int32_t x) {
-        const std::int32_t a0 = high ? v[0] : v[1], a1 = high ? v[1] : v[2];
-        const std::int32_t a2 = high ? v[2] : v[3], a3 = high ? v[3] : v[4];
+        // The four kept start at v[0] or v[1]: an index, not a branch on
+        // high, which the values make as unpredictable as a coin.
+        const std::int32_t* a = v.data() + (high ? 0 : 1);
+        const std::int32_t a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
         // high: stays so while x falls below the median; low: turns high
         // unless x lies above it.
-        high = high ? x < v[2] : !(v[2] < x);
+        high = (x < v[2]) | (!high & (x == v[2]));
         v[0] = std::min(a0, x);
         v[1] = std::min(a1, std::max(a0, x));
         v[2] = std::min(a2, std::max(a1, x));
