@@ -63,8 +63,14 @@ struct Median5 {
         // high: stays so while x falls below the median; low: turns high
         // unless x lies above it.
         high = (x < v[2]) | (!high & (x == v[2]));
-        v[0] = std::min(a0, x);
-        v[1] = std::min(a1, std::max(a0, x));
+        // The pair (a0, x) ordered by a mask: as min and max of one pair
+        // the compiler makes it a branch.
+        const std::uint32_t swap =
+            (static_cast<std::uint32_t>(a0) ^ static_cast<std::uint32_t>(x)) & (0U - (x < a0 ? 1U : 0U));
+        const auto lo0 = static_cast<std::int32_t>(static_cast<std::uint32_t>(a0) ^ swap);
+        const auto hi0 = static_cast<std::int32_t>(static_cast<std::uint32_t>(x) ^ swap);
+        v[0] = lo0;
+        v[1] = std::min(a1, hi0);
         v[2] = std::min(a2, std::max(a1, x));
         v[3] = std::min(a3, std::max(a2, x));
         v[4] = std::max(a3, x);
