@@ -181,24 +181,39 @@ private:
         } while (length_ < kMinLength);
     }
 
-    // renorm() after a symbol: the first byte is shifted in or not by
-    // arithmetic on the test's outcome, which is as often one way as the
-    // other, so the chain from one symbol to the next carries no branch to
-    // mispredict; a second byte (length fell below 2^16) is rare and
-    // branches to renorm(). The same bytes in the same order as renorm();
-    // at the end of the range, renorm() itself. Measured against a branch
-    // on the test and against shifting in all bytes from length's leading
-    // zeros: formats 3, 7 and 8 gained 5 to 6 %, none lost.
+    // renorm() after a symbol: the first byte is shifted in or not without a
+    // branch, as the test's outcome is as often one way as the other, so the
+    // chain from one symbol to the next carries no branch to mispredict; a
+    // second byte (length fell below 2^16) is rare and branches to renorm().
+    // The same bytes in the same order as renorm(); at the end of the range,
+    // renorm() itself. Measured against a branch on the test and against
+    // shifting in all bytes from length's leading zeros: formats 3, 7 and 8
+    // gained 5 to 6 %, none lost. On x86-64 the select is one compare, two
+    // conditional moves and an add of the carry, written out because the
+    // compiler made it a branch or some 14 instructions of masks and shifts
+    // by a variable count: formats 0 to 8 gained a further 6 to 19 %.
     [[gnu::always_inline]] void renorm_step() {
         if (p_ == end_) [[unlikely]] {
             if (length_ < kMinLength) renorm();
             return;
         }
+#if defined(__x86_64__) && defined(__GNUC__)
+        const std::uint32_t v8 = value_ << 8 | *p_;
+        const std::uint32_t l8 = length_ << 8;
+        asm("cmpl %[min], %[len]\n\t"
+            "cmovb %[v8], %[val]\n\t"
+            "cmovb %[l8], %[len]\n\t"
+            "adcq $0, %[p]"
+            : [val] "+r"(value_), [len] "+r"(length_), [p] "+r"(p_)
+            : [v8] "r"(v8), [l8] "r"(l8), [min] "i"(kMinLength)
+            : "cc");
+#else
         const std::uint32_t low = length_ < kMinLength ? 1 : 0;
         const std::uint32_t shift = low << 3;
         value_ = value_ << shift | (*p_ & (0U - low));
         length_ <<= shift;
         p_ += low;
+#endif
         if (length_ < kMinLength) [[unlikely]] renorm();
     }
     static constexpr std::uint32_t kMinLength = 0x01000000U;
