@@ -197,7 +197,7 @@ private:
             if (length_ < kMinLength) renorm();
             return;
         }
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(KREL_PORTABLE)
         const std::uint32_t v8 = value_ << 8 | *p_;
         const std::uint32_t l8 = length_ << 8;
         asm("cmpl %[min], %[len]\n\t"
