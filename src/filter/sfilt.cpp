@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <new>
 
 #include "filter/grid.hpp"
@@ -9,19 +10,23 @@
 
 namespace krel::filter {
 
-FilterWork::FilterWork(std::size_t cells) : ipt(cells + 1), z0(cells + 1), z1(cells + 1) {}
+FilterWork::FilterWork(std::size_t cells) { reserve_cells(cells); }
 
 void FilterWork::reserve_cells(std::size_t cells) {
-    if (cells <= this->cells()) return;
-    cells = std::max(cells, std::min(static_cast<std::size_t>(kDenseMaxCells), 2 * this->cells()));
-    // All three or none: a failed allocation must not leave cells() larger
-    // than one of the rasters.
-    std::vector<std::int32_t> new_ipt(cells + 1);
-    std::vector<float> new_z0(cells + 1);
-    std::vector<float> new_z1(cells + 1);
-    ipt.swap(new_ipt);
-    z0.swap(new_z0);
-    z1.swap(new_z1);
+    if (block_ && cells <= cells_) return;
+    if (block_) cells = std::max(cells, std::min(static_cast<std::size_t>(kDenseMaxCells), 2 * cells_));
+    // Each raster on its own cache lines. Nothing is kept from a smaller
+    // block: every call sets every cell it reads.
+    const std::size_t one = ((cells + 1) * sizeof(float) + 63) / 64 * 64;
+    static_assert(sizeof(float) == sizeof(std::int32_t));
+    io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(3 * one);
+    if (!block) throw std::bad_alloc();
+    std::memset(block.get(), 0, 3 * one);
+    ipt = reinterpret_cast<std::int32_t*>(block.get());
+    z0 = reinterpret_cast<float*>(block.get() + one);
+    z1 = reinterpret_cast<float*>(block.get() + 2 * one);
+    block_ = std::move(block);
+    cells_ = cells;
 }
 
 int sfilt(const float* x, const float* y, const float* z, std::span<std::int32_t> idx, float dx,
@@ -52,9 +57,9 @@ int sfilt_cells(const float* x, const float* y, const float* z, std::span<std::i
     const int nx = static_cast<int>(grid.nx);
     const int ny = static_cast<int>(grid.ny);
     const int ncell = nx * ny;
-    std::int32_t* ipt = work.ipt.data();
-    float* z0 = work.z0.data();
-    float* z1 = work.z1.data();
+    std::int32_t* ipt = work.ipt;
+    float* z0 = work.z0;
+    float* z1 = work.z1;
     // Only cells 1 .. ncell are read below, so clearing those is enough.
     std::fill(ipt + 1, ipt + 1 + ncell, 0);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "filter/sparse.hpp"
+#include "io/huge_pages.hpp"
 
 namespace krel::filter {
 
@@ -22,18 +23,24 @@ inline constexpr std::int64_t kDenseMaxCells = std::int64_t{1} << 22;
 // sets every cell it reads, so no tile depends on an earlier one. Entry 0 of
 // each raster is unused: cell k is entry k.
 struct FilterWork {
-    std::vector<std::int32_t> ipt;  // node kept; 0 none, -1 dropped by the height test
-    std::vector<float> z0;          // lowest height (kEmpty: none), then the opened height
-    std::vector<float> z1;          // eroded heights between the two window passes
-    SparseWork sparse;              // rasters beyond kDenseMaxCells
+    // The three rasters, cells() + 1 entries each, in one block: a full tile's
+    // (160,001 cells) fills a single 2 MiB page.
+    std::int32_t* ipt = nullptr;  // node kept; 0 none, -1 dropped by the height test
+    float* z0 = nullptr;          // lowest height (kEmpty: none), then the opened height
+    float* z1 = nullptr;          // eroded heights between the two window passes
+    SparseWork sparse;            // rasters beyond kDenseMaxCells
 
     explicit FilterWork(std::size_t cells = 0);
 
-    [[nodiscard]] std::size_t cells() const { return ipt.size() - 1; }
+    [[nodiscard]] std::size_t cells() const { return cells_; }
     // Grows the rasters to at least `cells` (at least doubling, up to
     // kDenseMaxCells); never shrinks them. On
     // std::bad_alloc the rasters are left as they were.
     void reserve_cells(std::size_t cells);
+
+private:
+    std::size_t cells_ = 0;
+    io::HugeArray<std::byte> block_{nullptr, io::HugeDeleter{0}};
 };
 
 // Filters one tile. x, y, z: the run's node arrays, 1-based (node i is x[i],

@@ -24,13 +24,18 @@ constexpr bool kPlain =
     false;
 #endif
 
+// Arrays from half a page up: one 2 MiB page is touched (and, where memory
+// is handed to the machine on first touch, supplied) at a fraction of the
+// cost of 256 or more small ones.
+constexpr std::size_t kHugeFrom = kHuge / 2;
+
 // Whole 2 MiB pages: a part at the end would be served in small pages.
 std::size_t mapped(std::size_t bytes) { return (bytes + kHuge - 1) / kHuge * kHuge; }
 
 }  // namespace
 
 void* allocate_huge(std::size_t bytes) noexcept {
-    if (kPlain || bytes < kHuge) return std::malloc(bytes == 0 ? 1 : bytes);
+    if (kPlain || bytes < kHugeFrom) return std::malloc(bytes == 0 ? 1 : bytes);
     const std::size_t len = mapped(bytes);
     if (len < bytes) return nullptr;
     // Map 2 MiB more and give back what lies before the first 2 MiB boundary
@@ -55,7 +60,7 @@ void* allocate_huge(std::size_t bytes) noexcept {
 
 void release_huge(void* p, std::size_t bytes) noexcept {
     if (p == nullptr) return;
-    if (kPlain || bytes < kHuge) {
+    if (kPlain || bytes < kHugeFrom) {
         std::free(p);
         return;
     }
