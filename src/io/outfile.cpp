@@ -25,6 +25,11 @@ void OutFile::open(const std::string& path, const std::string& shown) {
 
 void OutFile::write(std::string_view text) {
     if (text.empty()) return;
+    // One buffer for the whole run, its memory touched once: flushed before
+    // it would be moved to a larger one (a text larger than it still goes in
+    // whole). The bytes and their order are the same either way.
+    if (buf_.capacity() < kFlushBytes) buf_.reserve(kFlushBytes);
+    if (!buf_.empty() && buf_.size() + text.size() > buf_.capacity()) flush();
     buf_ += text;
     if (buf_.size() >= kFlushBytes) flush();
 }
