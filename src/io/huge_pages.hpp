@@ -1,13 +1,13 @@
 #pragma once
-// Arrays large enough to be backed by 2 MiB pages. The node arrays, the tile
-// working sets and the reader's buffer are large, and the first two are read
-// at random: with 4 KiB pages every first touch is a page fault (a tenth of a
-// million-point run's time went to them, more with two threads) and most
-// reads miss the address cache. Where the system gives such pages only on
-// request (transparent huge pages in "madvise" mode), an array asks for
-// them; elsewhere the request changes nothing. An array takes its size
-// rounded up to whole 2 MiB pages of address space (2 MiB more only while it
-// is being placed).
+// Arrays large enough to be backed by 2 MiB pages. The node arrays and the
+// tile working sets are large and read at random: with 4 KiB pages every
+// first touch is a page fault (a tenth of a million-point run's time went to
+// them, more with two threads) and most reads miss the address cache. Where
+// the system gives such pages only on request (transparent huge pages in
+// "madvise" mode), an array asks for them; elsewhere the request changes
+// nothing. An array of 1 MiB or more takes its size rounded up to whole 2 MiB
+// pages of address space (2 MiB more only while it is being placed); a
+// smaller one comes from malloc.
 
 #include <cstddef>
 #include <cstdlib>

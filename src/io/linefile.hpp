@@ -1,5 +1,5 @@
 #pragma once
-// A text file read line by line through one large buffer. Lines come without
+// A text file read line by line through one buffer. Lines come without
 // their LF; a CR before the LF (or ending the last line) is dropped. Read
 // failures throw IoError naming the file.
 
@@ -17,7 +17,11 @@ namespace krel::io {
 
 class LineFile final : public LineSource {
 public:
-    static constexpr std::size_t kBufferBytes = std::size_t{4} << 20;
+    // Large enough that a read costs nothing beside the parsing of what it
+    // brings, small enough to stay in the core's cache and to be touched (and
+    // page-faulted) once per pass: 4 MiB read the same 290 MB at the same
+    // rate, and cost a small file a fault per 4 KiB of its size.
+    static constexpr std::size_t kBufferBytes = std::size_t{256} << 10;
 
     // Opens the file for reading; throws IoError when it cannot be opened.
     explicit LineFile(std::string name, std::size_t buffer_bytes = kBufferBytes);
