@@ -110,8 +110,7 @@ void DeflateWork::reserve(std::int32_t slots) {
     };
     each([&](auto& a) { (void)place(a); });
     io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(bytes);
-    if (!block) throw std::bad_alloc();
-    std::memset(block.get(), 0, bytes);
+    if (!block) throw std::bad_alloc();  // zeroed: the slots past the old ones start at 0
     bytes = 0;
     each([&](auto& a) {
         using T = std::remove_reference_t<decltype(a[0])>;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstring>
 #include <new>
 
 #include "filter/grid.hpp"
@@ -21,7 +20,6 @@ void FilterWork::reserve_cells(std::size_t cells) {
     static_assert(sizeof(float) == sizeof(std::int32_t));
     io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(3 * one);
     if (!block) throw std::bad_alloc();
-    std::memset(block.get(), 0, 3 * one);
     ipt = reinterpret_cast<std::int32_t*>(block.get());
     z0 = reinterpret_cast<float*>(block.get() + one);
     z1 = reinterpret_cast<float*>(block.get() + 2 * one);

@@ -35,7 +35,7 @@ std::size_t mapped(std::size_t bytes) { return (bytes + kHuge - 1) / kHuge * kHu
 }  // namespace
 
 void* allocate_huge(std::size_t bytes) noexcept {
-    if (kPlain || bytes < kHugeFrom) return std::malloc(bytes == 0 ? 1 : bytes);
+    if (kPlain || bytes < kHugeFrom) return std::calloc(bytes == 0 ? 1 : bytes, 1);
     const std::size_t len = mapped(bytes);
     if (len < bytes) return nullptr;
     // Map 2 MiB more and give back what lies before the first 2 MiB boundary

@@ -14,11 +14,14 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <utility>
 
 namespace krel::io {
 
-// Room for `bytes`, uninitialised, aligned for any object; null when it
-// cannot be had. Released by release_huge with the same size.
+// Room for `bytes`, zeroed, aligned for any object; null when it cannot be
+// had. Released by release_huge with the same size. Zeroed at no cost: a
+// fresh mapping is zero, and calloc knows when its memory is; a page that
+// is never written is never touched.
 void* allocate_huge(std::size_t bytes) noexcept;
 void release_huge(void* p, std::size_t bytes) noexcept;
 
@@ -29,7 +32,7 @@ struct HugeDeleter {
 template <class T>
 using HugeArray = std::unique_ptr<T[], HugeDeleter>;
 
-// n objects of a trivial type, uninitialised; null when they cannot be had.
+// n objects of a trivial type, zeroed; null when they cannot be had.
 template <class T>
 HugeArray<T> allocate_huge_array(std::size_t n) noexcept {
     static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
@@ -38,11 +41,22 @@ HugeArray<T> allocate_huge_array(std::size_t n) noexcept {
     return HugeArray<T>(static_cast<T*>(allocate_huge(bytes)), HugeDeleter{bytes});
 }
 
-// The same for a std::vector's storage (value-initialised by the vector as
-// usual).
+// The same for a std::vector's storage. An element value-initialised by the
+// vector (resize(n), no value) is left as the storage has it, zero: so a
+// large array sized up front costs only the pages its use writes. That holds
+// for a vector that only grows (a shrunk one would get its old values back
+// on growing again within its capacity); give a value where that matters.
 template <class T>
 struct HugeAllocator {
     using value_type = T;
+    template <class U>
+    void construct(U*) noexcept {
+        static_assert(std::is_arithmetic_v<U>);
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
     HugeAllocator() = default;
     template <class U>
     HugeAllocator(const HugeAllocator<U>&) noexcept {}

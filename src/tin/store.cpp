@@ -9,10 +9,12 @@ void Store::reserve_nodes(std::int32_t capacity) {
     if (capacity <= this->capacity()) return;
     const auto nodes = static_cast<std::size_t>(capacity) + 1;
     const auto entries = 6 * static_cast<std::size_t>(capacity) + 1;
-    list.resize(entries, 0);
-    lptr.resize(entries, 0);
-    lend.resize(nodes, 0);
-    twin.resize(entries, 0);
+    // Zero without a write (HugeAllocator): the six entries a node may take
+    // are room, and a tile thinned to a few nodes writes a few of them.
+    list.resize(entries);
+    lptr.resize(entries);
+    lend.resize(nodes);
+    twin.resize(entries);
 }
 
 bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,
