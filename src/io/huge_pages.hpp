@@ -27,7 +27,10 @@ void release_huge(void* p, std::size_t bytes) noexcept;
 
 struct HugeDeleter {
     std::size_t bytes = 0;
-    void operator()(void* p) const noexcept { release_huge(p, bytes); }
+    bool part = false;  // a part of a larger array, released with that
+    void operator()(void* p) const noexcept {
+        if (!part) release_huge(p, bytes);
+    }
 };
 template <class T>
 using HugeArray = std::unique_ptr<T[], HugeDeleter>;

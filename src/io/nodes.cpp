@@ -1,5 +1,6 @@
 #include "io/nodes.hpp"
 
+#include <type_traits>
 
 namespace krel::io {
 
@@ -8,15 +9,19 @@ bool NodeArrays::allocate(std::int32_t cap) {
     // One entry more than the capacity keeps the arrays 1-based; a capacity of
     // 0 still gets real arrays, so no stage meets a null pointer.
     const std::size_t entries = static_cast<std::size_t>(cap < 0 ? 0 : cap) + 1;
-    x = allocate_huge_array<float>(entries);
-    y = allocate_huge_array<float>(entries);
-    z = allocate_huge_array<float>(entries);
-    itile = allocate_huge_array<std::int32_t>(entries);
-    idx = allocate_huge_array<std::int32_t>(entries);
-    if (!x || !y || !z || !itile || !idx) {
-        release();
-        return false;
-    }
+    static_assert(sizeof(float) == sizeof(std::int32_t));
+    const std::size_t one = (entries * sizeof(float) + 63) / 64 * 64;  // each on its own cache lines
+    block = allocate_huge_array<std::byte>(5 * one);
+    if (!block) return false;
+    const auto part = [&](auto& a, int k) {
+        using T = std::remove_reference_t<decltype(a[0])>;
+        a = HugeArray<T>(reinterpret_cast<T*>(block.get() + k * one), HugeDeleter{0, true});
+    };
+    part(x, 0);
+    part(y, 1);
+    part(z, 2);
+    part(itile, 3);
+    part(idx, 4);
     capacity = cap;
     n = 0;
     return true;
@@ -28,6 +33,7 @@ void NodeArrays::release() {
     z.reset();
     itile.reset();
     idx.reset();
+    block.reset();
     capacity = 0;
     n = 0;
 }

@@ -28,6 +28,9 @@ struct NodeArrays {
     std::int32_t n = 0;                      // nodes stored by the load pass
     double xorig = 0.0, yorig = 0.0;         // origin of x and y
     PointSink* sink = nullptr;               // set: the load pass stores here, not in x, y, z
+    // The five in one block: a run of a few hundred thousand points has them
+    // on a 2 MiB page or two instead of five arrays of small pages.
+    HugeArray<std::byte> block{nullptr, HugeDeleter{}};
 
     // Allocates the five arrays without throwing; false (and nothing held)
     // when any of them cannot be had.
