@@ -102,7 +102,7 @@ void DeflateWork::reserve(std::int32_t slots) {
     const auto place = [&](auto& a) {
         using T = std::remove_reference_t<decltype(a[0])>;
         const std::size_t at = bytes;
-        bytes += (n * sizeof(T) + 63) / 64 * 64;
+        bytes += io::whole_lines(n * sizeof(T));
         return at;
     };
     const auto each = [&](auto f) {

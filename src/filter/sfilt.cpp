@@ -16,7 +16,7 @@ void FilterWork::reserve_cells(std::size_t cells) {
     if (block_) cells = std::max(cells, std::min(static_cast<std::size_t>(kDenseMaxCells), 2 * cells_));
     // Each raster on its own cache lines. Nothing is kept from a smaller
     // block: every call sets every cell it reads.
-    const std::size_t one = ((cells + 1) * sizeof(float) + 63) / 64 * 64;
+    const std::size_t one = io::whole_lines((cells + 1) * sizeof(float));
     static_assert(sizeof(float) == sizeof(std::int32_t));
     io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(3 * one);
     if (!block) throw std::bad_alloc();

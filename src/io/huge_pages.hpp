@@ -35,6 +35,10 @@ struct HugeDeleter {
 template <class T>
 using HugeArray = std::unique_ptr<T[], HugeDeleter>;
 
+// Bytes rounded up to whole cache lines: the offset of the next array where
+// several share one block, each on lines of its own.
+constexpr std::size_t whole_lines(std::size_t bytes) { return (bytes + 63) / 64 * 64; }
+
 // n objects of a trivial type, zeroed; null when they cannot be had.
 template <class T>
 HugeArray<T> allocate_huge_array(std::size_t n) noexcept {

@@ -10,7 +10,7 @@ bool NodeArrays::allocate(std::int32_t cap) {
     // 0 still gets real arrays, so no stage meets a null pointer.
     const std::size_t entries = static_cast<std::size_t>(cap < 0 ? 0 : cap) + 1;
     static_assert(sizeof(float) == sizeof(std::int32_t));
-    const std::size_t one = (entries * sizeof(float) + 63) / 64 * 64;  // each on its own cache lines
+    const std::size_t one = whole_lines(entries * sizeof(float));
     block = allocate_huge_array<std::byte>(5 * one);
     if (!block) return false;
     const auto part = [&](auto& a, int k) {
