@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include <cmath>
-#include <cstring>
 #include <new>
 #include <type_traits>
 #include <limits>
@@ -93,7 +92,7 @@ void DeflateWork::Ring::grow(std::size_t size) {
 
 void DeflateWork::reserve(std::int32_t slots) {
     if (slots <= this->slots()) return;
-    // At least doubling, so tiles of growing size copy little; a full-size
+    // At least doubling, so tiles of growing size allocate seldom; a full-size
     // set up front costs a small run more than its thinning (page faults).
     slots = std::max(slots, std::min(kSlots, 2 * this->slots()));
     const auto n = static_cast<std::size_t>(slots) + 1;
@@ -109,14 +108,14 @@ void DeflateWork::reserve(std::int32_t slots) {
         f(x), f(y), f(z), f(ds), f(dd), f(dw), f(near), f(next), f(lpro), f(inx), f(xy), f(walk), f(ring_pos);
     };
     each([&](auto& a) { (void)place(a); });
+    // Zeroed, and nothing copied: a copy would write pages the next tile may
+    // never touch.
     io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(bytes);
-    if (!block) throw std::bad_alloc();  // zeroed: the slots past the old ones start at 0
+    if (!block) throw std::bad_alloc();
     bytes = 0;
     each([&](auto& a) {
         using T = std::remove_reference_t<decltype(a[0])>;
-        T* const to = reinterpret_cast<T*>(block.get() + place(a));
-        if (a.size() != 0) std::memcpy(to, a.data(), a.size() * sizeof(T));
-        a.p_ = to;
+        a.p_ = reinterpret_cast<T*>(block.get() + place(a));
         a.n_ = n;
     });
     block_ = std::move(block);

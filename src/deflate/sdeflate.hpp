@@ -113,8 +113,9 @@ struct DeflateWork {
 
     explicit DeflateWork(std::int32_t slots = 0);
     [[nodiscard]] std::int32_t slots() const { return static_cast<std::int32_t>(x.size()) - 1; }
-    // Grows every array to at least `slots` (never shrinks; contents kept,
-    // new entries 0).
+    // Grows every array to at least `slots` (never shrinks). A growth leaves
+    // every entry 0: nothing is kept, as every tile sets every slot it reads
+    // (and leaves ring_pos all 0).
     void reserve(std::int32_t slots);
 
     // Sets slot p's scores and keeps the selection current.

@@ -9,8 +9,14 @@ void Store::reserve_nodes(std::int32_t capacity) {
     if (capacity <= this->capacity()) return;
     const auto nodes = static_cast<std::size_t>(capacity) + 1;
     const auto entries = 6 * static_cast<std::size_t>(capacity) + 1;
-    // Zero without a write (HugeAllocator): the six entries a node may take
-    // are room, and a tile thinned to a few nodes writes a few of them.
+    // Nothing is kept: a tile builds its triangulation anew, so the old
+    // entries are dead, and copying them would write pages the tile may never
+    // use. Zero without a write (HugeAllocator): the six entries a node may
+    // take are room, and a tile thinned to a few nodes writes a few of them.
+    list = Array();
+    lptr = Array();
+    lend = Array();
+    twin = Array();
     list.resize(entries);
     lptr.resize(entries);
     lend.resize(nodes);

@@ -39,8 +39,9 @@ struct Store {
     explicit Store(std::int32_t capacity) { reserve_nodes(capacity); }
 
     // Sizes the arrays for node indices 1..capacity (six entries per node).
-    // Never shrinks and keeps the contents, so it can be called before every
-    // tile; the routines themselves never allocate.
+    // Never shrinks, so it can be called before every tile; a growth leaves
+    // every entry 0 (the contents are not kept). The routines themselves
+    // never allocate.
     void reserve_nodes(std::int32_t capacity);
     [[nodiscard]] std::int32_t capacity() const { return lend.empty() ? 0 : static_cast<std::int32_t>(lend.size()) - 1; }
 };

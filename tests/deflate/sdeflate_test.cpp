@@ -205,20 +205,29 @@ TEST(Sdeflate, TreeSelectionEqualsTheScan) {
     }
 }
 
-// A working set that held a larger tile gives the same result as a fresh one.
+// A working set that held another tile gives the same result as a fresh one:
+// a larger tile before (stale entries past the new one's), or a smaller one
+// (the arrays grow in between, and nothing of the old tile may carry over).
 TEST(Sdeflate, ReusedWorkingSetGivesTheSameResult) {
-    const Tile big = terrain(5000, 21), small = terrain(700, 22);
-    DeflateWork w;
-    krel::tin::KernelState used, fresh;
-    (void)deflate(big, 0.02F, w, used);
-    const auto seeds = used.ctrfind_seeds;
-    const Result again = deflate(small, 0.02F, w, used);
-    DeflateWork w2;
-    fresh.ctrfind_seeds = seeds;
-    fresh.trfind_seeds = used.trfind_seeds;
-    const Result clean = deflate(small, 0.02F, w2, fresh);
-    EXPECT_EQ(again.kept, clean.kept);
-    EXPECT_EQ(again.listing, clean.listing);
+    const Tile big = terrain(5000, 21), small = terrain(700, 22), larger = terrain(20000, 23);
+    const struct {
+        const char* what;
+        const Tile& before;
+        const Tile& after;
+    } cases[] = {{"larger before", big, small}, {"smaller before, then growth", small, larger}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeflateWork w;
+        krel::tin::KernelState used, fresh;
+        (void)deflate(c.before, 0.02F, w, used);
+        fresh.ctrfind_seeds = used.ctrfind_seeds;
+        fresh.trfind_seeds = used.trfind_seeds;
+        const Result again = deflate(c.after, 0.02F, w, used);
+        DeflateWork w2;
+        const Result clean = deflate(c.after, 0.02F, w2, fresh);
+        EXPECT_EQ(again.kept, clean.kept);
+        EXPECT_EQ(again.listing, clean.listing);
+    }
 }
 
 // A caller stopping on its own rule (a node budget) keeps the first nodes of
