@@ -10,7 +10,10 @@
 namespace krel::io {
 
 namespace {
-constexpr std::size_t kFlushBytes = std::size_t{1} << 20;
+// Small writes gather in a buffer of a few pages; a text of a quarter of it
+// or more is written as it stands.
+constexpr std::size_t kFlushBytes = std::size_t{64} << 10;
+constexpr std::size_t kDirectBytes = kFlushBytes / 4;
 }
 
 void OutFile::open(const std::string& path, const std::string& shown) {
@@ -25,9 +28,16 @@ void OutFile::open(const std::string& path, const std::string& shown) {
 
 void OutFile::write(std::string_view text) {
     if (text.empty()) return;
+    // A large text (a tile's result) goes out as it stands, after what is
+    // buffered: copied, it would only write the buffer's pages.
+    if (text.size() >= kDirectBytes) {
+        flush();
+        write_through(text);
+        return;
+    }
     // One buffer for the whole run, its memory touched once: flushed before
-    // it would be moved to a larger one (a text larger than it still goes in
-    // whole). The bytes and their order are the same either way.
+    // it would be moved to a larger one. The bytes and their order are the
+    // same either way.
     if (buf_.capacity() < kFlushBytes) buf_.reserve(kFlushBytes);
     if (!buf_.empty() && buf_.size() + text.size() > buf_.capacity()) flush();
     buf_ += text;
