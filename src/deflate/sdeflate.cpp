@@ -108,6 +108,8 @@ void DeflateWork::reserve(std::int32_t slots) {
         f(x), f(y), f(z), f(ds), f(dd), f(dw), f(near), f(next), f(lpro), f(inx), f(xy), f(walk), f(ring_pos);
     };
     each([&](auto& a) { (void)place(a); });
+    // The store first: should either fail, slots() still tells what both hold.
+    store.reserve_nodes(slots);
     // Zeroed, and nothing copied: a copy would write pages the next tile may
     // never touch.
     io::HugeArray<std::byte> block = io::allocate_huge_array<std::byte>(bytes);
@@ -119,7 +121,6 @@ void DeflateWork::reserve(std::int32_t slots) {
         a.n_ = n;
     });
     block_ = std::move(block);
-    store.reserve_nodes(slots);
 }
 
 bool start_insertion(const float* x, const float* y, const float* z, std::span<const std::int32_t> idx,
