@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/run_krel.hpp"
 
 namespace {
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Texts of every size class in every order: below the direct size, at it,
 // around the buffer's flush point and well past it. The file holds them in
@@ -45,7 +37,7 @@ TEST(OutFile, WritesComeOutInOrderWhateverTheirSize) {
             c = c == 'z' ? 'a' : static_cast<char>(c + 1);
         }
         f.close();
-        EXPECT_EQ(read_all(path), want) << "texts: " << order.size() << ", first " << order.front();
+        EXPECT_EQ(krel::test::read_file(path), want) << "texts: " << order.size() << ", first " << order.front();
     }
 }
 
@@ -57,10 +49,10 @@ TEST(OutFile, OldContentStaysUntilTheFirstWrite) {
         { std::ofstream(path, std::ios::binary) << std::string(50000, 'o'); }
         krel::io::OutFile f;
         f.open(path);
-        EXPECT_EQ(read_all(path).size(), 50000U);
+        EXPECT_EQ(krel::test::read_file(path).size(), 50000U);
         if (n > 0) f.write(std::string(n, 'n'));
         f.close();
-        EXPECT_EQ(read_all(path), n > 0 ? std::string(n, 'n') : std::string(50000, 'o'));
+        EXPECT_EQ(krel::test::read_file(path), n > 0 ? std::string(n, 'n') : std::string(50000, 'o'));
     }
 }
 
