@@ -15,6 +15,7 @@
 // x[1..], y[1..] (x[0] unused). Entries are never freed: insertions take
 // entries at lnew and relink existing ones.
 
+#include <cfloat>
 #include <cstdint>
 #include <vector>
 
@@ -78,15 +79,23 @@ inline bool left(float x1, float y1, float x2, float y2, float x0, float y0) {
     return dx1 * dy2 >= dx2 * dy1;
 }
 
-// v rounded to float through the memory cell kernel.stcom. The location test
-// compares sums such as 1 + b that must be rounded exactly as written; the
-// volatile access keeps the compiler from holding them wider or folding
-// (1 + b) >= 1 into b >= 0. Inline: the location test calls it twice for
-// every triangle it finds.
+// v rounded to float. The location test compares sums such as 1 + b that
+// must be rounded exactly as written, neither held wider nor (1 + b) >= 1
+// folded into b >= 0. Where float arithmetic is evaluated in float (SSE),
+// v already is the rounded sum, and an empty asm that takes and gives it in
+// a vector register hides it from folding, at no cost; elsewhere it passes
+// through the memory cell kernel.stcom by volatile access. Inline: the
+// location test calls it twice for every triangle it finds.
 inline float store(float v, KernelState& kernel) {
+#if FLT_EVAL_METHOD == 0 && defined(__GNUC__) && defined(__SSE2__) && !defined(KREL_PORTABLE)
+    (void)kernel;
+    asm("" : "+x"(v));
+    return v;
+#else
     volatile float& cell = kernel.stcom;
     cell = v;
     return cell;
+#endif
 }
 
 // Whether diagonal io1-io2 of the quadrilateral of triangles (io1, io2, in1)
