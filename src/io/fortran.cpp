@@ -140,6 +140,42 @@ void append_f(std::string& out, double v, int w, int d) {
     place(out, wide, std::signbit(v), w);
 }
 
+bool put_f3(char* field, double v, int w) {
+    // exact_digits' rounding for three decimals and |v| below 2^50, where
+    // m * 1000 stays below 2^63 and k is 3 to 63 (biased 1012 and up).
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biased > 1072 || w < 5) return false;
+    std::uint64_t q = 0;  // below 2^-63 (zero and subnormals too): far below half a unit
+    if (biased >= 1012) {
+        const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+        const int k = 1075 - biased;
+        const std::uint64_t n = m * 1000;
+        q = n >> k;
+        const std::uint64_t rem = n - (q << k);
+        const std::uint64_t half = std::uint64_t{1} << (k - 1);
+        if (rem > half || (rem == half && (q & 1) != 0)) ++q;
+    }
+    // Right to left: three decimals, the point, at least one integer digit,
+    // the sign. A number wider than the field is left to place(), which
+    // drops a leading zero or gives asterisks.
+    int at = w;
+    for (int i = 0; i < 3; ++i) {
+        field[--at] = static_cast<char>('0' + q % 10);
+        q /= 10;
+    }
+    field[--at] = '.';
+    do {
+        field[--at] = static_cast<char>('0' + q % 10);
+        q /= 10;
+    } while (q != 0 && at > 0);
+    const bool neg = (bits >> 63) != 0;
+    if (q != 0 || (neg && at == 0)) return false;
+    if (neg) field[--at] = '-';
+    std::memset(field, ' ', static_cast<std::size_t>(at));
+    return true;
+}
+
 std::string format_f(double v, int w, int d) {
     std::string out;
     append_f(out, v, w, d);

@@ -20,6 +20,10 @@ std::string format_i(std::int64_t v, int w);
 std::string format_f(double v, int w, int d);
 // The same field appended to out.
 void append_f(std::string& out, double v, int w, int d);
+// The same field for d = 3 written to field[0 .. w), w at least 5, for
+// a number below 2^50 in magnitude that fits with its leading digit; false
+// (field unspecified) otherwise, for append_f to give the field.
+bool put_f3(char* field, double v, int w);
 
 // aN: text in n columns, cut to its first n characters or blank-padded.
 std::string format_a(std::string_view text, int n);

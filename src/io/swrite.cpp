@@ -20,6 +20,14 @@ constexpr Layout kLayouts[6] = {
     {"", 11, 11, 8, ","},   {"1,", 10, 10, 8, ","}, {"1,", 11, 11, 8, ","},
 };
 
+// One F w.3 field at p (exactly w columns, as append_f gives every field).
+void put_field(char* p, double v, int w) {
+    if (put_f3(p, v, w)) return;
+    std::string f;
+    append_f(f, v, w, 3);
+    std::memcpy(p, f.data(), static_cast<std::size_t>(w));
+}
+
 }  // namespace
 
 void swrite(const float* x, const float* y, const float* z, std::span<const std::int32_t> idx,
@@ -28,20 +36,29 @@ void swrite(const float* x, const float* y, const float* z, std::span<const std:
     const bool wide = xorig > 899999.0 || yorig > 899999.0;
     // ifmt is 0, 2 or 4 by construction of the command line.
     const Layout& l = kLayouts[(ifmt == 2 || ifmt == 4 ? ifmt : 0) + (wide ? 1 : 0)];
-    // Room for every line at once: grown by doubling, a large tile's text was
-    // copied several times over, each time onto fresh pages.
-    const std::size_t line = std::strlen(l.lead) + static_cast<std::size_t>(l.wx + l.wy + l.wz) + 2 * std::strlen(l.sep) + 1;
-    out.reserve(out.size() + idx.size() * line);
+    // Every field has its width, so every line the same length: the text is
+    // sized once (grown by appending, a large tile's text was copied several
+    // times over, each time onto fresh pages) and each line written in place.
+    const std::size_t lead = std::strlen(l.lead);
+    const std::size_t sep = std::strlen(l.sep);
+    const std::size_t line = lead + static_cast<std::size_t>(l.wx + l.wy + l.wz) + 2 * sep + 1;
+    const std::size_t at = out.size();
+    out.resize(at + idx.size() * line);
+    char* p = out.data() + at;
     for (const std::int32_t i : idx) {
-        const double xa = static_cast<double>(x[i]) + xorig;
-        const double ya = static_cast<double>(y[i]) + yorig;
-        out += l.lead;
-        append_f(out, xa, l.wx, 3);
-        out += l.sep;
-        append_f(out, ya, l.wy, 3);
-        out += l.sep;
-        append_f(out, z[i], l.wz, 3);
-        out += '\n';
+        std::memcpy(p, l.lead, lead);
+        p += lead;
+        put_field(p, static_cast<double>(x[i]) + xorig, l.wx);
+        p += l.wx;
+        std::memcpy(p, l.sep, sep);
+        p += sep;
+        put_field(p, static_cast<double>(y[i]) + yorig, l.wy);
+        p += l.wy;
+        std::memcpy(p, l.sep, sep);
+        p += sep;
+        put_field(p, z[i], l.wz);
+        p += l.wz;
+        *p++ = '\n';
     }
 }
 

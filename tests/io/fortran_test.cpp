@@ -116,4 +116,45 @@ TEST(FormatF, AgreesWithExactDecimalRounding) {
     }
 }
 
+// The result writer's own three-decimal field gives append_f's field
+// wherever it answers, and answers for the values records hold: narrow
+// fields (a leading zero to drop, asterisks), signs (-0 included), ties,
+// tiny and huge magnitudes, at the writer's widths and at the smallest.
+TEST(FormatF, ThreeDecimalFieldAgreesWithTheGeneralOne) {
+    std::uint64_t s = 777;
+    auto next = [&] {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return s >> 11;
+    };
+    std::vector<double> values = {0.0,    -0.0,   0.0005, 0.0015, -0.0005, 0.9995, -0.9995, 9.9995,
+                                  99999.9995, 1e-300, -1e-300, 5e-324, 1125899906842623.0, 1125899906842624.0,
+                                  -1125899906842623.0, 123456.789, -12345.678, 0.5, -0.5};
+    for (int k = 0; k < 100000; ++k) {
+        double v;
+        switch (k % 4) {
+        case 0: v = static_cast<double>(next() % 2000000000) / 1000.0 - 1000000.0; break;  // record values
+        case 1: v = std::ldexp(static_cast<double>(next() % 65536), -static_cast<int>(next() % 16)); break;  // ties
+        case 2: v = static_cast<double>(static_cast<float>(static_cast<double>(next()) * 1e-9)) + 440000.0; break;
+        default: v = std::ldexp(static_cast<double>(next()), -static_cast<int>(next() % 110)); break;
+        }
+        values.push_back(k % 3 == 0 ? -v : v);
+    }
+    int answered = 0;
+    for (const double v : values) {
+        for (const int w : {5, 6, 8, 9, 10, 11, 12}) {
+            char field[16];
+            const std::string want = format_f(v, w, 3);
+            if (!krel::io::put_f3(field, v, w)) {
+                const bool fits = want.find('*') == std::string::npos && want.find("-.") == std::string::npos &&
+                                  want[want.find_first_not_of(' ')] != '.';
+                ASSERT_FALSE(fits && std::fabs(v) < 0x1p50) << v << " F" << w << ".3: " << want;
+                continue;
+            }
+            ++answered;
+            ASSERT_EQ(std::string(field, static_cast<std::size_t>(w)), want) << v << " F" << w << ".3";
+        }
+    }
+    EXPECT_GT(answered, 300000);
+}
+
 }  // namespace
