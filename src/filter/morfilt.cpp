@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace krel::filter {
 
 namespace {
@@ -46,10 +50,22 @@ void window_pass(int nx, int ny, const float* zin, float* zout, int nw) {
     }
 }
 
+#if defined(__SSE2__)
+// take() for four cells side by side: the same comparisons lane by lane, so
+// the same values.
+template <bool kMax>
+inline __m128 take4(__m128 v, __m128 cur) {
+    const __m128 counts = _mm_and_ps(_mm_cmpgt_ps(v, _mm_setzero_ps()), kMax ? _mm_cmpgt_ps(v, cur) : _mm_cmplt_ps(v, cur));
+    return _mm_or_ps(_mm_and_ps(counts, v), _mm_andnot_ps(counts, cur));
+}
+#endif
+
 // nw = 1, the filter's own case, unrolled (twice as fast as the loops above).
 // At a raster edge the missing row or column is replaced by the centre's own:
 // reading a window cell twice cannot change a minimum or a maximum, and the
-// loop needs no per-cell bounds.
+// loop needs no per-cell bounds. Columns with both neighbours go four at a
+// time where the target has the instructions for it: each lane takes the
+// same values in the same order as one cell does.
 template <bool kMax>
 void window_pass3(int nx, int ny, const float* zin, float* zout) {
     const auto unx = static_cast<std::size_t>(nx);
@@ -58,15 +74,14 @@ void window_pass3(int nx, int ny, const float* zin, float* zout) {
         const float* lo = j > 1 ? mid - unx : mid;
         const float* hi = j < ny ? mid + unx : mid;
         float* out = zout + static_cast<std::size_t>(j - 1) * unx;
-        for (int i = 1; i <= nx; ++i) {
-            const auto c0 = static_cast<std::size_t>(i - 1);
+        const auto cell = [&](std::size_t c0) {
             const float c = mid[c0];
             if (c < 0.0F) {
                 out[c0] = c;
-                continue;
+                return;
             }
-            const std::size_t l = i > 1 ? c0 - 1 : c0;
-            const std::size_t h = i < nx ? c0 + 1 : c0;
+            const std::size_t l = c0 > 0 ? c0 - 1 : c0;
+            const std::size_t h = c0 + 1 < unx ? c0 + 1 : c0;
             float cur = c;
             take<kMax>(lo[l], cur);
             take<kMax>(lo[c0], cur);
@@ -77,7 +92,31 @@ void window_pass3(int nx, int ny, const float* zin, float* zout) {
             take<kMax>(hi[c0], cur);
             take<kMax>(hi[h], cur);
             out[c0] = cur;
+        };
+        std::size_t c0 = 0;
+        if (unx > 0) cell(c0++);
+#if defined(__SSE2__)
+        // Cells 1 .. nx - 2 have both neighbours.
+        for (; c0 + 4 < unx; c0 += 4) {
+            const __m128 c = _mm_loadu_ps(mid + c0);
+            const __m128 empty = _mm_cmplt_ps(c, _mm_setzero_ps());  // copied unchanged
+            if (_mm_movemask_ps(empty) == 0xF) {  // most cells of a sparse raster
+                _mm_storeu_ps(out + c0, c);
+                continue;
+            }
+            __m128 cur = c;
+            cur = take4<kMax>(_mm_loadu_ps(lo + c0 - 1), cur);
+            cur = take4<kMax>(_mm_loadu_ps(lo + c0), cur);
+            cur = take4<kMax>(_mm_loadu_ps(lo + c0 + 1), cur);
+            cur = take4<kMax>(_mm_loadu_ps(mid + c0 - 1), cur);
+            cur = take4<kMax>(_mm_loadu_ps(mid + c0 + 1), cur);
+            cur = take4<kMax>(_mm_loadu_ps(hi + c0 - 1), cur);
+            cur = take4<kMax>(_mm_loadu_ps(hi + c0), cur);
+            cur = take4<kMax>(_mm_loadu_ps(hi + c0 + 1), cur);
+            _mm_storeu_ps(out + c0, _mm_or_ps(_mm_and_ps(empty, c), _mm_andnot_ps(empty, cur)));
         }
+#endif
+        for (; c0 < unx; ++c0) cell(c0);
     }
 }
 

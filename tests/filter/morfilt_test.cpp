@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -34,6 +38,51 @@ TEST(Morfilt, WindowPasses) {
         std::vector<float> out(c.in->size(), 12345.0F);
         morfilt(c.nx, c.ny, c.in->data(), out.data(), c.nw, c.imax);
         EXPECT_EQ(out, c.want);
+    }
+}
+
+// The window's contract cell by cell, as a reference.
+std::vector<float> reference(int nx, int ny, const std::vector<float>& in, int nw, bool max) {
+    std::vector<float> out(in.size());
+    for (int j = 1; j <= ny; ++j)
+        for (int i = 1; i <= nx; ++i) {
+            const float c = in[static_cast<std::size_t>((j - 1) * nx + i - 1)];
+            float cur = c;
+            if (c >= 0.0F || c != c) {
+                for (int jj = std::max(1, j - nw); jj <= std::min(ny, j + nw); ++jj)
+                    for (int ii = std::max(1, i - nw); ii <= std::min(nx, i + nw); ++ii) {
+                        const float v = in[static_cast<std::size_t>((jj - 1) * nx + ii - 1)];
+                        if (v > 0.0F && (max ? v > cur : v < cur)) cur = v;
+                    }
+            }
+            out[static_cast<std::size_t>((j - 1) * nx + i - 1)] = cur;
+        }
+    return out;
+}
+
+// Rasters of every width from 1 to 13 (the cells that go four at a time, and
+// those left over at either end), with empty, zero, -0, NaN and repeated
+// values: the very bits of the reference.
+TEST(Morfilt, EveryWidthGivesTheReferenceBits) {
+    std::uint32_t s = 99;
+    auto next = [&] { return s = s * 1664525U + 1013904223U; };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float pick[] = {-99999.0F, 0.0F, -0.0F, nan, -1.0F, 3.5F, 3.5F, 7.25F, 1e-30F, 2.0F};
+    for (int nx = 1; nx <= 13; ++nx) {
+        for (int ny = 1; ny <= 4; ++ny) {
+            for (int round = 0; round < 20; ++round) {
+                std::vector<float> in(static_cast<std::size_t>(nx * ny));
+                for (float& v : in) v = next() % 3 == 0 ? pick[next() % 10] : static_cast<float>(next() % 1000) * 0.01F;
+                for (const int imax : {0, 1}) {
+                    SCOPED_TRACE(testing::Message() << nx << " x " << ny << ", imax " << imax);
+                    std::vector<float> out(in.size(), 12345.0F);
+                    morfilt(nx, ny, in.data(), out.data(), 1, imax);
+                    const std::vector<float> want = reference(nx, ny, in, 1, imax != 0);
+                    for (std::size_t k = 0; k < in.size(); ++k)
+                        ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k]), std::bit_cast<std::uint32_t>(want[k])) << "cell " << k;
+                }
+            }
+        }
     }
 }
 
