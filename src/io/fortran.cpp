@@ -35,6 +35,19 @@ std::string format_nonfinite(double v, int w) {
 // (|v| < 2^50, d <= 9); false for anything else (not finite included).
 __extension__ typedef unsigned __int128 Wide;
 
+// The significand of a normal double with its leading bit.
+std::uint64_t significand(std::uint64_t bits) { return (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52); }
+
+// n * 2^-k rounded to an integer, ties to even; k at least 1.
+template <class T>
+T shift_to_even(T n, int k) {
+    T r = n >> k;
+    const T rem = n - (r << k);
+    const T half = static_cast<T>(1) << (k - 1);
+    if (rem > half || (rem == half && (r & 1) != 0)) ++r;
+    return r;
+}
+
 // The text goes to out[0 .. len), at most 48 characters.
 bool exact_digits(double v, int d, char* out, int& len) {
     if (d > 9) return false;
@@ -44,25 +57,17 @@ bool exact_digits(double v, int d, char* out, int& len) {
     Wide q = 0;
     // A subnormal |v| (or 0) is far below half a unit of the last decimal.
     if (biased != 0) {
-        const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+        const std::uint64_t m = significand(bits);
         std::uint64_t p10 = 1;
         for (int i = 0; i < d; ++i) p10 *= 10;
         const int k = 1075 - biased;  // |v| = m * 2^-k, k at least 3
         // Otherwise far below half a unit of the last decimal. Up to three
         // decimals (every record field) m * 10^d stays below 2^63, and the
         // same rounding takes 64-bit words.
-        const auto round = [k](auto n) {
-            using T = decltype(n);
-            T r = n >> k;
-            const T rem = n - (r << k);
-            const T half = static_cast<T>(1) << (k - 1);
-            if (rem > half || (rem == half && (r & 1) != 0)) ++r;
-            return r;
-        };
         if (d <= 3 && k < 64) {
-            q = round(m * p10);
+            q = shift_to_even(m * p10, k);
         } else if (d > 3 && k < 126) {
-            q = round(static_cast<Wide>(m) * p10);
+            q = shift_to_even(static_cast<Wide>(m) * p10, k);
         }
     }
     char buf[48];
@@ -146,16 +151,8 @@ bool put_f3(char* field, double v, int w) {
     const auto bits = std::bit_cast<std::uint64_t>(v);
     const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
     if (biased > 1072 || w < 5) return false;
-    std::uint64_t q = 0;  // below 2^-63 (zero and subnormals too): far below half a unit
-    if (biased >= 1012) {
-        const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
-        const int k = 1075 - biased;
-        const std::uint64_t n = m * 1000;
-        q = n >> k;
-        const std::uint64_t rem = n - (q << k);
-        const std::uint64_t half = std::uint64_t{1} << (k - 1);
-        if (rem > half || (rem == half && (q & 1) != 0)) ++q;
-    }
+    // Below 2^-63 (zero and subnormals too): far below half a unit.
+    std::uint64_t q = biased >= 1012 ? shift_to_even(significand(bits) * 1000, 1075 - biased) : 0;
     // Right to left: three decimals, the point, at least one integer digit,
     // the sign. A number wider than the field is left to place(), which
     // drops a leading zero or gives asterisks.
