@@ -69,16 +69,20 @@ int sfilt_cells(const float* x, const float* y, const float* z, std::span<std::i
         if (ipt[k] == 0 || z[ipt[k]] > z[p]) ipt[k] = p;
     }
 
-    // 3. Height raster.
-    for (int k = 1; k <= ncell; ++k) z0[k] = ipt[k] != 0 ? z[ipt[k]] : kEmpty;
-
-    // 4. Near-duplicates. Cells are emptied as the sweep goes, so an emptied
-    // cell is no longer a neighbour of the cells after it. For a first-column
-    // cell, k - 1 and k - nx - 1 wrap to the last cells of the rows below; the
-    // distance decides for them as for any other neighbour.
+    // 3 and 4 in one sweep: the height raster, then the near-duplicates.
+    // Cells are emptied as the sweep goes, so an emptied cell is no longer a
+    // neighbour of the cells after it; the neighbours (k - 1, k - nx, k - nx
+    // - 1) come earlier, so they are final when cell k reads them. For a
+    // first-column cell, k - 1 and k - nx - 1 wrap to the last cells of the
+    // rows below; the distance decides for them as for any other neighbour.
     const float d2 = near_d2(grid.dx);
-    for (int k = nx + 2; k <= ncell; ++k) {
-        if (ipt[k] == 0) continue;
+    for (int k = 1; k <= ncell; ++k) {
+        if (ipt[k] == 0) {
+            z0[k] = kEmpty;
+            continue;
+        }
+        z0[k] = z[ipt[k]];
+        if (k < nx + 2) continue;
         for (const int kn : {k - 1, k - nx, k - nx - 1}) {
             if (ipt[kn] == 0) continue;
             if (d2 > dist2(x, y, ipt[k], ipt[kn])) {
@@ -96,15 +100,12 @@ int sfilt_cells(const float* x, const float* y, const float* z, std::span<std::i
         morfilt(nx, ny, z1 + 1, z0 + 1, 1, 1);
     }
 
-    // 6. Height test; exactly 0.02 above the opening stays.
-    for (int k = 1; k <= ncell; ++k)
-        if (ipt[k] > 0 && z[ipt[k]] - z0[k] > kMaxRise) ipt[k] = -1;
-
-    // 7. Compaction in cell order. At most one node per listed node survives,
-    // so idx has room.
+    // 6 and 7 in one sweep: the height test (exactly 0.02 above the opening
+    // stays), then compaction in cell order. At most one node per listed
+    // node survives, so idx has room.
     int kept = 0;
     for (int k = 1; k <= ncell; ++k)
-        if (ipt[k] > 0) idx[static_cast<std::size_t>(kept++)] = ipt[k];
+        if (ipt[k] > 0 && !(z[ipt[k]] - z0[k] > kMaxRise)) idx[static_cast<std::size_t>(kept++)] = ipt[k];
     return kept;
 }
 
