@@ -1,5 +1,6 @@
 #include "deflate/scoring.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cmath>
@@ -139,6 +140,8 @@ struct OwnerList {
     float z0 = 0.0F;                      // z of n0
 };
 
+constexpr std::size_t kCleared = 8;  // ring entries forget_owner clears whatever the length
+
 // Reads n0's list into w.ring and w.ring_pos.
 OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const tin::Store& st = w.store;
@@ -151,6 +154,7 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     o.z0 = w.z[static_cast<std::size_t>(n0)];
     r.m = 0;
     r.wedge_made = 0;
+    std::fill_n(r.v.data(), kCleared, 0);  // see forget_owner
     const std::int32_t lpl = st.lend[n0];
     if (lpl == 0) return o;
     o.nl = st.list[lpl];
@@ -181,12 +185,15 @@ OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     return o;
 }
 
-// Leaves ring_pos all 0 for the next set.
+// Leaves ring_pos all 0 for the next set. A list is mostly no longer than
+// kCleared, and so many entries are cleared without a test of the length,
+// read_owner having put 0 in those past the list. Clearing an entry that is
+// 0 already (a hull neighbour's, slot 0's) changes nothing.
 void forget_owner(DeflateWork& w) {
-    for (std::size_t i = 0; i < w.ring.m; ++i) {
-        const std::int32_t v = w.ring.v[i];
-        if (v > 0) w.ring_pos[static_cast<std::size_t>(v)] = 0;
-    }
+    const std::int32_t* const v = w.ring.v.data();
+    std::int32_t* const pos = w.ring_pos.data();
+    for (std::size_t i = 0; i < kCleared; ++i) pos[static_cast<std::size_t>(std::abs(v[i]))] = 0;
+    for (std::size_t i = kCleared; i < w.ring.m; ++i) pos[static_cast<std::size_t>(std::abs(v[i]))] = 0;
 }
 
 // Whether ctrfind from n0 = near[p] would now repeat p's last walk c step for
@@ -580,6 +587,25 @@ template <bool kCheck>
             ++check->star_walks;
             if (wedge == kNoWedge) ++check->one_arc;
         }
+        if (wedge != kNoWedge) {
+            // In the star the wedge's error costs less than the test of
+            // whether the triangle is the last one, which goes either way:
+            // it is made every time. The same triangle gives the scores p
+            // holds (the checking mode holds both routes to point_error's
+            // bits), which the score leaves as they are.
+            const float pz = sl.z[ps];
+            const PointError e = wedge_error(w.ring.wedge[wedge], o, pxy, pz);
+            const bool rejected = pz < kRejectedBelow;
+            if constexpr (kCheck) {
+                check_error(w, p, t, e.dd, e.dw, *check);
+                if (!rejected && t.i1 == c.i1 && t.i2 == c.i2 && t.i3 == c.i3 &&
+                    !(same_bits(e.dd, w.dd[ps]) && same_bits(e.dw, w.dw[ps])))
+                    ++check->mismatches;
+            }
+            c = {t.i1, t.i2, t.i3, info.nl, info.na};
+            w.score_quietly(p, rejected ? 0.0F : e.dd, rejected ? 0.0F : e.dw);
+            return;
+        }
     } else {
         tin::ctrfind(n0, pxy.x, pxy.y, nnode, sl.xy, w.store, w.inx.data(), kernel, info, t);
     }
@@ -594,11 +620,7 @@ template <bool kCheck>
         if constexpr (kCheck) check_error(w, p, t, w.dd[ps], w.dw[ps], *check);
         return;
     }
-    const PointError e = wedge == kNoWedge ? point_error(w, p, t.i1, t.i2, t.i3)
-                                           : wedge_error(w.ring.wedge[wedge], o, pxy, pz);
-    if constexpr (kCheck) {
-        if (wedge != kNoWedge) check_error(w, p, t, e.dd, e.dw, *check);
-    }
+    const PointError e = point_error(w, p, t.i1, t.i2, t.i3);
     w.score(p, e.dd, e.dw);
 }
 

@@ -128,6 +128,15 @@ struct DeflateWork {
         dw[i] = dw_p;
         if (p >= 5 && !(old == dw_p || (old != old && dw_p != dw_p))) select.changed(p);
     }
+    // The same for a point (p >= 5) without a jump on whether the score
+    // changed, where that goes either way.
+    void score_quietly(std::int32_t p, float dd_p, float dw_p) {
+        const auto i = static_cast<std::size_t>(p);
+        dd[i] = dd_p;
+        const float old = dw[i];
+        dw[i] = dw_p;
+        select.changed_if(p, !(old == dw_p || (old != old && dw_p != dw_p)));
+    }
 
 private:
     io::HugeArray<std::byte> block_;

@@ -32,6 +32,14 @@ public:
         l.ndirty += l.listed[g] ^ 1U;
         l.listed[g] = 1;
     }
+    // changed(slot) where `now` is set, nothing otherwise, without a jump.
+    void changed_if(std::int32_t slot, bool now) {
+        Level& l = *groups_;
+        const auto g = static_cast<std::size_t>(slot - first_) >> kShift;
+        l.dirty[l.ndirty] = static_cast<std::uint32_t>(g);
+        l.ndirty += static_cast<std::size_t>(now & (l.listed[g] == 0));
+        l.listed[g] |= static_cast<std::uint8_t>(now);
+    }
     // Brings the answer up to date with every changed slot.
     void flush();
     // The winning slot, 0 when no score is a number. Only after flush().
