@@ -1,9 +1,12 @@
 #include "io/fields.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -70,25 +73,57 @@ struct PlainScan {
     bool any = false;  // a digit at all
 };
 
+// Takes the run of digits from c on (up to e) into m, as m = m * 10 + d
+// digit by digit with its wrapping, and returns the run's end.
+//
+// Eight characters at a time where the line has them: a field's digit runs
+// are short and of any length, and a test per digit went either way at its
+// end. Each byte less '0' (as an exclusive or: digits have high nibble 3) is
+// a digit exactly when its high nibble is 0 and its low nibble plus 6 does
+// not reach 16; no step carries from one byte into the next. The run's n
+// digits, moved to the top of the word behind zeros, give their value by
+// three multiplications, each pairing neighbouring lanes (10 a + b, 100 a +
+// b, 10^4 a + b), and m * 10^n + that value is the digit-by-digit result,
+// modulo 2^64 as well.
+inline const char* take_digits(const char* c, const char* const e, std::uint64_t& m) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kPow10u[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+        constexpr std::uint64_t kLow = 0x0F0F0F0F0F0F0F0FULL;
+        constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL;
+        while (e - c >= 8) {
+            std::uint64_t v;
+            std::memcpy(&v, c, sizeof v);
+            v ^= 0x3030303030303030ULL;
+            const std::uint64_t other = (v & kHigh) | (((v & kLow) + 0x0606060606060606ULL) & kHigh);
+            const auto n = other == 0 ? 8U : static_cast<unsigned>(std::countr_zero(other)) / 8;
+            std::uint64_t d = n == 0 ? 0 : (v & kLow) << (8 * (8 - n) & 63);
+            d = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFULL;
+            d = (d * 100 + (d >> 16)) & 0x0000FFFF0000FFFFULL;
+            d = (d * 10000 + (d >> 32)) & 0xFFFFFFFFULL;
+            m = m * kPow10u[n] + d;
+            c += n;
+            if (n < 8) return c;
+        }
+    }
+    for (; c < e; ++c) {
+        const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
+        if (d > 9) break;
+        m = m * 10 + d;
+    }
+    return c;
+}
+
 inline std::size_t scan_plain(std::string_view s, std::size_t i, PlainScan& p) {
     const char* c = s.data() + i;
     const char* const e = s.data() + s.size();
     if (c < e && (*c == '+' || *c == '-')) p.neg = *c++ == '-';
     const char* const first = c;
     std::uint64_t m = 0;
-    for (; c < e; ++c) {
-        const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
-        if (d > 9) break;
-        m = m * 10 + d;
-    }
+    c = take_digits(c, e, m);
     int count = static_cast<int>(c - first);  // digits, leading zeros included
     if (c < e && *c == '.') {
         const char* const point = c++;
-        for (; c < e; ++c) {
-            const auto d = static_cast<unsigned>(static_cast<unsigned char>(*c)) - unsigned{'0'};
-            if (d > 9) break;
-            m = m * 10 + d;
-        }
+        c = take_digits(c, e, m);
         p.decimals = static_cast<int>(c - point - 1);
         count += p.decimals;
     }

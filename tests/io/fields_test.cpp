@@ -191,4 +191,53 @@ TEST(NumberField, ShortDecimalsRoundAsTheGeneralConversion) {
     }
 }
 
+// Fields read inside a record, where the line goes on past them: runs of
+// digits of every length up to 30 (eight at a time and the rest), leading
+// zeros, a point anywhere, and every kind of character after the run. Each
+// value must be the general conversion's, bit for bit, and a field that is
+// no number must make the record bad.
+TEST(Record, DigitRunsOfEveryLengthReadAsTheGeneralConversion) {
+    constexpr std::array<FieldType, 2> two{FieldType::real64, FieldType::real32};
+    std::uint64_t s = 7;
+    auto next = [&] {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        return s >> 17;
+    };
+    const char* const after[] = {" 1", ",2", "\t3", "/", "x 1", ":1 2", "\x80 1", "\xff 1", ""};
+    for (int k = 0; k < 40000; ++k) {
+        const auto int_digits = static_cast<int>(next() % 31);
+        const auto frac_digits = static_cast<int>(next() % 31);
+        std::string x = next() % 5 == 0 ? "-" : "";
+        const auto zeros = static_cast<int>(next() % 4 == 0 ? next() % 12 : 0);
+        for (int d = 0; d < int_digits; ++d) x += static_cast<char>('0' + (d < zeros ? 0 : next() % 10));
+        if (next() % 3 != 0) {
+            x += '.';
+            for (int d = 0; d < frac_digits; ++d) x += static_cast<char>('0' + next() % 10);
+        }
+        if (x.empty()) continue;  // no field at all
+        const std::string tail = after[next() % std::size(after)];
+        const std::string line = x + " " + x + tail;
+        SCOPED_TRACE("'" + line + "'");
+        krel::test::Lines src({line});
+        std::array<FieldValue, 2> v{};
+        const RecordStatus st = read_record(src, two, v);
+        double d_ref = 0;
+        float f_ref = 0;
+        const auto rd = std::from_chars(x.data(), x.data() + x.size(), d_ref);
+        const auto rf = std::from_chars(x.data(), x.data() + x.size(), f_ref);
+        // The second field runs into the tail unless a blank, comma, slash
+        // or the line end follows it.
+        const bool tail_ends = tail.empty() || tail[0] == ' ' || tail[0] == ',' || tail[0] == '\t' || tail[0] == '/';
+        const bool number = rd.ec == std::errc{} && rd.ptr == x.data() + x.size() && rf.ec == std::errc{} &&
+                            x != "-" && x.find_first_of("0123456789") != std::string::npos;
+        if (!number || !tail_ends) {
+            EXPECT_EQ(st, RecordStatus::bad);
+            continue;
+        }
+        ASSERT_EQ(st, RecordStatus::ok);
+        ASSERT_EQ(std::memcmp(&v[0].d, &d_ref, sizeof d_ref), 0);
+        ASSERT_EQ(std::memcmp(&v[1].f, &f_ref, sizeof f_ref), 0);
+    }
+}
+
 }  // namespace
