@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "tin/test_seam.hpp"
+
 namespace krel::tin {
 
 void Store::reserve_nodes(std::int32_t capacity) {
@@ -58,8 +60,18 @@ void swap_known(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32
     auto& lptr = store.lptr;
     auto& lend = store.lend;
 
-    std::int32_t lp = lstptr(lend[in1], in2, store);
-    if (std::abs(list[lp]) == in2) {
+    // Whether in1 and in2 are adjacent, asked of in2's list: adjacency is
+    // symmetric in the store (every change links or unlinks an arc in both
+    // lists, and this one changes nothing where it answers yes), and in2 is
+    // for every caller the node being inserted, whose short list is in
+    // cache, where in1's whole list would be read to find in2 missing.
+    std::int32_t lp = lstptr(lend[in2], in1, store);
+    const bool adjacent = std::abs(list[lp]) == in1;
+    if (SkipCheck* const check = skip_check; check != nullptr) {
+        const std::int32_t at_in1 = lstptr(lend[in1], in2, store);
+        if ((std::abs(list[at_in1]) == in2) != adjacent) ++check->mismatches;
+    }
+    if (adjacent) {
         lp21 = 0;
         return;
     }
