@@ -189,6 +189,19 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
         kmax = best;
     }
     if (options.trace != nullptr) options.trace->push_back(kmax);
+    // The chosen slot's records are far from the last ones used: asked for
+    // together, their misses overlap instead of following one another.
+    {
+        const auto k = static_cast<std::size_t>(kmax);
+        __builtin_prefetch(&w.lpro[k]);
+        __builtin_prefetch(&w.z[k]);
+        __builtin_prefetch(&w.dw[k]);
+        __builtin_prefetch(&w.walk[k]);
+        __builtin_prefetch(&w.near[k]);
+        __builtin_prefetch(&w.x[k]);
+        __builtin_prefetch(&w.y[k]);
+        __builtin_prefetch(&w.xy[k]);
+    }
 
     if (ins.nnode >= ins.ichk) {
         const float rms = checkpoint(w, ins.nnode, listing);
