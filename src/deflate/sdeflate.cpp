@@ -198,8 +198,6 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
         __builtin_prefetch(&w.dw[k]);
         __builtin_prefetch(&w.walk[k]);
         __builtin_prefetch(&w.near[k]);
-        __builtin_prefetch(&w.x[k]);
-        __builtin_prefetch(&w.y[k]);
         __builtin_prefetch(&w.xy[k]);
     }
 
@@ -218,7 +216,7 @@ Step insert_next(DeflateWork& w, Insertion& ins, float tol, tin::KernelState& ke
     tin::Triple at;
     const std::int32_t ier =
         located_now(w, kmax, ins.nnode, kernel, at)
-            ? tin::caddnod_located(kmax, at, ins.nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel)
+            ? tin::caddnod_located(kmax, at, ins.nnode, w.xy.data(), w.store, w.inx.data(), kernel)
             : tin::caddnod(kmax, w.near[kmax], ins.nnode, w.x.data(), w.y.data(), w.store, w.inx.data(), kernel);
     // -4: a failed swap, but the node is already linked in and counted.
     if (ier != 0 && ier != -4) {

@@ -38,5 +38,8 @@ std::int32_t caddnod(std::int32_t kk, std::int32_t ist, std::int32_t& n, const f
 // same codes, the same changes.
 std::int32_t caddnod_located(std::int32_t kk, const Triple& t, std::int32_t& n, const float* x, const float* y,
                              Store& store, std::int32_t* inx, KernelState& kernel);
+// The same over coordinates kept as pairs (xy[i] = x[i], y[i]).
+std::int32_t caddnod_located(std::int32_t kk, const Triple& t, std::int32_t& n, const XY* xy, Store& store,
+                             std::int32_t* inx, KernelState& kernel);
 
 }  // namespace krel::tin

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "tin/test_seam.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::tin {
 
@@ -25,16 +26,20 @@ void Store::reserve_nodes(std::int32_t capacity) {
     twin.resize(entries);
 }
 
-bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,
-            float swtol) {
-    const float dx11 = x[io1] - x[in1];
-    const float dx12 = x[io2] - x[in1];
-    const float dx22 = x[io2] - x[in2];
-    const float dx21 = x[io1] - x[in2];
-    const float dy11 = y[io1] - y[in1];
-    const float dy12 = y[io2] - y[in1];
-    const float dy22 = y[io2] - y[in2];
-    const float dy21 = y[io1] - y[in2];
+namespace {
+
+// at(i) gives node i's x and y.
+template <class At>
+bool swap_test(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, At at, float swtol) {
+    const XY p11 = at(in1), p21 = at(in2), po1 = at(io1), po2 = at(io2);
+    const float dx11 = po1.x - p11.x;
+    const float dx12 = po2.x - p11.x;
+    const float dx22 = po2.x - p21.x;
+    const float dx21 = po1.x - p21.x;
+    const float dy11 = po1.y - p11.y;
+    const float dy12 = po2.y - p11.y;
+    const float dy22 = po2.y - p21.y;
+    const float dy21 = po1.y - p21.y;
 
     // Cosines of the angles at in1 and in2 (unnormalised).
     const float cos1 = dx11 * dx12 + dy11 * dy12;
@@ -48,6 +53,17 @@ bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t i
     const float sin12 = sin1 * cos2 + cos1 * sin2;
     if (sin12 >= -swtol) return false;
     return true;
+}
+
+}  // namespace
+
+bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,
+            float swtol) {
+    return swap_test(in1, in2, io1, io2, [&](std::int32_t i) { return XY{x[i], y[i]}; }, swtol);
+}
+
+bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const XY* xy, float swtol) {
+    return swap_test(in1, in2, io1, io2, [&](std::int32_t i) { return xy[i]; }, swtol);
 }
 
 void swap(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, Store& store, std::int32_t& lp21) {

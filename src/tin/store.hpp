@@ -104,6 +104,9 @@ inline float store(float v, KernelState& kernel) {
 // of the sum. Cocircular quadrilaterals keep their diagonal.
 bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const float* x, const float* y,
             float swtol);
+struct XY;
+// The same over coordinates kept as pairs: the same differences and tests.
+bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, const XY* xy, float swtol);
 
 // Replaces diagonal io1-io2 of triangles (io1, io2, in1) and (io2, io1, in2)
 // by in1-in2, reusing the two entries of the old arc:

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "tin/test_seam.hpp"
+#include "tin/trfind.hpp"
 
 namespace krel::tin {
 
@@ -11,8 +12,8 @@ namespace {
 // kKnown: k was just linked in by intadd, so k's entry in io1's list is
 // store.twin[lpo1] and io2's entry in k's list is lpo2; neither is searched
 // for except under the checking mode, which searches and counts a difference.
-template <bool kKnown>
-std::int32_t run_swaps(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store, float swtol) {
+template <bool kKnown, class Coords>
+std::int32_t run_swaps(std::int32_t k, std::int32_t n, Coords coords, Store& store, float swtol) {
     const auto& list = store.list;
     const auto& lptr = store.lptr;
     const auto& lend = store.lend;
@@ -40,7 +41,7 @@ std::int32_t run_swaps(std::int32_t k, std::int32_t n, const float* x, const flo
             // A triangle (io1, io2, in1) lies beyond the arc.
             lp = lptr[lp];
             const std::int32_t in1 = std::abs(list[lp]);
-            if (swptst(in1, k, io1, io2, x, y, swtol)) {
+            if (coords.swptst(in1, k, io1, io2, swtol)) {
                 // k can gain at most n - 1 neighbours; it starts with at least two.
                 if (++swaps > n) return -4;
                 if constexpr (kKnown) {
@@ -69,15 +70,38 @@ std::int32_t run_swaps(std::int32_t k, std::int32_t n, const float* x, const flo
     }
 }
 
+// The node coordinates as swptst takes them.
+struct Split {
+    const float* x;
+    const float* y;
+    bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, float swtol) const {
+        return tin::swptst(in1, in2, io1, io2, x, y, swtol);
+    }
+};
+struct Pairs {
+    const XY* xy;
+    bool swptst(std::int32_t in1, std::int32_t in2, std::int32_t io1, std::int32_t io2, float swtol) const {
+        return tin::swptst(in1, in2, io1, io2, xy, swtol);
+    }
+};
+
 }  // namespace
 
 std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store, float swtol) {
-    return run_swaps<false>(k, n, x, y, store, swtol);
+    return run_swaps<false>(k, n, Split{x, y}, store, swtol);
 }
 
 std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store,
                                 float swtol) {
-    return run_swaps<true>(k, n, x, y, store, swtol);
+    return run_swaps<true>(k, n, Split{x, y}, store, swtol);
+}
+
+std::int32_t swap_loop(std::int32_t k, std::int32_t n, const XY* xy, Store& store, float swtol) {
+    return run_swaps<false>(k, n, Pairs{xy}, store, swtol);
+}
+
+std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const XY* xy, Store& store, float swtol) {
+    return run_swaps<true>(k, n, Pairs{xy}, store, swtol);
 }
 
 }  // namespace krel::tin

@@ -25,4 +25,8 @@ std::int32_t swap_loop(std::int32_t k, std::int32_t n, const float* x, const flo
 std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const float* x, const float* y, Store& store,
                                 float swtol);
 
+// Both over coordinates kept as pairs: the same tests on the same values.
+std::int32_t swap_loop(std::int32_t k, std::int32_t n, const XY* xy, Store& store, float swtol);
+std::int32_t swap_loop_interior(std::int32_t k, std::int32_t n, const XY* xy, Store& store, float swtol);
+
 }  // namespace krel::tin

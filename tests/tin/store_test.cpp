@@ -7,6 +7,7 @@
 #include "support/check_tin.hpp"
 #include "support/hand_store.hpp"
 #include "tin/jrand.hpp"
+#include "tin/trfind.hpp"
 
 namespace {
 
@@ -45,6 +46,10 @@ TEST(Swptst, EmptyCircumcircleWithTolerance) {
         const float x[5] = {0, c.x[0], c.x[1], c.x[2], c.x[3]};
         const float y[5] = {0, c.y[0], c.y[1], c.y[2], c.y[3]};
         EXPECT_EQ(swptst(3, 4, 1, 2, x, y, c.swtol), c.want);
+        // Coordinates as pairs: each node's x and y in the same roles.
+        XY xy[5];
+        for (int i = 0; i < 5; ++i) xy[i] = {x[i], y[i]};
+        EXPECT_EQ(swptst(3, 4, 1, 2, xy, c.swtol), c.want);
     }
 }
 
