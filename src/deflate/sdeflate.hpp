@@ -126,7 +126,7 @@ struct DeflateWork {
         dd[i] = dd_p;
         const float old = dw[i];
         dw[i] = dw_p;
-        if (p >= 5 && !(old == dw_p || (old != old && dw_p != dw_p))) select.changed(p);
+        if (p >= 5 && differs(old, dw_p)) select.changed(p);
     }
     // The same for a point (p >= 5) without a jump on whether the score
     // changed, where that goes either way.
@@ -135,8 +135,10 @@ struct DeflateWork {
         dd[i] = dd_p;
         const float old = dw[i];
         dw[i] = dw_p;
-        select.changed_if(p, !(old == dw_p || (old != old && dw_p != dw_p)));
+        select.changed_if(p, differs(old, dw_p));
     }
+    // A change the selection must see: NaN to NaN is none.
+    static bool differs(float old, float now) { return !(old == now || (old != old && now != now)); }
 
 private:
     io::HugeArray<std::byte> block_;

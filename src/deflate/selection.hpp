@@ -25,13 +25,7 @@ public:
     void build(const float* dw, std::int32_t first, std::int32_t last);
     // dw[slot] changed; the answer follows at the next flush(). A group is
     // listed once however many of its slots change: flush scans it once.
-    void changed(std::int32_t slot) {
-        Level& l = *groups_;
-        const auto g = static_cast<std::size_t>(slot - first_) >> kShift;
-        l.dirty[l.ndirty] = static_cast<std::uint32_t>(g);
-        l.ndirty += l.listed[g] ^ 1U;
-        l.listed[g] = 1;
-    }
+    void changed(std::int32_t slot) { changed_if(slot, true); }
     // changed(slot) where `now` is set, nothing otherwise, without a jump.
     void changed_if(std::int32_t slot, bool now) {
         Level& l = *groups_;
