@@ -142,8 +142,9 @@ struct OwnerList {
 
 constexpr std::size_t kCleared = 8;  // ring entries forget_owner clears whatever the length
 
-// Reads n0's list into w.ring and w.ring_pos.
-OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
+// Reads n0's list into w.ring and w.ring_pos. Inlined into the set visit:
+// as a call it cost autzen_trim 1 to 2 %.
+[[gnu::always_inline]] inline OwnerList read_owner(DeflateWork& w, std::int32_t n0, std::int32_t kk) {
     const tin::Store& st = w.store;
     DeflateWork::Ring& r = w.ring;
     OwnerList o;
