@@ -26,9 +26,9 @@ constexpr float kFrame = 0.1F;                // frame corners this far outside 
 // of the tile's points. The sum of squares goes in slot order: its float
 // rounding depends on it.
 float checkpoint(const DeflateWork& w, std::int32_t nnode, io::TextOut& listing) {
-    float sum = 0.0F;
-    for (std::int32_t s = 5; s <= w.nt; ++s) sum = sum + w.dd[s] * w.dd[s];
-    const float emax = largest_abs(w.dd.data(), 5, w.nt);
+    const Spread figures = spread(w.dd.data(), 5, w.nt);
+    float sum = figures.sum;
+    const float emax = figures.emax;
     // Divided by the point count minus one.
     if (w.nt - 5 >= 1) sum = sum / static_cast<float>(w.nt - 5);
     const float rms = std::sqrt(sum);
@@ -54,25 +54,18 @@ float above(float v) {
 
 }  // namespace
 
-float largest_abs(const float* dd, std::int32_t first, std::int32_t last) {
-    // Four running maxima over interleaved slots, merged at the end: a
-    // maximum of numbers is the same number in any order, and -0 never
-    // occurs (fabs). A NaN never replaces a maximum (the compare is false),
-    // so a maximum is never a NaN either.
-    float m[4] = {-1.0F, -1.0F, -1.0F, -1.0F};
-    std::int32_t s = first;
-    for (; s + 3 <= last; s += 4)
-        for (int j = 0; j < 4; ++j) {
-            const float e = std::fabs(dd[s + j]);
-            if (e > m[j]) m[j] = e;
-        }
-    for (; s <= last; ++s) {
-        const float e = std::fabs(dd[s]);
-        if (e > m[0]) m[0] = e;
+Spread spread(const float* dd, std::int32_t first, std::int32_t last) {
+    // The sum is one chain of additions, each waiting on the last; the
+    // maximum, a second chain beside it, costs nothing more. A NaN never
+    // replaces the maximum (the compare is false), so it never is one.
+    Spread f;
+    for (std::int32_t s = first; s <= last; ++s) {
+        const float d = dd[s];
+        f.sum = f.sum + d * d;
+        const float e = std::fabs(d);
+        if (e > f.emax) f.emax = e;
     }
-    for (int j = 1; j < 4; ++j)
-        if (m[j] > m[0]) m[0] = m[j];
-    return m[0];
+    return f;
 }
 
 DeflateWork::DeflateWork(std::int32_t slots) {

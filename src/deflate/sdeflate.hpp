@@ -152,10 +152,16 @@ struct DeflateOptions {
     std::vector<std::int32_t>* trace = nullptr;  // receives every selected slot, when given
 };
 
-// The largest |dd[s]| of slots first..last that is a number, or -1 when
-// none is: what a scan in slot order keeps with "e > emax or emax is NaN",
-// since emax, starting at -1, never becomes a NaN. The checkpoint's figure.
-[[nodiscard]] float largest_abs(const float* dd, std::int32_t first, std::int32_t last);
+// The checkpoint's two figures over slots first..last, in one pass: the sum
+// of the squares dd[s] * dd[s], added in slot order from 0; and the largest
+// |dd[s]| that is a number, or -1 when none is: what a scan in slot order
+// keeps with "e > emax or emax is NaN", since emax, starting at -1, never
+// becomes a NaN.
+struct Spread {
+    float sum = 0.0F;
+    float emax = -1.0F;
+};
+[[nodiscard]] Spread spread(const float* dd, std::int32_t first, std::int32_t last);
 
 // Where greedy insertion of a tile stands between two steps.
 struct Insertion {

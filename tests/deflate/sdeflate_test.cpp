@@ -275,26 +275,34 @@ TEST(Sdeflate, StepsStopOnTheCallersRule) {
 
 }  // namespace
 
-// The checkpoint's largest |dd| by four running maxima against the scan in
-// slot order it replaces, over lengths that leave every remainder, with
-// NaNs (first, last, everywhere), infinities and zeros of both signs.
-TEST(LargestAbs, SameAsTheScanInSlotOrder) {
+// The checkpoint's figures against the scans in slot order they stand for,
+// over lengths up to 13, with NaNs (first, last, everywhere), infinities,
+// zeros of both signs and magnitudes far apart, so that a sum taken in any
+// other order would round differently.
+TEST(Spread, SameAsTheScansInSlotOrder) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const float pool[] = {nan, -inf, inf, -0.0F, 0.0F, 1.5F, -1.5F, 2.0F, -3.25F, 1e-40F};
+    const float pool[] = {nan, -inf, inf, -0.0F, 0.0F, 1.5F, -1.5F, 2.0F, -3.25F, 1e-40F, 4097.0F, 1e-3F, -0.1F};
     std::mt19937 rng(7);
     for (int n = 0; n <= 13; ++n) {
-        for (int round = 0; round < 200; ++round) {
+        for (int round = 0; round < 300; ++round) {
             std::vector<float> dd(static_cast<std::size_t>(n) + 5, 9.0F);  // slots below 5 are not read
-            for (int s = 5; s < n + 5; ++s) dd[s] = pool[rng() % std::size(pool)];
+            // Mostly finite, so that most sums are numbers whose last bits show the order.
+            for (int s = 5; s < n + 5; ++s) {
+                const std::size_t at = rng() % 8 == 0 ? rng() % 3 : 3 + rng() % (std::size(pool) - 3);
+                dd[s] = pool[at];
+            }
             float emax = -1.0F;
+            float sum = 0.0F;
             for (int s = 5; s < n + 5; ++s) {
                 const float e = std::fabs(dd[s]);
                 if (e > emax || std::isnan(emax)) emax = e;
+                sum = sum + dd[s] * dd[s];
             }
-            const float got = krel::deflate::largest_abs(dd.data(), 5, n + 4);
+            const krel::deflate::Spread got = krel::deflate::spread(dd.data(), 5, n + 4);
             SCOPED_TRACE(testing::Message() << n << " slots, round " << round);
-            ASSERT_EQ(std::memcmp(&got, &emax, sizeof got), 0) << got << " vs " << emax;
+            ASSERT_EQ(std::memcmp(&got.emax, &emax, sizeof emax), 0) << got.emax << " vs " << emax;
+            ASSERT_EQ(std::memcmp(&got.sum, &sum, sizeof sum), 0) << got.sum << " vs " << sum;
         }
     }
 }
