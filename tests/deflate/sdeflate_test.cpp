@@ -277,8 +277,8 @@ TEST(Sdeflate, StepsStopOnTheCallersRule) {
 
 // The checkpoint's figures against the scans in slot order they stand for,
 // over lengths up to 13, with NaNs (first, last, everywhere), infinities,
-// zeros of both signs and magnitudes far apart, so that a sum taken in any
-// other order would round differently.
+// zeros of both signs and magnitudes far apart, so that a sum taken in
+// another order (backwards, say) rounds differently in some rounds.
 TEST(Spread, SameAsTheScansInSlotOrder) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
